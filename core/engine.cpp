@@ -1,0 +1,1 @@
+// joins the servers

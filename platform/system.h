@@ -1,0 +1,49 @@
+// Process, clock, environment and file services of the host. Every other
+// folder reaches the operating system through platform/ only.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lcx {
+
+// Milliseconds since boot (CLOCK_BOOTTIME): the same in every process, so a
+// tick saved by one copy of the program still means something after a relaunch.
+uint64_t BootTickMs();
+void SleepMs(int64_t ms);
+
+// Value of an environment variable, or nullopt when unset.
+std::optional<std::string> GetEnv(const char* name);
+
+std::string ExecutablePath();   // /proc/self/exe resolved
+std::string ExecutableDir();    // cut at the last "/"
+std::string TempDir();          // $TMPDIR, else /tmp
+std::string UserConfigDir();    // $XDG_CONFIG_HOME, else ~/.config
+std::string RuntimeDir();       // $XDG_RUNTIME_DIR, else /tmp
+
+// Creates one directory level; an existing directory or a failure is ignored.
+void MakeDirectory(const std::string& path);
+// Creates every missing level of a path (used for per-user folders).
+void MakeDirectories(const std::string& path);
+
+bool ReadWholeFile(const std::string& path, std::string& out);
+bool FileExists(const std::string& path);
+bool RemoveFile(const std::string& path);
+
+// Writes the bytes to `path` (created or truncated) and flushes them to disk.
+bool WriteFileSynced(const std::string& path, std::string_view bytes);
+// Moves `from` over `to` (replace-existing, write-through): rename, then
+// fsync of the directory so the new name survives a power cut.
+bool ReplaceFileDurably(const std::string& from, const std::string& to);
+
+// Starts `path` with `args` (argv[1..]) in `cwd`, not waited for. Every
+// descriptor of this process is close-on-exec, so the child inherits none.
+bool SpawnDetached(const std::string& path, const std::vector<std::string>& args,
+                   const std::string& cwd);
+// Opens a URL in the user's browser (xdg-open), not waited for.
+bool OpenUrl(const std::string& url);
+
+}  // namespace lcx

@@ -1,0 +1,38 @@
+// Machine-bound protection of the administrator password (and of the web
+// session file): AES-256-GCM under a key derived from the machine's own
+// identifier sources, stored as "enc:" + Base64. Any account of this machine
+// can decrypt; a blob from another machine or a damaged one cannot.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lcx {
+
+// "enc:" + Base64(blob), or nullopt when the text cannot be protected.
+std::optional<std::string> ProtectString(std::string_view plain);
+// Plain text of a stored value: "enc:" values are decrypted ("" when that
+// fails or the blob is empty); anything else is returned unchanged.
+std::string UnprotectString(std::string_view stored);
+
+// Per-user flag "a protected password was set": true only for exactly "1".
+bool PasswordProtected();
+void SetPasswordProtectedFlag(bool on);
+
+// 0x01 "LOCKED-" + machine identifier: stands in for the password while
+// logins are locked; nobody can type it.
+std::string LockedPasswordMarker();
+
+struct ResolvedPassword {
+  std::string plain;   // the password in force, or the locked marker
+  bool locked = false;
+};
+// The start-up tamper rule: an "enc:" value that does not decrypt, or a plain
+// value while the flag says one was protected, locks the logins.
+ResolvedPassword ResolveAdminPassword(std::string_view stored, bool flag_protected);
+
+// Test seam: replaces the key material (the machine sources) for this process.
+void SetProtectionKeySourceForTesting(std::optional<std::string> source);
+
+}  // namespace lcx
