@@ -1,7 +1,29 @@
-// Program entry: chooses the role from the command line.
-#include "core/log.h"
+// Program entry: picks the role from the command line and runs it.
+#include <cstdio>
+#include <string>
+#include <vector>
 
-int main() {
-  lcx::LogLine("=== lcx-engine ONVIF screen camera ===\n");
-  return 0;
+#include "core/engine.h"
+#include "core/startup.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const lcx::Invocation inv = lcx::SelectRole(args);
+  switch (inv.role) {
+    case lcx::Role::kService:
+    case lcx::Role::kInstallService:
+    case lcx::Role::kUninstallService:
+      std::fprintf(stderr, "%s: the background service is not available in this build\n",
+                   inv.role == lcx::Role::kService          ? "--service"
+                   : inv.role == lcx::Role::kInstallService ? "--install-service"
+                                                            : "--uninstall-service");
+      return 1;
+    case lcx::Role::kDumpScreens:
+      return lcx::RunDumpScreens(inv.argument);
+    case lcx::Role::kCheckPass:
+      return lcx::CheckPassRole(inv.argument);
+    case lcx::Role::kEngine:
+      break;
+  }
+  return lcx::RunEngine(args, inv);
 }

@@ -1,0 +1,98 @@
+#include "core/settings.h"
+
+#include <cstdio>
+
+namespace lcx {
+namespace {
+
+int32_t Even(int32_t v) { return v & ~1; }
+
+std::string Format(const char* format, auto... args) {
+  char buf[1024];
+  std::snprintf(buf, sizeof buf, format, args...);
+  return buf;
+}
+
+}  // namespace
+
+PictureSizes ComputePictureSizes(int32_t screen_width, int32_t screen_height, bool substream,
+                                 int32_t sub_width_setting, int32_t main_width_setting) {
+  PictureSizes s;
+  const int32_t w = Even(screen_width), h = Even(screen_height);
+  s.screen_width = w;
+  s.screen_height = h;
+  if (substream && w >= 1 && h >= 1) {
+    int32_t sw = Even(sub_width_setting);
+    int32_t sh = Even(static_cast<int32_t>(static_cast<int64_t>(sw) * h / w));
+    if (sw >= 1 && sh >= 1) {
+      s.sub_width = sw;
+      s.sub_height = sh;
+    }
+  }
+  if (main_width_setting > 0 && w >= 1) {
+    int32_t m = Even(main_width_setting);
+    if (m < w) {
+      s.main_width = m;
+      s.main_height = Even(static_cast<int32_t>(static_cast<int64_t>(m) * h / w));
+    }
+  }
+  s.stream_width = s.main_native() ? w : s.main_width;
+  s.stream_height = s.main_native() ? h : s.main_height;
+  return s;
+}
+
+EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std::string>& args) {
+  EngineSettings s;
+  s.rtsp_port = GetInt(config, "rtsp_port", args.empty() ? 8554 : ParseLeadingInt(args[0]));
+  s.onvif_port = GetInt(config, "onvif_port", args.size() >= 2 ? ParseLeadingInt(args[1]) : 8000);
+  s.fps = GetInt(config, "fps", 10);
+  s.bitrate_kbps = GetInt(config, "bitrate", 2000);
+  s.web_admin = GetInt(config, "web_admin", 1) != 0;
+  s.web_port = GetInt(config, "web_port", 8080);
+  s.main_stream = GetString(config, "stream", "screenlive");
+  s.substream = GetInt(config, "substream", 1) != 0;
+  s.sub_stream = GetString(config, "sub_stream", "screensub");
+  s.sub_width_setting = GetInt(config, "sub_width", 640);
+  s.sub_bitrate_kbps = GetInt(config, "sub_bitrate", 512);
+  s.main_width_setting = GetInt(config, "main_width", 0);
+  s.admin_user = GetString(config, "admin_user", "admin");
+  s.admin_pass_stored = GetString(config, "admin_pass", "admin");
+  s.admin_pass = s.admin_pass_stored;
+  s.stream_on = GetInt(config, "stream_on", 1) != 0;
+  s.stream_auth = GetInt(config, "stream_auth", 0) != 0;
+  s.device_name = GetString(config, "device_name", "Lumicast");
+  s.show_icon = GetInt(config, "show_icon", 1) != 0;
+  return s;
+}
+
+void ApplyScreenSize(EngineSettings& settings, int32_t screen_width, int32_t screen_height) {
+  settings.sizes = ComputePictureSizes(screen_width, screen_height, settings.substream,
+                                       settings.sub_width_setting, settings.main_width_setting);
+  if (!settings.sizes.sub_on()) settings.sub_stream.clear();
+}
+
+std::vector<std::string> BannerLines(const EngineSettings& s, const std::string& ip) {
+  std::vector<std::string> lines;
+  lines.push_back("=== lcx-engine ONVIF screen camera ===\n");
+  lines.push_back(Format("  IP        : %s\n", ip.c_str()));
+  lines.push_back(Format("  ONVIF     : http://%s:%d/onvif/device_service\n", ip.c_str(), s.onvif_port));
+  lines.push_back(Format("  RTSP main : rtsp://%s:%d/%s\n", ip.c_str(), s.rtsp_port, s.main_stream.c_str()));
+  if (!s.sub_stream.empty()) {
+    lines.push_back(Format("  RTSP sub  : rtsp://%s:%d/%s  (%dx%d)\n", ip.c_str(), s.rtsp_port,
+                           s.sub_stream.c_str(), s.sizes.sub_width, s.sizes.sub_height));
+  } else {
+    lines.push_back("  RTSP sub  : disabled (single stream)\n");
+  }
+  if (s.web_admin) lines.push_back(Format("  Web Admin : http://%s:%d/\n", ip.c_str(), s.web_port));
+  lines.push_back(Format("  Video     : %dx%d @ %d fps, ~%d kbps%s\n", s.sizes.stream_width,
+                         s.sizes.stream_height, s.fps, s.bitrate_kbps,
+                         s.sizes.main_native() ? " (full screen)" : " (downscaled)"));
+  return lines;
+}
+
+std::string AuthBannerLine(const EngineSettings& s) {
+  return Format("  Auth      : %s (user=%s)\n",
+                s.stream_auth ? "ON (RTSP Digest + ONVIF WS-Sec)" : "OFF (open)", s.admin_user.c_str());
+}
+
+}  // namespace lcx

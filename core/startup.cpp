@@ -1,0 +1,74 @@
+#include "core/startup.h"
+
+#include <cstdlib>
+
+#include "core/config.h"
+#include "platform/instance.h"
+#include "platform/system.h"
+#include "security/protect.h"
+
+namespace lcx {
+
+Invocation SelectRole(const std::vector<std::string>& args) {
+  Invocation inv;
+  for (const auto& word : args) {
+    if (word == "--relaunch") inv.relaunch = true;
+    if (word == "--background") inv.background = true;
+  }
+  for (const auto& word : args) {
+    if (word == "--service") return inv.role = Role::kService, inv;
+    if (word == "--install-service") return inv.role = Role::kInstallService, inv;
+    if (word == "--uninstall-service") return inv.role = Role::kUninstallService, inv;
+  }
+  for (const char* option : {"--dump-screens", "--check-pass"}) {
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+      if (args[i] == option) {
+        inv.role = option[2] == 'd' ? Role::kDumpScreens : Role::kCheckPass;
+        inv.argument = args[i + 1];
+        return inv;
+      }
+    }
+  }
+  return inv;
+}
+
+int CheckPassRole(const std::string& password) {
+  ConfigMap config = LoadConfig(ConfigPath());
+  std::string plain = UnprotectString(GetString(config, "admin_pass", "admin"));
+  return plain == password ? 0 : 1;
+}
+
+InstanceHooks DefaultInstanceHooks() {
+  InstanceHooks hooks;
+  hooks.send_show_admin = [] { return SendShowAdmin(ShowAdminSocketPath()); };
+  hooks.open_url = [](const std::string& url) { OpenUrl(url); };
+  hooks.sleep_ms = [](int ms) { SleepMs(ms); };
+  return hooks;
+}
+
+InstanceOutcome GuardSingleInstance(const std::string& lock_path, bool relaunch, bool background,
+                                    int web_port, UniqueFd& lock, const InstanceHooks& hooks) {
+  LockResult r = TryAcquireInstanceLock(lock_path, lock);
+  if (r != LockResult::kHeldElsewhere) return InstanceOutcome::kProceed;
+  if (!relaunch) {
+    if (!background && !hooks.send_show_admin()) {
+      hooks.open_url("http://127.0.0.1:" + std::to_string(web_port) + "/");
+    }
+    return InstanceOutcome::kDeferredToPeer;
+  }
+  for (int attempt = 0; attempt < 60; ++attempt) {
+    hooks.sleep_ms(100);
+    if (TryAcquireInstanceLock(lock_path, lock) != LockResult::kHeldElsewhere) break;
+  }
+  return InstanceOutcome::kProceed;
+}
+
+void RelaunchSelf(bool background) {
+  std::vector<std::string> args{"--relaunch"};
+  if (background) args.push_back("--background");
+  SpawnDetached(ExecutablePath(), args, ExecutableDir());
+  std::fflush(stdout);
+  std::_Exit(0);
+}
+
+}  // namespace lcx

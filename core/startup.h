@@ -1,0 +1,55 @@
+// The program's roles and the pieces of start-up that are not joining of
+// servers: choosing the role, the single-instance guard and the relaunch.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/unique_fd.h"
+
+namespace lcx {
+
+enum class Role { kEngine, kService, kInstallService, kUninstallService, kDumpScreens, kCheckPass };
+
+struct Invocation {
+  Role role = Role::kEngine;
+  std::string argument;  // the directory of --dump-screens, the password of --check-pass
+  bool relaunch = false;
+  bool background = false;
+};
+
+// Three passes over the words after the program name: a service word wins at
+// once, then the first --dump-screens with a following word, then the first
+// --check-pass with one. A trailing option without its word is ignored.
+Invocation SelectRole(const std::vector<std::string>& args);
+
+// "--check-pass": 0 when `password` equals the stored administrator password
+// made plain (no lock rule), 1 otherwise.
+int CheckPassRole(const std::string& password);
+
+enum class InstanceOutcome {
+  kProceed,         // we hold the guard (or could not create it): go on
+  kDeferredToPeer,  // another instance runs: exit 0
+};
+
+// Hooks for the guard, so tests can watch what a second start does.
+struct InstanceHooks {
+  std::function<bool()> send_show_admin;               // true when a running copy took it
+  std::function<void(const std::string&)> open_url;    // the browser fallback
+  std::function<void(int)> sleep_ms;
+};
+InstanceHooks DefaultInstanceHooks();
+
+// The single-instance guard. `lock` keeps the guard held until it is closed.
+// An interactive second start asks the running copy to show its admin window
+// (or opens the web panel); a background one just yields; a relaunch waits
+// up to 60 x 100 ms for the old copy to exit and then proceeds regardless.
+InstanceOutcome GuardSingleInstance(const std::string& lock_path, bool relaunch, bool background,
+                                    int web_port, UniqueFd& lock, const InstanceHooks& hooks);
+
+// Starts a new copy with "--relaunch" (and "--background") and ends this
+// process with exit code 0. Does not return.
+[[noreturn]] void RelaunchSelf(bool background);
+
+}  // namespace lcx
