@@ -1,0 +1,42 @@
+// Copies the primary monitor of $DISPLAY into one reused top-down BGRX buffer.
+// The monitor rectangle is read once at Open and kept for the grabber's life.
+// MIT-SHM is used when the server offers it (the buffer is then the shared
+// segment itself); otherwise XGetImage fills a plain buffer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace lcx {
+
+// Size of the primary monitor (XRandR primary output; the root window when
+// there is none). False when no display can be opened.
+bool PrimaryScreenSize(int* width, int* height);
+
+class ScreenGrabber {
+ public:
+  ScreenGrabber();
+  ~ScreenGrabber();
+  ScreenGrabber(const ScreenGrabber&) = delete;
+  ScreenGrabber& operator=(const ScreenGrabber&) = delete;
+
+  // Connects to the display and sizes the buffer; false when there is no
+  // display, no usable monitor or an unsupported pixel format.
+  bool Open();
+  // The screen's current contents (stride = width()). Always the same buffer;
+  // a failed copy leaves the previous contents. Null when not open.
+  const uint8_t* Grab();
+  void Close();
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  bool uses_shared_memory() const;
+
+ private:
+  struct X11State;
+  std::unique_ptr<X11State> x_;
+  int width_ = 0;
+  int height_ = 0;
+};
+
+}  // namespace lcx

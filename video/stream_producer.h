@@ -1,0 +1,88 @@
+// The video engine: one screen grabber, one encoder per stream, and the
+// producer thread that captures, encodes and queues frames for both streams
+// while at least one client watches (the paused picture while StreamPaused).
+// Threads: StartEngine runs before the producer exists; afterwards only the
+// producer touches the grabber, encoders and buffers. viewer_mutex guards the
+// producer's idle wait on wake_up; ViewerCount, KeyframeRequest and
+// StreamPaused are atomics read without locks. Each channel has its own mutex.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "video/h264_encoder.h"
+#include "video/screen_grabber.h"
+#include "video/stream_channel.h"
+
+namespace lcx {
+
+// Process-wide: true while the administrator has stopped the stream.
+extern std::atomic<bool> StreamPaused;
+
+struct VideoSettings {
+  int fps = 10;
+  int main_bitrate_kbps = 2000;
+  std::string sub_name;  // empty: no sub-stream
+  int sub_width = 0;
+  int sub_height = 0;
+  int sub_bitrate_kbps = 512;
+  int main_width = 0;  // 0 x 0: the screen's own size
+  int main_height = 0;
+};
+
+struct VideoEngine {
+  VideoSettings settings;
+  int main_width = 0;  // even size the main stream is encoded at
+  int main_height = 0;
+  int sub_width = 0;
+  int sub_height = 0;
+  bool main_scaled = false;
+  bool sub_on = false;
+
+  ScreenGrabber grabber;
+  H264Encoder main_encoder, sub_encoder;
+  std::vector<uint8_t> main_scaled_buffer, sub_scaled_buffer;
+
+  StreamChannel main_channel, sub_channel;
+
+  std::atomic<int32_t> ViewerCount{0};      // clients in the streaming phase
+  std::atomic<bool> KeyframeRequest{false};  // raised when ViewerCount goes 0 -> 1
+  std::mutex viewer_mutex;
+  std::condition_variable wake_up;  // notified after ViewerCount changes
+
+  // For tests and benchmarks: RunProducer returns soon after this is set
+  // (set it under viewer_mutex and notify wake_up). The program never sets it.
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> frames_grabbed{0};  // screens captured by the producer
+};
+
+// Opens the grabber and the encoders and stores each stream's SPS, PPS and
+// profile-level-id. False when the grabber or the main encoder cannot open or
+// the first main frame lacks SPS or PPS. A sub encoder that fails only turns
+// the sub-stream off (sub_on false).
+bool StartEngine(VideoEngine& engine, const VideoSettings& settings);
+
+// Body of the producer thread. Runs until engine.stop is set (never, in the
+// program).
+void RunProducer(VideoEngine& engine);
+
+// Live frames are paced on a fixed schedule: every due time is the previous
+// one plus one period, and time stamps advance by the number of whole periods
+// that really passed, so the stream's clock keeps to the wall clock.
+struct FramePacer {
+  int64_t period_ns = 100'000'000;
+  int64_t due_ns = 0;  // due time of the frame being produced
+
+  void Restart(int64_t now_ns) { due_ns = now_ns; }
+  // Called after a frame's work at `now_ns`: moves to the next due time and
+  // returns how many periods the next frame's time stamp must advance (1
+  // while the work fits in the period, more after an overrun, in which case
+  // the next due time is already here and the next frame is captured at once).
+  int64_t Advance(int64_t now_ns);
+};
+
+}  // namespace lcx
