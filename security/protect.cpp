@@ -5,7 +5,7 @@
 #include <openssl/rand.h>
 
 #include <memory>
-#include <mutex>
+#include <atomic>
 
 #include "platform/machine_sources.h"
 #include "security/digest.h"
@@ -20,22 +20,17 @@ constexpr size_t kTagSize = 16;
 constexpr char kAad[] = "lcx";  // the data description, bound to every blob
 constexpr char kFlagName[] = "pwenc";
 
-std::mutex g_source_mutex;
-std::optional<std::string>& SourceOverride() {
-  static std::optional<std::string> source;
-  return source;
-}
+std::atomic<KeySourceFn> g_key_source{nullptr};
 
-std::string KeySource() {
-  {
-    std::lock_guard<std::mutex> lock(g_source_mutex);
-    if (SourceOverride()) return *SourceOverride();
-  }
+std::optional<std::string> KeySource() {
+  if (KeySourceFn f = g_key_source.load()) return f();
   return MachineIdText(ReadMachineGuid(), ReadProductId(), ReadVolumeSerialHex());
 }
 
 bool DeriveKey(unsigned char key[32]) {
-  std::string ikm = KeySource();
+  std::optional<std::string> source = KeySource();
+  if (!source) return false;
+  const std::string& ikm = *source;
   std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
       EVP_PKEY_CTX_new_id(EVP_PKEY_HKDF, nullptr), EVP_PKEY_CTX_free);
   static const unsigned char kSalt[] = "Halvorix.Lumicast.protect";
@@ -123,9 +118,6 @@ ResolvedPassword ResolveAdminPassword(std::string_view stored, bool flag_protect
   return r;
 }
 
-void SetProtectionKeySourceForTesting(std::optional<std::string> source) {
-  std::lock_guard<std::mutex> lock(g_source_mutex);
-  SourceOverride() = std::move(source);
-}
+void SetProtectionKeySourceForTesting(KeySourceFn source) { g_key_source.store(source); }
 
 }  // namespace lcx

@@ -32,7 +32,9 @@ struct ResolvedPassword {
 // value while the flag says one was protected, locks the logins.
 ResolvedPassword ResolveAdminPassword(std::string_view stored, bool flag_protected);
 
-// Test seam: replaces the key material (the machine sources) for this process.
-void SetProtectionKeySourceForTesting(std::optional<std::string> source);
+// Test seam: replaces where the key material comes from (normally the machine
+// sources). A source that yields nullopt makes protection unavailable.
+using KeySourceFn = std::optional<std::string> (*)();
+void SetProtectionKeySourceForTesting(KeySourceFn source);  // nullptr restores
 
 }  // namespace lcx

@@ -1,0 +1,163 @@
+#include "core/config.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "platform/system.h"
+#include "security/protect.h"
+
+namespace lcx {
+namespace {
+
+class ConfigFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/lcx-config-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    path_ = dir_ + "/lcx.cfg";
+    setenv("XDG_CONFIG_HOME", (dir_ + "/cfg").c_str(), 1);
+  }
+  std::string Read() {
+    std::string s;
+    ReadWholeFile(path_, s);
+    return s;
+  }
+  void Write(const std::string& s) { ASSERT_TRUE(WriteFileSynced(path_, s)); }
+  std::string dir_, path_;
+};
+
+TEST(ConfigParse, LinesAndValues) {
+  const ConfigMap m = ParseConfig(
+      "# rtsp_port = 1\n"
+      "   # fps = 3\n"
+      "RTSP_PORT = 99\r\n"
+      "rtsp_port=  7000   \r\n"
+      "stream = a#b\n"
+      "tabbed = x\t\n"
+      "only_tab =\t\n"
+      "empty =\n"
+      "\t  spaced key\t = v\n"
+      "no equals here\n"
+      "fps = 5\n"
+      "fps = 15fps\n");
+  const std::pair<const char*, const char*> expected[] = {
+      {"RTSP_PORT", "99"},  {"rtsp_port", "7000"}, {"stream", "a#b"}, {"tabbed", "x\t"},
+      {"only_tab", "\t"},   {"empty", ""},         {"spaced key", "v"}, {"fps", "15fps"},
+  };
+  EXPECT_EQ(m.size(), std::size(expected));
+  for (auto [k, v] : expected) {
+    SCOPED_TRACE(k);
+    ASSERT_TRUE(m.count(k));
+    EXPECT_EQ(m.at(k), v);
+  }
+  EXPECT_EQ(GetInt(m, "fps", 10), 15) << "the later line wins; digits up to the first letter";
+  EXPECT_EQ(GetInt(m, "empty", 10), 0) << "present but empty is 0, not the default";
+  EXPECT_EQ(GetInt(m, "absent", 10), 10);
+  EXPECT_EQ(GetString(m, "empty", "d"), "");
+  EXPECT_EQ(GetString(m, "absent", "d"), "d");
+}
+
+TEST(ConfigParse, LeadingInteger) {
+  const std::pair<const char*, int32_t> cases[] = {
+      {"42", 42}, {"  -7x", -7}, {"+3", 3}, {"abc", 0}, {"", 0}, {"--background", 0},
+      {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1},
+  };
+  for (auto [text, value] : cases) EXPECT_EQ(ParseLeadingInt(text), value) << text;
+}
+
+TEST_F(ConfigFile, SaveKeepsEverythingButChangedKeys) {
+  Write("# comment = 1\n\nfps = 5\nunknown_key = kept\n  fps\t= 6\nbroken line\nstream = x\n");
+  ASSERT_TRUE(SaveConfigKeysAt(path_, {{"fps", "12"}, {"zz_new", "a"}, {"aa_new", "b"}}));
+  EXPECT_EQ(Read(),
+            "# comment = 1\r\n\r\nfps = 12\r\nunknown_key = kept\r\nfps = 12\r\nbroken line\r\n"
+            "stream = x\r\naa_new = b\r\nzz_new = a\r\n");
+  EXPECT_FALSE(FileExists(path_ + ".tmp"));
+}
+
+TEST_F(ConfigFile, SaveNormalisesLineEndsOnly) {
+  Write("a = 1\r\nb = 2\nc=3 \t\n");
+  ASSERT_TRUE(SaveConfigKeysAt(path_, {{"d", "4"}}));
+  EXPECT_EQ(Read(), "a = 1\r\nb = 2\r\nc=3 \t\r\nd = 4\r\n");
+  EXPECT_EQ(LoadConfig(path_).at("c"), "3 \t");
+}
+
+TEST_F(ConfigFile, SaveIntoMissingFileCreatesIt) {
+  ASSERT_TRUE(SaveConfigKeysAt(path_, {{"eula_accepted", "1"}}));
+  EXPECT_EQ(Read(), "eula_accepted = 1\r\n");
+}
+
+TEST_F(ConfigFile, FailedSaveLeavesOldFileAndNoTemporary) {
+  Write("fps = 5\r\n");
+  ASSERT_EQ(mkdir((path_ + ".tmp").c_str(), 0700), 0);  // the temporary cannot be created
+  EXPECT_FALSE(SaveConfigKeysAt(path_, {{"fps", "9"}}));
+  EXPECT_EQ(Read(), "fps = 5\r\n");
+  EXPECT_FALSE(SaveConfigKeysAt(dir_ + "/missing-dir/lcx.cfg", {{"fps", "9"}}));
+}
+
+TEST_F(ConfigFile, ConcurrentSavesLoseNothing) {
+  // Two editors (web and desktop thread) saving at the same moment: each
+  // rewrite must see the other's result, and no file may interleave bytes.
+  constexpr int kRounds = 60;
+  auto writer = [&](const std::string& key) {
+    for (int i = 0; i < kRounds; ++i) ASSERT_TRUE(SaveConfigKeysAt(path_, {{key + std::to_string(i), "v"}}));
+  };
+  std::thread a(writer, "a"), b(writer, "b");
+  a.join();
+  b.join();
+  ConfigMap m = LoadConfig(path_);
+  EXPECT_EQ(m.size(), 2u * kRounds);
+  std::string text = Read();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * kRounds);
+}
+
+TEST_F(ConfigFile, TemplatesAndSeed) {
+  const std::string keys =
+      "rtsp_port  = 554\r\nonvif_port = 8000\r\nfps        = 10\r\nbitrate    = 2000\r\n"
+      "stream     = screenlive\r\nmain_width = 0\r\nsubstream   = 1\r\nsub_stream  = screensub\r\n"
+      "sub_width   = 640\r\nsub_bitrate = 512\r\nstream_on  = 1\r\nstream_auth = 0\r\n"
+      "web_admin  = 1\r\nweb_port   = 8080\r\nadmin_user = admin\r\nadmin_pass = admin\r\n"
+      "device_name = Lumicast\r\n";
+  EXPECT_EQ(DefaultConfigText(ConfigTemplate::kDesktop), "# Lumicast config\r\n" + keys);
+  EXPECT_EQ(DefaultConfigText(ConfigTemplate::kWeb), "# \xd8\xa5\xd8\xb9\xd8\xaf\xd8\xa7\xd8\xaf\xd8\xa7\xd8\xaa "
+                                                     "\xd9\x85\xd8\xad\xd8\xb1\xd9\x91\xd9\x83 Lumicast\r\n" + keys);
+
+  SetPasswordProtectedFlag(true);
+  Write("admin_pass = enc:xyz\r\nshow_icon = 0\r\n");
+  ASSERT_TRUE(WriteDefaultConfigAt(path_, ConfigTemplate::kWeb));
+  EXPECT_EQ(Read(), DefaultConfigText(ConfigTemplate::kWeb));
+  EXPECT_FALSE(PasswordProtected()) << "a restore clears the protected-password flag";
+
+  // The shipped seed is the desktop template.
+  std::string core_dat;
+  ASSERT_TRUE(ReadWholeFile(std::string(LCX_SOURCE_DIR) + "/resources/core.dat", core_dat));
+  EXPECT_EQ(core_dat, DefaultConfigText(ConfigTemplate::kDesktop));
+
+  const std::string exe_dir = dir_ + "/exe";
+  MakeDirectory(exe_dir);
+  const std::string fresh = dir_ + "/fresh.cfg";
+  EXPECT_FALSE(SeedConfigFromCoreDat(fresh, exe_dir)) << "no core.dat: nothing written";
+  EXPECT_FALSE(FileExists(fresh));
+  WriteFileSynced(exe_dir + "/core.dat", "fps = 3\n");
+  EXPECT_TRUE(SeedConfigFromCoreDat(fresh, exe_dir));
+  EXPECT_FALSE(SeedConfigFromCoreDat(fresh, exe_dir)) << "an existing file is never replaced";
+  EXPECT_EQ(LoadConfig(fresh).at("fps"), "3");
+}
+
+TEST_F(ConfigFile, DataFolder) {
+  setenv("ProgramData", dir_.c_str(), 1);
+  EXPECT_EQ(GetDataFolder(), dir_ + "/Halvorix");
+  struct stat st {};
+  EXPECT_EQ(stat((dir_ + "/Halvorix").c_str(), &st), 0);
+  EXPECT_EQ(ConfigPath(), dir_ + "/Halvorix/lcx.cfg");
+  unsetenv("ProgramData");
+  setenv("XDG_DATA_HOME", (dir_ + "/xdg").c_str(), 1);
+  MakeDirectory(dir_ + "/xdg");
+  EXPECT_EQ(GetDataFolder(), dir_ + "/xdg/Halvorix");
+}
+
+}  // namespace
+}  // namespace lcx

@@ -1,0 +1,119 @@
+#include "core/settings.h"
+
+#include <gtest/gtest.h>
+
+#include "core/startup.h"
+
+namespace lcx {
+namespace {
+
+TEST(PictureSizes, FromScreenAndSettings) {
+  struct Case {
+    const char* name;
+    int sw, sh;
+    bool substream;
+    int sub_width, main_width;
+    PictureSizes want;  // screen, main, sub, stream
+  } cases[] = {
+      {"defaults on 1080p", 1920, 1080, true, 640, 0, {1920, 1080, 0, 0, 640, 360, 1920, 1080}},
+      {"main wider than the screen stays native", 1280, 720, true, 640, 1920, {1280, 720, 0, 0, 640, 360, 1280, 720}},
+      {"odd main width rounds down", 1920, 1080, true, 640, 1281, {1920, 1080, 1280, 720, 640, 360, 1280, 720}},
+      {"main equal to the screen stays native", 1920, 1080, true, 640, 1920, {1920, 1080, 0, 0, 640, 360, 1920, 1080}},
+      {"sub width 1 turns the sub-stream off", 1920, 1080, true, 1, 0, {1920, 1080, 0, 0, 0, 0, 1920, 1080}},
+      {"substream off", 1920, 1080, false, 640, 0, {1920, 1080, 0, 0, 0, 0, 1920, 1080}},
+      {"odd screen", 1365, 767, true, 640, 0, {1364, 766, 0, 0, 640, 358, 1364, 766}},
+      {"no screen", 0, 0, true, 640, 1280, {0, 0, 0, 0, 0, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PictureSizes s = ComputePictureSizes(c.sw, c.sh, c.substream, c.sub_width, c.main_width);
+    EXPECT_EQ(s.screen_width, c.want.screen_width);
+    EXPECT_EQ(s.screen_height, c.want.screen_height);
+    EXPECT_EQ(s.main_width, c.want.main_width);
+    EXPECT_EQ(s.main_height, c.want.main_height);
+    EXPECT_EQ(s.sub_width, c.want.sub_width);
+    EXPECT_EQ(s.sub_height, c.want.sub_height);
+    EXPECT_EQ(s.stream_width, c.want.stream_width);
+    EXPECT_EQ(s.stream_height, c.want.stream_height);
+  }
+}
+
+TEST(EngineSettings, PortDefaultsComeFromTheArguments) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int rtsp, onvif;
+  } cases[] = {
+      {"no arguments", {}, 8554, 8000},
+      {"one port", {"9000"}, 9000, 8000},
+      {"two ports", {"9000", "9001"}, 9000, 9001},
+      {"an option word first", {"--background"}, 0, 8000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineSettings s = ReadEngineSettings({}, c.args);
+    EXPECT_EQ(s.rtsp_port, c.rtsp);
+    EXPECT_EQ(s.onvif_port, c.onvif);
+  }
+  EngineSettings s = ReadEngineSettings({{"rtsp_port", "554"}, {"fps", "abc"}}, {"9000"});
+  EXPECT_EQ(s.rtsp_port, 554) << "the file wins over the argument";
+  EXPECT_EQ(s.fps, 0) << "letters read as 0 and are used as they are";
+}
+
+TEST(EngineSettings, Banner) {
+  EngineSettings s = ReadEngineSettings({{"rtsp_port", "554"}}, {});
+  ApplyScreenSize(s, 1920, 1080);
+  std::string banner;
+  for (const auto& l : BannerLines(s, "10.1.2.3")) banner += l;
+  EXPECT_EQ(banner,
+            "=== lcx-engine ONVIF screen camera ===\n"
+            "  IP        : 10.1.2.3\n"
+            "  ONVIF     : http://10.1.2.3:8000/onvif/device_service\n"
+            "  RTSP main : rtsp://10.1.2.3:554/screenlive\n"
+            "  RTSP sub  : rtsp://10.1.2.3:554/screensub  (640x360)\n"
+            "  Web Admin : http://10.1.2.3:8080/\n"
+            "  Video     : 1920x1080 @ 10 fps, ~2000 kbps (full screen)\n");
+  EXPECT_EQ(AuthBannerLine(s), "  Auth      : OFF (open) (user=admin)\n");
+
+  s = ReadEngineSettings({{"substream", "0"}, {"web_admin", "0"}, {"main_width", "1280"},
+                          {"stream_auth", "1"}, {"admin_user", "op"}}, {});
+  ApplyScreenSize(s, 1920, 1080);
+  banner.clear();
+  for (const auto& l : BannerLines(s, "10.1.2.3")) banner += l;
+  EXPECT_NE(banner.find("  RTSP sub  : disabled (single stream)\n"), std::string::npos);
+  EXPECT_EQ(banner.find("Web Admin"), std::string::npos);
+  EXPECT_NE(banner.find("  Video     : 1280x720 @ 10 fps, ~2000 kbps (downscaled)\n"), std::string::npos);
+  EXPECT_TRUE(s.sub_stream.empty());
+  EXPECT_EQ(AuthBannerLine(s), "  Auth      : ON (RTSP Digest + ONVIF WS-Sec) (user=op)\n");
+}
+
+TEST(Roles, SelectedInThreePasses) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    Role role;
+    const char* argument;
+    bool relaunch, background;
+  } cases[] = {
+      {"nothing", {}, Role::kEngine, "", false, false},
+      {"ports only", {"554", "8000"}, Role::kEngine, "", false, false},
+      {"service anywhere wins", {"--check-pass", "x", "--service"}, Role::kService, "", false, false},
+      {"first service word", {"--uninstall-service", "--install-service"}, Role::kUninstallService, "", false, false},
+      {"dump before check-pass", {"--check-pass", "pw", "--dump-screens", "/d"}, Role::kDumpScreens, "/d", false, false},
+      {"dump as the last word is ignored", {"--dump-screens"}, Role::kEngine, "", false, false},
+      {"check-pass takes the next word", {"--check-pass", "--background"}, Role::kCheckPass, "--background", false, true},
+      {"flags anywhere", {"9000", "--background", "--relaunch"}, Role::kEngine, "", true, true},
+      {"words are case-sensitive", {"--Service", "--RELAUNCH"}, Role::kEngine, "", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Invocation inv = SelectRole(c.args);
+    EXPECT_EQ(inv.role, c.role);
+    EXPECT_EQ(inv.argument, c.argument);
+    EXPECT_EQ(inv.relaunch, c.relaunch);
+    EXPECT_EQ(inv.background, c.background);
+  }
+}
+
+}  // namespace
+}  // namespace lcx

@@ -1,0 +1,122 @@
+#include "core/startup.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "core/config.h"
+#include "core/credentials.h"
+#include "platform/instance.h"
+#include "platform/system.h"
+#include "security/protect.h"
+
+namespace lcx {
+namespace {
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/lcx-startup-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    setenv("ProgramData", dir_.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (dir_ + "/cfg").c_str(), 1);
+    lock_path_ = dir_ + "/instance.lock";
+    hooks_.send_show_admin = [this] { return calls_ += "show-admin;", peer_listens_; };
+    hooks_.open_url = [this](const std::string& url) { calls_ += "open " + url + ";"; };
+    hooks_.sleep_ms = [this](int ms) {
+      slept_ms_ += ms;
+      if (release_after_ms_ >= 0 && slept_ms_ >= release_after_ms_) holder_.reset();
+    };
+  }
+  void TearDown() override { SetProtectionKeySourceForTesting(nullptr); }
+
+  void HoldLock() { ASSERT_EQ(TryAcquireInstanceLock(lock_path_, holder_), LockResult::kAcquired); }
+
+  std::string dir_, lock_path_, calls_;
+  bool peer_listens_ = true;
+  int slept_ms_ = 0, release_after_ms_ = -1;
+  UniqueFd holder_;
+  InstanceHooks hooks_;
+};
+
+TEST_F(StartupTest, FirstInstanceProceedsAndHoldsTheGuard) {
+  UniqueFd lock;
+  EXPECT_EQ(GuardSingleInstance(lock_path_, false, false, 8080, lock, hooks_), InstanceOutcome::kProceed);
+  EXPECT_TRUE(lock.valid());
+  UniqueFd other;
+  EXPECT_EQ(TryAcquireInstanceLock(lock_path_, other), LockResult::kHeldElsewhere);
+  EXPECT_EQ(calls_, "");
+}
+
+TEST_F(StartupTest, SecondStartDefersToTheRunningCopy) {
+  HoldLock();
+  struct Case {
+    const char* name;
+    bool background, peer_listens;
+    const char* calls;
+  } cases[] = {
+      {"interactive, peer listens", false, true, "show-admin;"},
+      {"interactive, no peer window", false, false, "show-admin;open http://127.0.0.1:8181/;"},
+      {"background is silent", true, true, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    calls_.clear();
+    peer_listens_ = c.peer_listens;
+    UniqueFd lock;
+    EXPECT_EQ(GuardSingleInstance(lock_path_, false, c.background, 8181, lock, hooks_),
+              InstanceOutcome::kDeferredToPeer);
+    EXPECT_EQ(calls_, c.calls);
+    EXPECT_FALSE(lock.valid());
+  }
+}
+
+TEST_F(StartupTest, RelaunchWaitsForThePredecessor) {
+  HoldLock();
+  release_after_ms_ = 700;
+  UniqueFd lock;
+  EXPECT_EQ(GuardSingleInstance(lock_path_, true, true, 8080, lock, hooks_), InstanceOutcome::kProceed);
+  EXPECT_EQ(slept_ms_, 700);
+  EXPECT_TRUE(lock.valid()) << "took over the guard once it was free";
+}
+
+TEST_F(StartupTest, RelaunchGivesUpWaitingAfterSixSeconds) {
+  HoldLock();
+  UniqueFd lock;
+  EXPECT_EQ(GuardSingleInstance(lock_path_, true, false, 8080, lock, hooks_), InstanceOutcome::kProceed);
+  EXPECT_EQ(slept_ms_, 6000);
+  EXPECT_FALSE(lock.valid());
+  EXPECT_EQ(calls_, "") << "a relaunch never asks the old copy for its window";
+}
+
+std::optional<std::string> NoKeyMaterial() { return std::nullopt; }
+
+TEST_F(StartupTest, CheckPassAndSavedCredentials) {
+  EXPECT_EQ(CheckPassRole("admin"), 0) << "no file: the default password";
+  EXPECT_EQ(CheckPassRole("wrong"), 1);
+
+  ASSERT_TRUE(SaveAdminCredentials("op", "s3cret:x"));
+  ConfigMap m = LoadConfig(ConfigPath());
+  EXPECT_EQ(m.at("admin_user"), "op");
+  EXPECT_EQ(m.at("admin_pass").rfind("enc:", 0), 0u);
+  EXPECT_TRUE(PasswordProtected());
+  EXPECT_EQ(CheckPassRole("s3cret:x"), 0);
+  EXPECT_EQ(CheckPassRole("admin"), 1);
+
+  SaveConfigKeys({{"admin_pass", "enc:AAAA"}});
+  EXPECT_EQ(CheckPassRole(""), 0) << "an undecryptable value compares as the empty text";
+}
+
+TEST_F(StartupTest, UnprotectablePasswordFailsTheSave) {
+  ASSERT_TRUE(SaveConfigKeys({{"admin_pass", "admin"}}));
+  std::string before;
+  ReadWholeFile(ConfigPath(), before);
+  SetProtectionKeySourceForTesting(&NoKeyMaterial);
+  EXPECT_FALSE(SaveAdminCredentials("op", "new-password"));
+  std::string after;
+  ReadWholeFile(ConfigPath(), after);
+  EXPECT_EQ(after, before) << "nothing written";
+  EXPECT_FALSE(PasswordProtected()) << "flag unchanged, so the old password still works";
+}
+
+}  // namespace
+}  // namespace lcx

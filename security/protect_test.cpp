@@ -1,0 +1,106 @@
+#include "security/protect.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "platform/system.h"
+#include "security/digest.h"
+#include "security/machine_id.h"
+
+namespace lcx {
+namespace {
+
+std::optional<std::string> OtherMachine() { return std::string("another-machine|x|0000ABCD"); }
+std::optional<std::string> NoKeyMaterial() { return std::nullopt; }
+
+class ProtectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/lcx-protect-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+  }
+  void TearDown() override { SetProtectionKeySourceForTesting(nullptr); }
+  std::string dir_;
+};
+
+TEST_F(ProtectTest, RoundTripAndForm) {
+  for (std::string plain : {std::string("admin"), std::string("p:a ss\x7f"), std::string(64, 'x')}) {
+    auto stored = ProtectString(plain);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->rfind("enc:", 0), 0u);
+    EXPECT_EQ(UnprotectString(*stored), plain);
+    EXPECT_NE(*ProtectString(plain), *stored) << "fresh nonce each time";
+  }
+  EXPECT_EQ(UnprotectString("admin"), "admin") << "plain values pass through";
+  EXPECT_EQ(UnprotectString("enc"), "enc");
+}
+
+TEST_F(ProtectTest, ForeignOrDamagedBlobsFail) {
+  std::string stored = *ProtectString("secret");
+  std::string blob = Base64Decode(stored.substr(4));
+
+  std::string flipped = blob;
+  flipped[flipped.size() / 2] ^= 0x01;
+  std::string truncated = blob.substr(0, blob.size() - 1);
+  const std::string damaged[] = {"enc:", "enc:" + Base64Encode(flipped), "enc:" + Base64Encode(truncated),
+                                 "enc:!!!!"};
+  for (const auto& d : damaged) EXPECT_EQ(UnprotectString(d), "") << d;
+
+  SetProtectionKeySourceForTesting(&OtherMachine);
+  EXPECT_EQ(UnprotectString(stored), "") << "a blob from another machine";
+}
+
+TEST_F(ProtectTest, UnavailableProtectionIsReported) {
+  SetProtectionKeySourceForTesting(&NoKeyMaterial);
+  EXPECT_FALSE(ProtectString("secret").has_value());
+}
+
+TEST_F(ProtectTest, FlagReadsTrueOnlyForExactlyOne) {
+  EXPECT_FALSE(PasswordProtected()) << "missing file";
+  SetPasswordProtectedFlag(true);
+  EXPECT_TRUE(PasswordProtected());
+  SetPasswordProtectedFlag(false);
+  EXPECT_FALSE(PasswordProtected());
+  for (const char* v : {"true", "01", "1\n", ""}) {
+    WriteFileSynced(dir_ + "/Halvorix/LCX/pwenc", v);
+    EXPECT_FALSE(PasswordProtected()) << v;
+  }
+}
+
+TEST_F(ProtectTest, PasswordStatesAtStartup) {
+  const std::string good = *ProtectString("n3w");
+  const std::string marker = LockedPasswordMarker();
+  ASSERT_EQ(marker, std::string("\x01LOCKED-") + GetMachineId());
+  struct Case {
+    const char* name;
+    std::string stored;
+    bool flag;
+    std::string plain;
+  } cases[] = {
+      {"default plain, no flag", "admin", false, "admin"},
+      {"plain while flag set (edited by hand)", "admin", true, marker},
+      {"protected, flag set", good, true, "n3w"},
+      {"protected, flag cleared", good, false, "n3w"},
+      {"enc: with nothing after it", "enc:", false, marker},
+      {"undecryptable", "enc:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", true, marker},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResolvedPassword r = ResolveAdminPassword(c.stored, c.flag);
+    EXPECT_EQ(r.plain, c.plain);
+    EXPECT_EQ(r.locked, c.plain == marker);
+  }
+}
+
+TEST(MachineId, JoinsSourcesAndHashes) {
+  EXPECT_EQ(MachineIdText("guid", "", "0000ABCD"), "guid||0000ABCD");
+  EXPECT_EQ(MachineIdFromText("||00000000"), HexLower(Sha256Digest("||00000000")));
+  std::string id = GetMachineId();
+  EXPECT_EQ(id.size(), 64u);
+  EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos);
+  EXPECT_EQ(GetMachineId(), id);
+}
+
+}  // namespace
+}  // namespace lcx
