@@ -1,0 +1,106 @@
+#include "onvif/onvif_auth.h"
+
+#include "onvif/onvif_service.h"
+#include "security/digest.h"
+
+namespace lcx {
+namespace {
+
+bool Has(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+bool CheckBasic(std::string_view line, std::string_view user, std::string_view password) {
+  size_t start = line.find("asic ") + 5;
+  size_t end = line.find_first_of(" \r\n", start);
+  std::string decoded = Base64Decode(line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+  size_t colon = decoded.find(':');
+  if (colon == std::string::npos) return false;
+  bool user_ok = ConstantTimeEquals(std::string_view(decoded).substr(0, colon), user);
+  bool pass_ok = ConstantTimeEquals(std::string_view(decoded).substr(colon + 1), password);
+  return user_ok && pass_ok;
+}
+
+bool CheckDigest(std::string_view line, std::string_view method, std::string_view realm, std::string_view server_nonce,
+                 std::string_view user, std::string_view password) {
+  std::string username = GetAuthParam(line, "username");
+  std::string uri = GetAuthParam(line, "uri");
+  std::string response = GetAuthParam(line, "response");
+  std::string nonce = GetAuthParam(line, "nonce");
+  if (username.empty() || uri.empty() || response.empty() || !ConstantTimeEquals(nonce, server_nonce)) return false;
+  std::string qop = GetAuthParam(line, "qop");
+  std::string nc = GetAuthParam(line, "nc");
+  std::string cnonce = GetAuthParam(line, "cnonce");
+
+  std::string ha1 = Md5Hex(std::string(user) + ":" + std::string(realm) + ":" + std::string(password));
+  std::string ha2 = Md5Hex(std::string(method) + ":" + uri);
+  std::string given = LowerAscii(response);
+  if (!qop.empty() && ConstantTimeEquals(given, Md5Hex(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":" + qop + ":" + ha2))) {
+    return true;
+  }
+  return ConstantTimeEquals(given, Md5Hex(ha1 + ":" + nonce + ":" + ha2));
+}
+
+}  // namespace
+
+bool IsProtectedOperation(std::string_view body) {
+  // "GetProfile" also covers "GetProfiles"; the encoder name covers its plural
+  // and the options call.
+  return Has(body, "GetStreamUri") || Has(body, "GetProfile") || Has(body, "GetSnapshotUri") ||
+         Has(body, "GetVideoEncoderConfiguration");
+}
+
+std::string ExtractElementText(std::string_view xml, std::string_view tag) {
+  size_t pos = xml.find(":" + std::string(tag));
+  if (pos == std::string_view::npos) pos = xml.find("<" + std::string(tag));
+  if (pos == std::string_view::npos) return {};
+  size_t close = xml.find('>', pos);
+  if (close == std::string_view::npos || xml[close - 1] == '/') return {};
+  size_t end = xml.find('<', close + 1);
+  if (end == std::string_view::npos) return {};
+  std::string_view text = xml.substr(close + 1, end - close - 1);
+  constexpr std::string_view kBlank = " \t\r\n";
+  size_t first = text.find_first_not_of(kBlank);
+  if (first == std::string_view::npos) return {};
+  size_t last = text.find_last_not_of(kBlank);
+  return std::string(text.substr(first, last - first + 1));
+}
+
+bool CheckWsSecurity(const OnvifService& service, std::string_view body) {
+  if (service.password.empty()) return false;
+  std::string name = ExtractElementText(body, "Username>");
+  std::string given = ExtractElementText(body, "Password");
+  if (name.empty() || given.empty()) return false;
+  if (LowerAscii(name) != LowerAscii(service.user)) return false;
+
+  std::string nonce = ExtractElementText(body, "Nonce");
+  std::string created = ExtractElementText(body, "Created>");
+  if (Has(body, "#PasswordText") || nonce.empty() || created.empty()) {
+    return ConstantTimeEquals(given, service.password);
+  }
+  std::string digest = Base64Encode(Sha1Digest(Base64Decode(nonce) + created + service.password));
+  // Some clients send the plain password even with a nonce and a creation time.
+  return ConstantTimeEquals(given, digest) || ConstantTimeEquals(given, service.password);
+}
+
+bool CheckHttpAuth(std::string_view request, std::string_view method, std::string_view realm, std::string_view nonce,
+                   std::string_view user, std::string_view password) {
+  if (password.empty()) return false;
+  size_t pos = request.find("Authorization:");
+  if (pos == std::string_view::npos) pos = request.find("authorization:");
+  if (pos == std::string_view::npos) return false;
+  size_t end = request.find("\r\n", pos);
+  std::string_view line = request.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+
+  if (Has(line, "Basic ") || Has(line, "basic ")) return CheckBasic(line, user, password);
+  if (Has(line, "Digest") || Has(line, "digest")) return CheckDigest(line, method, realm, nonce, user, password);
+  return false;
+}
+
+}  // namespace lcx
