@@ -1,0 +1,90 @@
+// RTSP request fields and the fixed response texts.
+#include "rtsp/rtsp_messages.h"
+
+#include <climits>
+#include <cstdint>
+
+namespace lcx {
+namespace {
+
+std::string OkHead(int cseq) { return "RTSP/1.0 200 OK\r\nCSeq: " + std::to_string(cseq) + "\r\n"; }
+
+// atoi without its undefined overflow: blanks, optional sign, digits;
+// values beyond int saturate.
+int ParseLeadingInt(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > static_cast<int64_t>(INT_MAX) + 1) value = static_cast<int64_t>(INT_MAX) + 1;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) value = INT_MAX;
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+std::string_view RtspMethod(std::string_view request) {
+  size_t space = request.find(' ');
+  return space == std::string_view::npos ? request : request.substr(0, space);
+}
+
+int RtspCSeq(std::string_view request) {
+  size_t at = request.find("CSeq:");
+  if (at == std::string_view::npos) at = request.find("Cseq:");
+  if (at == std::string_view::npos) return 0;
+  return ParseLeadingInt(request.substr(at + 5));
+}
+
+bool WantsInterleavedTransport(std::string_view request) {
+  return request.find("interleaved") != std::string_view::npos ||
+         request.find("/TCP") != std::string_view::npos;
+}
+
+std::string BuildOptionsResponse(int cseq) {
+  return OkHead(cseq) + "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN\r\n\r\n";
+}
+
+std::string BuildDescribeResponse(int cseq, std::string_view sdp) {
+  std::string out = OkHead(cseq) + "Content-Type: application/sdp\r\nContent-Length: " +
+                    std::to_string(sdp.size()) + "\r\n\r\n";
+  out += sdp;
+  return out;
+}
+
+std::string BuildSetupResponse(int cseq) {
+  return OkHead(cseq) + "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\nSession: " +
+         std::string(kRtspSessionId) + "\r\n\r\n";
+}
+
+std::string BuildUnsupportedTransportResponse(int cseq) {
+  return "RTSP/1.0 461 Unsupported Transport\r\nCSeq: " + std::to_string(cseq) + "\r\n\r\n";
+}
+
+std::string BuildPlayResponse(int cseq) {
+  return OkHead(cseq) + "Session: " + std::string(kRtspSessionId) + "\r\nRange: npt=0.000-\r\n\r\n";
+}
+
+std::string BuildTeardownResponse(int cseq) {
+  return OkHead(cseq) + "Session: " + std::string(kRtspSessionId) + "\r\n\r\n";
+}
+
+std::string BuildPlainOkResponse(int cseq) { return OkHead(cseq) + "\r\n"; }
+
+std::string BuildUnauthorizedResponse(int cseq, std::string_view realm, std::string_view nonce) {
+  std::string out = "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(cseq) + "\r\n";
+  out += "WWW-Authenticate: Digest realm=\"";
+  out += realm;
+  out += "\", nonce=\"";
+  out += nonce;
+  out += "\"\r\nWWW-Authenticate: Basic realm=\"";
+  out += realm;
+  out += "\"\r\n\r\n";
+  return out;
+}
+
+}  // namespace lcx
