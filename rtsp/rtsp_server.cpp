@@ -1,0 +1,102 @@
+// Accept loop and RTSP thread entry.
+#include "rtsp/rtsp_server.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "core/log.h"
+#include "platform/net.h"
+#include "platform/system.h"
+#include "rtsp/rtsp_session.h"
+
+namespace lcx {
+namespace {
+
+// A failing accept (out of descriptors, say) would otherwise spin a core.
+constexpr int kAcceptRetryDelayMs = 20;
+
+void RunCountedSession(RtspServer& server, UniqueFd socket) {
+  RtspSession(server, std::move(socket));
+  if (server.connections.fetch_sub(1) <= server.max_connections) server.limit_logged.store(false);
+}
+
+}  // namespace
+
+RtspServer& GetRtspServer() {
+  static RtspServer* server = new RtspServer();  // lives until the process ends
+  return *server;
+}
+
+bool InitRtspServer(RtspServer& server, const RtspSettings& settings) {
+  server.settings = settings;
+  VideoSettings video;
+  video.fps = settings.fps;
+  video.main_bitrate_kbps = settings.main_bitrate_kbps;
+  video.sub_name = settings.sub_name;
+  video.sub_width = settings.sub_width;
+  video.sub_height = settings.sub_height;
+  video.sub_bitrate_kbps = settings.sub_bitrate_kbps;
+  video.main_width = settings.main_width;
+  video.main_height = settings.main_height;
+  return StartEngine(server.video, video);
+}
+
+void ServeRtsp(RtspServer& server, UniqueFd listener) {
+  const RtspSettings& settings = server.settings;
+  std::string suffix;
+  if (server.video.sub_on) suffix = " (+sub: " + settings.sub_name + ")";
+  LogLine("RTSP server ready (multi-client) -> rtsp://<ip>:%d/%s%s\n", LocalPort(listener.get()),
+          settings.main_name.c_str(), suffix.c_str());
+
+  std::thread([&server] { RunProducer(server.video); }).detach();
+  AcceptRtspConnections(server, listener.release());  // the listener lives as long as the process
+}
+
+void AcceptRtspConnections(RtspServer& server, int listen_fd) {
+  for (;;) {
+    std::string peer;
+    UniqueFd client = AcceptClient(listen_fd, &peer);
+    if (!client) {
+      SleepMs(kAcceptRetryDelayMs);
+      continue;
+    }
+    LogLine("RTSP: connection from %s\n", peer.c_str());
+    if (server.connections.fetch_add(1) >= server.max_connections) {
+      server.connections.fetch_sub(1);
+      if (!server.limit_logged.exchange(true))
+        LogLine("RTSP: connection limit of %d reached, refusing new connections\n", server.max_connections);
+      continue;  // closes the socket
+    }
+    try {
+      std::thread(RunCountedSession, std::ref(server), std::move(client)).detach();
+    } catch (const std::system_error&) {
+      // No thread for it: the socket (moved into the failed thread's
+      // arguments) is closed as they unwind.
+      server.connections.fetch_sub(1);
+    }
+  }
+}
+
+void RunRtspThread(const RtspSettings& settings) {
+  RtspServer& server = GetRtspServer();
+  if (!InitRtspServer(server, settings)) {
+    LogLine("RTSP init failed\n");
+    return;
+  }
+  int error = 0;
+  UniqueFd listener = ListenTcp(settings.port, 8, &error);
+  if (!listener) {
+    LogLine("bind failed: %d\n", error);
+    if (error == EACCES && settings.port < 1024)
+      LogLine("RTSP: port %d is privileged: allow it with 'setcap cap_net_bind_service=+ep %s' "
+              "or choose an rtsp_port above 1023\n",
+              settings.port, ExecutablePath().c_str());
+    return;
+  }
+  ServeRtsp(server, std::move(listener));
+}
+
+}  // namespace lcx

@@ -1,0 +1,70 @@
+// The RTSP server: the process-wide RtspServer (settings copy plus the video
+// engine it feeds from), the accept loop and the RTSP thread entry.
+// Threads: the RTSP thread accepts; the producer thread and one detached
+// thread per connection run beside it. Settings never change after
+// InitRtspServer; `connections` is an atomic counter; the engine's own locks
+// are described in video/stream_producer.h.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/unique_fd.h"
+#include "video/stream_producer.h"
+
+namespace lcx {
+
+struct RtspSettings {
+  uint16_t port = 8554;
+  int fps = 10;
+  int main_bitrate_kbps = 2000;
+  std::string main_name = "screenlive";
+  std::string sub_name = "screensub";  // empty: no sub-stream
+  int sub_width = 0, sub_height = 0;
+  int sub_bitrate_kbps = 512;
+  int main_width = 0, main_height = 0;  // 0 x 0: the screen's own size
+  std::string user, password;
+  bool auth_required = false;
+};
+
+// Connections served at once; one more is accepted and closed at once. Far
+// above what a handful of recorders and players need, low enough that a
+// flood of idle sockets cannot exhaust threads or descriptors.
+inline constexpr int kMaxRtspConnections = 128;
+// A connection that sends no complete request for this long is closed.
+// Clients send their next request right after each answer; recorders that
+// keep a connection idle are already streaming, where it does not apply.
+inline constexpr int kRequestIdleTimeoutMs = 60'000;
+
+struct RtspServer {
+  RtspSettings settings;
+  VideoEngine video;
+
+  int max_connections = kMaxRtspConnections;
+  int request_idle_timeout_ms = kRequestIdleTimeoutMs;
+  std::atomic<int> connections{0};       // sessions running now
+  std::atomic<bool> limit_logged{false};  // the limit line was logged for this episode
+};
+
+// The process-wide server, created on first use.
+RtspServer& GetRtspServer();
+
+// Copies the settings and starts the video engine; false when the engine
+// cannot start.
+bool InitRtspServer(RtspServer& server, const RtspSettings& settings);
+
+// Logs the ready line, starts the producer thread and accepts connections on
+// `listener` forever, one detached thread per connection.
+[[noreturn]] void ServeRtsp(RtspServer& server, UniqueFd listener);
+
+// The accept loop alone: each connection gets a detached thread running
+// RtspSession while fewer than server.max_connections run; beyond that it is
+// closed at once (logged once until a session ends).
+[[noreturn]] void AcceptRtspConnections(RtspServer& server, int listen_fd);
+
+// The RTSP thread body: engine start, bind, then ServeRtsp. Returns only when
+// the engine cannot start ("RTSP init failed") or the port cannot be bound.
+void RunRtspThread(const RtspSettings& settings);
+
+}  // namespace lcx

@@ -1,0 +1,159 @@
+// Request loop and streaming phase of one RTSP connection.
+#include "rtsp/rtsp_session.h"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+#include <optional>
+
+#include "core/log.h"
+#include "platform/net.h"
+#include "rtsp/rtp_h264.h"
+#include "rtsp/rtsp_auth.h"
+#include "rtsp/rtsp_messages.h"
+#include "rtsp/rtsp_server.h"
+#include "rtsp/sdp.h"
+#include "security/digest.h"
+#include "video/h264_encoder.h"
+
+namespace lcx {
+namespace {
+
+constexpr size_t kRequestBufferBytes = 8191;
+constexpr size_t kStreamingReadBytes = 2047;
+// How long the streaming loop waits for a frame before it looks at the
+// socket again (TEARDOWN while the stream is idle).
+constexpr std::chrono::milliseconds kFramePollInterval{200};
+
+// One recv(); fewer than 1 means the connection is over (closed, failed or
+// timed out).
+ssize_t ReceiveSome(int fd, char* buffer, size_t capacity) {
+  for (;;) {
+    ssize_t n = ::recv(fd, buffer, capacity, 0);
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
+// Sends one access unit as RTP; the marker goes on its last NAL unit.
+bool SendFrame(RtpOut& out, const std::vector<uint8_t>& access_unit, uint16_t& sequence, uint32_t timestamp) {
+  NalUnit pending{nullptr, 0};
+  bool ok = true;
+  ForEachNalUnit(access_unit.data(), access_unit.size(), [&](NalUnit nal) {
+    if (ok && pending.data) ok = SendRtpNal(out, pending.data, pending.size, sequence, timestamp, kRtpSsrc, false);
+    pending = nal;
+  });
+  if (ok && pending.data) ok = SendRtpNal(out, pending.data, pending.size, sequence, timestamp, kRtpSsrc, true);
+  return ok && out.Flush();
+}
+
+}  // namespace
+
+StreamChannel& SelectedChannel(RtspServer& server, const RtspConnection& connection) {
+  return connection.sub_selected ? server.video.sub_channel : server.video.main_channel;
+}
+
+RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view request,
+                                 const SendFunction& send) {
+  RtspServer& server = *connection.server;
+  const RtspSettings& settings = server.settings;
+  const std::string_view method = RtspMethod(request);
+  const int cseq = RtspCSeq(request);
+
+  if (settings.auth_required && !connection.authenticated && method != "OPTIONS") {
+    if (!CheckRtspAuth(request, method, kRtspRealm, connection.nonce, settings.user, settings.password)) {
+      return send(BuildUnauthorizedResponse(cseq, kRtspRealm, connection.nonce)) ? RequestOutcome::kContinue
+                                                                                 : RequestOutcome::kClose;
+    }
+    connection.authenticated = true;
+  }
+
+  if (server.video.sub_on && !settings.sub_name.empty() && Contains(request, settings.sub_name))
+    connection.sub_selected = true;
+
+  std::string response;
+  RequestOutcome outcome = RequestOutcome::kContinue;
+  if (method == "OPTIONS") {
+    response = BuildOptionsResponse(cseq);
+  } else if (method == "DESCRIBE") {
+    response = BuildDescribeResponse(cseq, BuildSdp(SelectedChannel(server, connection)));
+    LogLine("RTSP: DESCRIBE -> %s\n", connection.sub_selected ? "SUB (screensub)" : "MAIN (screenlive)");
+  } else if (method == "SETUP") {
+    if (WantsInterleavedTransport(request)) {
+      response = BuildSetupResponse(cseq);
+    } else {
+      response = BuildUnsupportedTransportResponse(cseq);
+      LogLine("RTSP: SETUP طلب UDP -> 461 (هيعيد بـTCP)\n");
+    }
+  } else if (method == "PLAY") {
+    response = BuildPlayResponse(cseq);
+    outcome = RequestOutcome::kPlay;
+  } else if (method == "TEARDOWN") {
+    send(BuildTeardownResponse(cseq));
+    return RequestOutcome::kClose;
+  } else {
+    response = BuildPlainOkResponse(cseq);
+  }
+  return send(response) ? outcome : RequestOutcome::kClose;
+}
+
+void StreamToClient(RtspServer& server, StreamChannel& channel, int fd) {
+  VideoEngine& video = server.video;
+  {
+    std::lock_guard lock(video.viewer_mutex);
+    if (video.ViewerCount.fetch_add(1) == 0) video.KeyframeRequest.store(true);
+  }
+  video.wake_up.notify_all();
+
+  RtpOut out([fd](std::string_view bytes) { return SendAll(fd, bytes); });
+  uint16_t sequence = 0;
+  std::optional<uint64_t> cursor;
+  char incoming[kStreamingReadBytes];
+  for (;;) {
+    FrameEntry frame = WaitNextFrame(channel, cursor, kFramePollInterval);
+    if (frame.access_unit && !frame.access_unit->empty() &&
+        !SendFrame(out, *frame.access_unit, sequence, frame.timestamp))
+      break;
+    frame = FrameEntry{};  // drop our reference before a possibly long wait
+
+    // Clients send keep-alives and receiver reports while playing: read and
+    // drop them, but stop at a TEARDOWN. RTCP data holds zero bytes, so the
+    // whole read is searched, not just up to the first zero.
+    if (BytesAvailable(fd) > 0) {
+      ssize_t n = ReceiveSome(fd, incoming, sizeof incoming);
+      if (n <= 0 || Contains(std::string_view(incoming, static_cast<size_t>(n)), "TEARDOWN")) break;
+    }
+  }
+  video.ViewerCount.fetch_sub(1);
+}
+
+void RtspSession(RtspServer& server, UniqueFd socket) {
+  const int fd = socket.get();
+  RtspConnection connection;
+  connection.server = &server;
+  connection.nonce = RandomHex(16);
+  // Bound the requesting phase only: a playing client that stops reading
+  // must block its own thread and nothing else, and resume when it reads.
+  SetReceiveTimeoutMs(fd, server.request_idle_timeout_ms);
+  SetSendTimeoutMs(fd, server.request_idle_timeout_ms);
+
+  const SendFunction send = [fd](std::string_view bytes) { return SendAll(fd, bytes); };
+  char buffer[kRequestBufferBytes + 1];
+  for (;;) {
+    ssize_t n = ReceiveSome(fd, buffer, kRequestBufferBytes);
+    if (n <= 0) return;
+    RequestOutcome outcome = HandleRtspRequest(connection, std::string_view(buffer, static_cast<size_t>(n)), send);
+    if (outcome == RequestOutcome::kClose) return;
+    if (outcome == RequestOutcome::kPlay) break;
+  }
+  SetReceiveTimeoutMs(fd, 0);
+  SetSendTimeoutMs(fd, 0);
+  StreamToClient(server, SelectedChannel(server, connection), fd);
+}
+
+}  // namespace lcx
