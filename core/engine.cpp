@@ -124,6 +124,7 @@ int RunEngine(const std::vector<std::string>& args, const Invocation& invocation
   sigemptyset(&stop);
   sigaddset(&stop, SIGINT);
   sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
@@ -158,8 +159,15 @@ int RunEngine(const std::vector<std::string>& args, const Invocation& invocation
   StartServerThreads(s, ip);
 
   // The desktop loop is not part of this build: wait for a stop signal.
+  // SIGHUP restarts the program the way the editors do, so a changed
+  // configuration file can be applied from a shell.
   int sig = 0;
-  sigwait(&stop, &sig);
+  while (sigwait(&stop, &sig) != 0) {
+  }
+  if (sig == SIGHUP) {
+    LogLine("Restarting to apply the configuration (SIGHUP)\n");
+    RelaunchSelf(invocation.background);
+  }
   std::fflush(stdout);
   return 0;
 }

@@ -53,7 +53,15 @@ sleep 1
 grep -q "=== lcx-engine" "$LCX_HOME/relaunch.log" && fail "relaunch did not wait for the first copy"
 kill "$first"
 lcx_wait_log relaunch "  Auth      :" 10
-kill "$LCX_PID"; wait "$LCX_PID" || true
+relaunched=$LCX_PID
+
+# SIGHUP restarts the program by itself with the edited configuration.
+echo "admin_user = operator" >>"$cfg"
+kill -HUP "$relaunched"
+lcx_wait_log relaunch "  Auth      : OFF (open) (user=operator)" 10
+for _ in $(seq 50); do kill -0 "$relaunched" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$relaunched" 2>/dev/null && fail "the old copy did not end after the restart"
+lcx_engine_kill_all
 
 # A password saved as the editors save it is protected and accepted.
 lcx_engine_env "$LCX_BUILD_DIR/core/lcx_test_setpass" admin 'n3w:pass' || fail "could not set a password"

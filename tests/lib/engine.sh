@@ -15,6 +15,16 @@ lcx_engine_home() {
   chmod 700 "$LCX_HOME/run"
   export LCX_HOME
   lcx_on_exit "rm -rf '$LCX_HOME'"
+  lcx_on_exit "lcx_engine_kill_all"
+}
+
+# Ends every copy of the program that runs on LCX_HOME, relaunched ones too.
+lcx_engine_kill_all() {
+  local p
+  for p in $(pgrep -x lcx_onvif); do
+    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "ProgramData=$LCX_HOME" && kill "$p"
+  done
+  return 0
 }
 
 lcx_write_config() {
