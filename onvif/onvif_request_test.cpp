@@ -1,1 +1,121 @@
+#include "onvif/onvif_request.h"
+
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "onvif/onvif_service.h"
+#include "platform/net.h"
+#include "platform/system.h"
+
+namespace lcx {
+namespace {
+
+TEST(RequestContentLength, ReadLikeAtoi) {
+  struct Case {
+    const char* text;
+    int64_t expected;
+  } cases[] = {
+      {"POST / HTTP/1.1\r\nContent-Length: 42\r\n\r\n", 42},
+      {"POST / HTTP/1.1\r\ncontent-length:7\r\n\r\n", 7},
+      {"POST / HTTP/1.1\r\nContent-Length: \t+12abc\r\n\r\n", 12},
+      {"POST / HTTP/1.1\r\nContent-Length: -5\r\n\r\n", -5},
+      {"POST / HTTP/1.1\r\nCONTENT-LENGTH: 42\r\n\r\n", 0},
+      {"POST / HTTP/1.1\r\nContent-Length: x\r\n\r\n", 0},
+      {"POST / HTTP/1.1\r\n\r\n", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(RequestContentLength(c.text), c.expected);
+  }
+  EXPECT_GT(RequestContentLength("Content-Length: 99999999999999999999999999\r\n"), int64_t{1} << 58)
+      << "saturates instead of overflowing";
+}
+
+struct Pair {
+  UniqueFd server, client;
+};
+Pair MakePair() {
+  int fds[2];
+  EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  return {UniqueFd(fds[0]), UniqueFd(fds[1])};
+}
+
+TEST(ReadOnvifRequest, Framing) {
+  const std::string header = "POST /onvif/device_service HTTP/1.1\r\nHost: cam\r\n";
+  struct Case {
+    const char* name;
+    std::vector<std::string> segments;  // written 20 ms apart
+    bool close_after;                   // else the writer keeps the socket open
+    RequestRead outcome;
+    std::string body;
+  } cases[] = {
+      {"header split inside the blank line",
+       {header + "Content-Length: 5\r\n\r", "\nhel", "lo"}, false, RequestRead::kComplete, "hello"},
+      {"header split inside the length",
+       {header + "Content-Le", "ngth: 3\r\n\r\n", "abc"}, false, RequestRead::kComplete, "abc"},
+      {"no Content-Length: only what came with the header",
+       {header + "\r\n<a/>", "<late/>"}, false, RequestRead::kComplete, "<a/>"},
+      {"capitalised length is not a length",
+       {header + "CONTENT-LENGTH: 6\r\n\r\n", "abcdef"}, false, RequestRead::kComplete, ""},
+      {"body shorter than announced, peer closes",
+       {header + "Content-Length: 100\r\n\r\nabc"}, true, RequestRead::kComplete, "abc"},
+      {"bytes beyond the length stay", {header + "Content-Length: 2\r\n\r\nabcd"}, false, RequestRead::kComplete,
+       "abcd"},
+      {"peer closes before the header ends", {header}, true, RequestRead::kNoHeader, ""},
+      {"huge Content-Length", {header + "Content-Length: 99999999999\r\n\r\n"}, false, RequestRead::kBodyTooLarge,
+       ""},
+      {"header that never ends", {header + std::string(5000, 'a')}, false, RequestRead::kHeaderTooLarge, ""},
+  };
+  OnvifLimits limits;
+  limits.receive_timeout_ms = 400;
+  limits.max_request_bytes = 4096;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pair pair = MakePair();
+    std::thread writer([&] {
+      for (const std::string& s : c.segments) {
+        SendAll(pair.client.get(), s);
+        SleepMs(20);
+      }
+      if (c.close_after) pair.client.reset();
+    });
+    OnvifRequest request;
+    RequestRead outcome = ReadOnvifRequest(pair.server.get(), limits, request);
+    writer.join();
+    EXPECT_EQ(outcome, c.outcome);
+    if (outcome == RequestRead::kComplete) {
+      EXPECT_EQ(request.Body(), c.body);
+    }
+  }
+}
+
+TEST(ReadOnvifRequest, StalledPeerRunsOutOfTime) {
+  OnvifLimits limits;
+  limits.receive_timeout_ms = 300;
+  Pair pair = MakePair();
+  // Trickling bytes must not extend the budget: it covers the whole request.
+  std::thread writer([&] {
+    for (int i = 0; i < 10; ++i) {
+      if (!SendAll(pair.client.get(), "X")) break;
+      SleepMs(100);
+    }
+  });
+  uint64_t start = BootTickMs();
+  OnvifRequest request;
+  EXPECT_EQ(ReadOnvifRequest(pair.server.get(), limits, request), RequestRead::kNoHeader);
+  EXPECT_LT(BootTickMs() - start, 900u);
+  writer.join();
+
+  // A stalled body is handled with what arrived.
+  Pair second = MakePair();
+  SendAll(second.client.get(), "POST / HTTP/1.1\r\nContent-Length: 50\r\n\r\n<partial");
+  EXPECT_EQ(ReadOnvifRequest(second.server.get(), limits, request), RequestRead::kComplete);
+  EXPECT_EQ(request.Body(), "<partial");
+}
+
+}  // namespace
+}  // namespace lcx
