@@ -79,6 +79,9 @@ void RunOnvifHttp(OnvifService& service);
 // Accept loop on a listening socket; returns when the socket stops being a
 // listener (closed or shut down), which only tests do.
 void ServeOnvifConnections(const OnvifService& service, int listen_fd);
+// Thread body of the WS-Discovery responder (discovery.h); returns only when
+// UDP 3702 cannot be bound.
+void RunDiscovery(OnvifService& service);
 // One connection: read one request, answer it, close the socket.
 void HandleOnvifConnection(const OnvifService& service, UniqueFd socket);
 
