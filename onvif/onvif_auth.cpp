@@ -81,6 +81,10 @@ bool CheckWsSecurity(const OnvifService& service, std::string_view body) {
 
   std::string nonce = ExtractElementText(body, "Nonce");
   std::string created = ExtractElementText(body, "Created>");
+  // An element with attributes and no prefix (<Created xmlns="...">, as the
+  // Node.js onvif client writes it) escapes the tag above; without this its
+  // correct digests would be refused.
+  if (created.empty()) created = ExtractElementText(body, "Created ");
   if (Has(body, "#PasswordText") || nonce.empty() || created.empty()) {
     return ConstantTimeEquals(given, service.password);
   }

@@ -100,6 +100,14 @@ TEST(CheckWsSecurity, UsernameTokens) {
       {"plain password case differs", Token("user", Text("UserPassword"), "", ""), false},
       {"self-closing password", Token("user", "<wsse:Password Type=\"x#PasswordText\"/>", "", ""), false},
       {"no token", "<s:Body><trt:GetProfiles/></s:Body>", false},
+      {"unprefixed elements with attributes (Node.js client)",
+       "<UsernameToken><Username>user</Username><Password Type=\"...#PasswordDigest\">" + digest +
+           "</Password><Nonce EncodingType=\"...#Base64Binary\">" + nonce + "</Nonce><Created xmlns=\"http://"
+           "docs.oasis-open.org/wss/2004/01/oasis-200401-wss-wssecurity-utility-1.0.xsd\">" + created +
+           "</Created></UsernameToken>",
+       true},
+      {"prefixed Created with attributes", Token("user", Digest(digest), nonce, "") +
+           "<wsu:Created wsu:Id=\"c1\">" + created + "</wsu:Created>", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
