@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# A recorder adds the camera: the Node.js onvif client reads device
+# information, capabilities, profiles, stream and snapshot addresses from the
+# real engine on Xvfb, first open, then with stream_auth on (right and wrong
+# password); curl fetches the snapshot with HTTP Digest and Basic; ffprobe
+# plays the stream addresses once the RTSP server is built in.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib/display.sh"
+source "$here/lib/engine.sh"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+command -v node >/dev/null || { echo "SKIP: node is not installed"; exit 77; }
+[[ -d $here/node_modules/onvif ]] || { echo "SKIP: npm onvif client missing (scripts/deps.sh installs it)"; exit 77; }
+command -v curl >/dev/null || { echo "SKIP: curl is not installed"; exit 77; }
+
+lcx_start_display 1280x720x24
+lcx_engine_home
+onvif_port=$(lcx_free_port)
+rtsp_port=$(lcx_free_port)
+
+# The snapshot can only be a picture when the screen encoder is built in.
+video_built=0
+grep -q 'LCX_HAS_VIDEO' "$LCX_BUILD_DIR/compile_commands.json" 2>/dev/null && video_built=1
+
+start_engine() {  # name stream_auth
+  lcx_write_config "rtsp_port = $rtsp_port" "onvif_port = $onvif_port" "web_port = $(lcx_free_port)" \
+    "web_admin = 0" "stream = screenlive" "substream = 1" "sub_stream = screensub" "sub_width = 640" \
+    "admin_user = admin" "admin_pass = s3cret:pw" "stream_auth = $2" "device_name = Lumicast"
+  lcx_engine_start "$1" --background
+  lcx_wait_log "$1" "ONVIF HTTP ready -> http://" 20 || exit 1
+}
+
+# Runs the client against the engine; arguments become JSON for the script.
+run_client() {  # name user password
+  local log=$LCX_HOME/$1.log
+  local ip size sub rtsp_ready
+  ip=$(sed -n 's/^  IP        : //p' "$log")
+  size=$(sed -n 's/^  Video     : \([0-9]*x[0-9]*\) .*/\1/p' "$log")
+  sub=$(grep -q '^  RTSP sub  : rtsp://' "$log" && echo 1 || echo 0)
+  rtsp_ready=$(grep -q 'RTSP server ready' "$log" && echo 1 || echo 0)
+  (cd "$here" && node --input-type=module - "$onvif_port" "$2" "$3" "$ip" "$size" "$sub" "$video_built" \
+    "$rtsp_ready" "$rtsp_port") <<'JS'
+import onvif from 'onvif';
+import { spawnSync } from 'node:child_process';
+const [port, user, password, ip, size, sub, videoBuilt, rtspReady, rtspPort] = process.argv.slice(2);
+const fail = (m) => { console.error('FAIL: ' + m); process.exit(1); };
+const call = (cam, fn, ...args) => new Promise((resolve) => {
+  cam[fn](...args, (err, result) => resolve({ err, result }));
+});
+const local = (uri) => uri.replace(`://${ip}:`, '://127.0.0.1:');
+
+const cam = new onvif.Cam({ hostname: '127.0.0.1', port: Number(port), path: '/onvif/device_service',
+  username: user || undefined, password: password || undefined, preserveAddress: true, timeout: 15000,
+  autoconnect: false });
+// Protected calls must pass on the WS-Security token alone: a fallback to
+// HTTP Digest after a 401 would hide a refused token.
+cam.digestAuth = () => { throw new Error('the token was refused, HTTP Digest retry attempted'); };
+const wrong = password === 'wrong';
+
+const connected = await call(cam, 'connect');
+if (connected.err) fail('connect: ' + connected.err.message);
+
+const info = await call(cam, 'getDeviceInformation');
+if (info.err) fail('getDeviceInformation: ' + info.err.message);
+if (info.result.manufacturer !== 'Halvorix' || info.result.model !== 'Lumicast' ||
+    String(info.result.firmwareVersion) !== '1.1' || !/^LCX-[0-9a-f]{12}$/.test(info.result.serialNumber) ||
+    info.result.hardwareId !== info.result.serialNumber) {
+  fail('device information: ' + JSON.stringify(info.result));
+}
+
+const caps = await call(cam, 'getCapabilities');
+if (caps.err) fail('getCapabilities: ' + caps.err.message);
+const mediaXAddr = caps.result.media && caps.result.media.XAddr;
+if (mediaXAddr !== `http://${ip}:${port}/onvif/media_service`) fail('media XAddr ' + mediaXAddr);
+
+const profiles = await call(cam, 'getProfiles');
+const streamUri = await call(cam, 'getStreamUri', { protocol: 'RTSP', profileToken: 'prof0' });
+const snapshotUri = await call(cam, 'getSnapshotUri', { profileToken: 'prof0' });
+if (wrong) {
+  for (const [name, r] of [['getProfiles', profiles], ['getStreamUri', streamUri], ['getSnapshotUri', snapshotUri]]) {
+    if (!r.err) fail(name + ' answered with a wrong password');
+  }
+  console.log('wrong password: protected calls refused, device information open');
+  process.exit(0);
+}
+if (profiles.err) fail('getProfiles: ' + profiles.err.message);
+const tokens = profiles.result.map((p) => p.$.token);
+const expected = sub === '1' ? ['prof0', 'prof1'] : ['prof0'];
+if (JSON.stringify(tokens) !== JSON.stringify(expected)) fail('profiles ' + tokens + ', expected ' + expected);
+const res = profiles.result[0].videoEncoderConfiguration.resolution;
+if (`${res.width}x${res.height}` !== size) fail(`main profile ${res.width}x${res.height}, banner says ${size}`);
+
+const uris = {};
+for (const token of tokens) {
+  const r = token === 'prof0' ? streamUri : await call(cam, 'getStreamUri', { protocol: 'RTSP', profileToken: token });
+  if (r.err) fail(`getStreamUri ${token}: ` + r.err.message);
+  uris[token] = r.result.uri;
+}
+if (uris.prof0 !== `rtsp://${ip}:${rtspPort}/screenlive`) fail('main stream URI ' + uris.prof0);
+if (uris.prof1 !== undefined && uris.prof1 !== `rtsp://${ip}:${rtspPort}/screensub`) fail('sub URI ' + uris.prof1);
+
+if (snapshotUri.err) fail('getSnapshotUri: ' + snapshotUri.err.message);
+const snapUrl = snapshotUri.result.uri;
+if (snapUrl !== `http://${ip}:${port}/onvif/snapshot`) fail('snapshot URI ' + snapUrl);
+
+if (!user) {
+  const reply = await fetch(local(snapUrl));
+  const body = Buffer.from(await reply.arrayBuffer());
+  if (videoBuilt === '1') {
+    if (reply.status !== 200 || reply.headers.get('content-type') !== 'image/jpeg') fail('snapshot ' + reply.status);
+    if (Number(reply.headers.get('content-length')) !== body.length) fail('snapshot length mismatch');
+    // Frame size from the first start-of-frame marker.
+    let at = 2, dims = '';
+    while (at + 9 < body.length && body[at] === 0xff) {
+      const marker = body[at + 1], len = body.readUInt16BE(at + 2);
+      if (marker >= 0xc0 && marker <= 0xc3) { dims = `${body.readUInt16BE(at + 7)}x${body.readUInt16BE(at + 5)}`; break; }
+      at += 2 + len;
+    }
+    if (dims !== size) fail(`snapshot is ${dims}, main stream is ${size}`);
+  } else {
+    console.log('SKIP step: snapshot picture (screen encoder not built in); got ' + reply.status);
+    if (reply.status !== 500) fail('snapshot without an encoder must answer 500');
+  }
+}
+
+if (rtspReady === '1') {
+  for (const [token, uri] of Object.entries(uris)) {
+    const r = spawnSync('ffprobe', ['-v', 'error', '-rtsp_transport', 'tcp', '-timeout', '10000000',
+      '-show_entries', 'stream=codec_name,width,height', '-of', 'csv=p=0', local(uri).replace('rtsp://',
+        user ? `rtsp://${user}:${encodeURIComponent(password)}@` : 'rtsp://')], { encoding: 'utf8', timeout: 30000 });
+    if (r.status !== 0 || !r.stdout.startsWith('h264')) fail(`ffprobe ${token}: ${r.stdout} ${r.stderr}`);
+    console.log(`ffprobe ${token}: ${r.stdout.trim()}`);
+  }
+} else {
+  console.log('SKIP step: ffprobe of the stream URIs (no "RTSP server ready" in the log)');
+}
+console.log(`client ok (${user ? 'authenticated' : 'open'}): ${tokens.join(', ')}`);
+JS
+}
+
+start_engine open 0
+run_client open "" "" || fail "client against the open engine"
+kill "$LCX_PID"; wait "$LCX_PID" || true
+
+start_engine auth 1
+run_client auth admin 's3cret:pw' || fail "client with the right password"
+run_client auth admin wrong || fail "client with a wrong password"
+
+# The snapshot with HTTP authentication only.
+snap=http://127.0.0.1:$onvif_port/onvif/snapshot
+want=500; ((video_built)) && want=200
+code=$(curl -s -m 20 -o /dev/null -w '%{http_code}' "$snap")
+[[ $code == 401 ]] || fail "snapshot without credentials answered $code"
+code=$(curl -s -m 20 -o "$LCX_HOME/digest.jpg" -w '%{http_code}' --digest -u 'admin:s3cret:pw' "$snap")
+[[ $code == "$want" ]] || fail "snapshot with Digest answered $code"
+code=$(curl -s -m 20 -o /dev/null -w '%{http_code}' --basic -u 'admin:s3cret:pw' "$snap")
+[[ $code == "$want" ]] || fail "snapshot with Basic answered $code"
+code=$(curl -s -m 20 -o /dev/null -w '%{http_code}' --digest -u 'admin:nope' "$snap")
+[[ $code == 401 ]] || fail "snapshot with a wrong Digest password answered $code"
+# curl answers the challenge with qop=auth.
+curl -s -m 20 -o /dev/null -v --digest -u 'admin:s3cret:pw' "$snap" 2>&1 | grep -q 'qop=auth' \
+  || fail "curl did not use qop=auth"
+
+grep -q 'ONVIF: GetProfiles (advertising' "$LCX_HOME/auth.log" || fail "no GetProfiles log line"
+echo "it_onvif_recorder: all checks passed"
