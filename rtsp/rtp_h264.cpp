@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "video/h264_encoder.h"
+
 namespace lcx {
 
 RtpOut::RtpOut(std::function<bool(std::string_view)> send, size_t flush_bytes)
@@ -66,6 +68,20 @@ bool SendRtpNal(RtpOut& out, const uint8_t* nal, size_t length, uint16_t& sequen
     offset += chunk;
   }
   return true;
+}
+
+bool SendRtpFrame(RtpOut& out, const uint8_t* access_unit, size_t length, uint16_t& sequence,
+                  uint32_t timestamp, uint32_t ssrc) {
+  // The marker belongs to the last NAL unit, known only once the next start
+  // code is missing: send each unit one step late.
+  NalUnit pending{nullptr, 0};
+  bool ok = true;
+  ForEachNalUnit(access_unit, length, [&](NalUnit nal) {
+    if (ok && pending.data) ok = SendRtpNal(out, pending.data, pending.size, sequence, timestamp, ssrc, false);
+    pending = nal;
+  });
+  if (ok && pending.data) ok = SendRtpNal(out, pending.data, pending.size, sequence, timestamp, ssrc, true);
+  return ok && out.Flush();
 }
 
 }  // namespace lcx

@@ -54,4 +54,9 @@ bool SendRtpPacket(RtpOut& out, const uint8_t* payload, size_t length, uint16_t 
 bool SendRtpNal(RtpOut& out, const uint8_t* nal, size_t length, uint16_t& sequence, uint32_t timestamp,
                 uint32_t ssrc, bool marker);
 
+// Queues one access unit (Annex-B) NAL unit by NAL unit with the marker on
+// the last, then writes everything out.
+bool SendRtpFrame(RtpOut& out, const uint8_t* access_unit, size_t length, uint16_t& sequence,
+                  uint32_t timestamp, uint32_t ssrc);
+
 }  // namespace lcx

@@ -15,7 +15,6 @@
 #include "rtsp/rtsp_server.h"
 #include "rtsp/sdp.h"
 #include "security/digest.h"
-#include "video/h264_encoder.h"
 
 namespace lcx {
 namespace {
@@ -36,20 +35,16 @@ ssize_t ReceiveSome(int fd, char* buffer, size_t capacity) {
   }
 }
 
-bool Contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
+// True when the peer has closed or reset the connection; consumes nothing
+// and never blocks.
+bool PeerHasClosed(int fd) {
+  char byte;
+  ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
-// Sends one access unit as RTP; the marker goes on its last NAL unit.
-bool SendFrame(RtpOut& out, const std::vector<uint8_t>& access_unit, uint16_t& sequence, uint32_t timestamp) {
-  NalUnit pending{nullptr, 0};
-  bool ok = true;
-  ForEachNalUnit(access_unit.data(), access_unit.size(), [&](NalUnit nal) {
-    if (ok && pending.data) ok = SendRtpNal(out, pending.data, pending.size, sequence, timestamp, kRtpSsrc, false);
-    pending = nal;
-  });
-  if (ok && pending.data) ok = SendRtpNal(out, pending.data, pending.size, sequence, timestamp, kRtpSsrc, true);
-  return ok && out.Flush();
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
 }
 
 }  // namespace
@@ -116,8 +111,12 @@ void StreamToClient(RtspServer& server, StreamChannel& channel, int fd) {
   char incoming[kStreamingReadBytes];
   for (;;) {
     FrameEntry frame = WaitNextFrame(channel, cursor, kFramePollInterval);
+    // No frame came (paused producer, failing grabs): a client that has
+    // left would go unnoticed until the next send, so look for its close.
+    if (!frame.access_unit && PeerHasClosed(fd)) break;
     if (frame.access_unit && !frame.access_unit->empty() &&
-        !SendFrame(out, *frame.access_unit, sequence, frame.timestamp))
+        !SendRtpFrame(out, frame.access_unit->data(), frame.access_unit->size(), sequence, frame.timestamp,
+                      kRtpSsrc))
       break;
     frame = FrameEntry{};  // drop our reference before a possibly long wait
 
