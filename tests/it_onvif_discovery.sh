@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# WS-Discovery as a recorder uses it: a Probe to 127.0.0.1:3702 and to the
+# multicast group gets exactly one ProbeMatches naming the advertised address
+# and the ONVIF port; a Hello or a datagram without "Probe" gets nothing.
+# UDP 3702 is fixed, so when network namespaces work here the engine runs in
+# one made for this test (with a veth interface carrying a multicast route),
+# and nothing else on the machine can answer in its place.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib/display.sh"
+source "$here/lib/engine.sh"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+command -v node >/dev/null || { echo "SKIP: node is not installed"; exit 77; }
+
+lcx_start_display 1280x720x24
+lcx_engine_home
+onvif_port=$(lcx_free_port)
+lcx_write_config "rtsp_port = $(lcx_free_port)" "onvif_port = $onvif_port" "web_port = $(lcx_free_port)" \
+  "web_admin = 0"
+
+ns=lcx-onvif-disc-$$
+in_ns=()
+# A veth pair inside the namespace: two adapters up, each with its own
+# network; the multicast route goes through the first.
+make_namespace() {
+  ip netns add "$ns" 2>/dev/null || return 1
+  lcx_on_exit "ip netns del $ns"
+  ip -n "$ns" link set lo up &&
+    ip -n "$ns" link add lcx0 type veth peer name lcx1 &&
+    ip -n "$ns" addr add 10.213.0.1/24 dev lcx0 &&
+    ip -n "$ns" addr add 10.214.0.1/24 dev lcx1 &&
+    ip -n "$ns" link set lcx1 up &&
+    ip -n "$ns" link set lcx0 up &&
+    ip -n "$ns" route add 224.0.0.0/4 dev lcx0
+}
+if make_namespace 2>"$LCX_HOME/netns.err"; then
+  in_ns=(ip netns exec "$ns")
+else
+  echo "note: no network namespace here ($(head -c 200 "$LCX_HOME/netns.err")); probing the shared loopback," \
+    "multicast part skipped"
+fi
+
+"${in_ns[@]}" env ProgramData="$LCX_HOME" XDG_RUNTIME_DIR="$LCX_HOME/run" XDG_CONFIG_HOME="$LCX_HOME/cfg" \
+  "$LCX_BIN/lcx_onvif" --background >"$LCX_HOME/disc.log" 2>&1 &
+LCX_PID=$!
+lcx_on_exit "kill $LCX_PID; wait $LCX_PID"
+lcx_wait_log disc "WS-Discovery ready (UDP 3702, joined " 20
+ip=$(sed -n 's/^  IP        : //p' "$LCX_HOME/disc.log")
+joined=$(sed -n 's/^WS-Discovery ready (UDP 3702, joined \([0-9]*\) interface(s))$/\1/p' "$LCX_HOME/disc.log")
+echo "advertised $ip, joined $joined interface(s)"
+
+multicast=0
+if ((${#in_ns[@]})); then
+  multicast=1
+  [[ $joined == 2 ]] || fail "the namespace has two adapters up, the engine joined $joined"
+fi
+
+"${in_ns[@]}" node --input-type=module - "$ip" "$onvif_port" "$multicast" <<'JS' || fail "discovery"
+import dgram from 'node:dgram';
+import { randomUUID } from 'node:crypto';
+const [ip, port, multicast] = process.argv.slice(2);
+const fail = (m) => { console.error('FAIL: ' + m); process.exit(1); };
+
+const probe = (id) => '<?xml version="1.0" encoding="UTF-8"?><s:Envelope ' +
+  'xmlns:s="http://www.w3.org/2003/05/soap-envelope" xmlns:a="http://schemas.xmlsoap.org/ws/2004/08/addressing">' +
+  '<s:Header><a:Action s:mustUnderstand="1">http://schemas.xmlsoap.org/ws/2005/04/discovery/Probe</a:Action>' +
+  `<a:MessageID>${id}</a:MessageID><a:ReplyTo><a:Address>` +
+  'http://schemas.xmlsoap.org/ws/2004/08/addressing/role/anonymous</a:Address></a:ReplyTo>' +
+  '<a:To s:mustUnderstand="1">urn:schemas-xmlsoap-org:ws:2005:04:discovery</a:To></s:Header><s:Body>' +
+  '<Probe xmlns="http://schemas.xmlsoap.org/ws/2005/04/discovery"><d:Types ' +
+  'xmlns:d="http://schemas.xmlsoap.org/ws/2005/04/discovery" xmlns:dp0="http://www.onvif.org/ver10/network/wsdl">' +
+  'dp0:NetworkVideoTransmitter</d:Types></Probe></s:Body></s:Envelope>';
+const hello = (id) => '<s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope" ' +
+  'xmlns:a="http://schemas.xmlsoap.org/ws/2004/08/addressing"><s:Header><a:Action>' +
+  `http://schemas.xmlsoap.org/ws/2005/04/discovery/Hello</a:Action><a:MessageID>${id}</a:MessageID></s:Header>` +
+  '<s:Body><d:Hello xmlns:d="http://schemas.xmlsoap.org/ws/2005/04/discovery"/></s:Body></s:Envelope>';
+
+// Sends one datagram from a fresh socket; collects every answer for 1.5 s.
+function exchange(text, target, viaInterface) {
+  return new Promise((resolve, reject) => {
+    const sock = dgram.createSocket('udp4');
+    const answers = [];
+    sock.on('message', (msg, rinfo) => answers.push({ text: msg.toString(), from: rinfo }));
+    sock.on('error', reject);
+    sock.bind(0, viaInterface || '127.0.0.1', () => {
+      if (viaInterface) sock.setMulticastInterface(viaInterface);
+      sock.send(text, 3702, target, (err) => { if (err) reject(err); });
+      setTimeout(() => { sock.close(); resolve(answers); }, 1500);
+    });
+  });
+}
+
+function checkMatch(answers, id, what) {
+  if (answers.length !== 1) fail(`${what}: ${answers.length} answers, expected exactly one`);
+  const t = answers[0].text;
+  const tag = (name) => (t.match(new RegExp(`<${name}>([^<]*)</${name}>`)) || [])[1];
+  if (!t.includes('<d:ProbeMatches>')) fail(`${what}: not a ProbeMatches: ${t.slice(0, 120)}`);
+  if (tag('a:RelatesTo') !== id) fail(`${what}: RelatesTo ${tag('a:RelatesTo')}, probe was ${id}`);
+  const xaddrs = `http://${ip}:${port}/onvif/device_service`;
+  if (tag('d:XAddrs') !== xaddrs) fail(`${what}: XAddrs ${tag('d:XAddrs')}, expected ${xaddrs}`);
+  if (!/^urn:uuid:[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$/.test(tag('a:Address'))) {
+    fail(`${what}: endpoint address ${tag('a:Address')}`);
+  }
+  if (tag('d:Types') !== 'dn:NetworkVideoTransmitter tds:Device') fail(`${what}: types ${tag('d:Types')}`);
+  return tag('a:MessageID');
+}
+
+const id1 = 'uuid:' + randomUUID(), id2 = 'uuid:' + randomUUID();
+const first = checkMatch(await exchange(probe(id1), '127.0.0.1'), id1, 'unicast probe');
+const second = checkMatch(await exchange(probe(id2), '127.0.0.1'), id2, 'second unicast probe');
+if (first !== second) fail('the MessageID of the answers changed between probes');
+for (const [what, text] of [['hello', hello('uuid:' + randomUUID())], ['plain text', 'hello camera']]) {
+  const answers = await exchange(text, '127.0.0.1');
+  if (answers.length) fail(`${what} was answered`);
+}
+console.log('unicast probes answered once each; hello and plain text ignored');
+
+if (multicast === '1') {
+  const id3 = 'uuid:' + randomUUID();
+  const answers = await exchange(probe(id3), '239.255.255.250', '10.213.0.1');
+  checkMatch(answers, id3, 'multicast probe');
+  if (answers[0].from.address === '239.255.255.250') fail('the answer went to the group');
+  console.log(`multicast probe answered by unicast from ${answers[0].from.address}:${answers[0].from.port}`);
+} else {
+  console.log('SKIP step: multicast probe (no network namespace with a multicast route)');
+}
+JS
+echo "it_onvif_discovery: all checks passed"
