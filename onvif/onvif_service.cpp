@@ -74,14 +74,22 @@ void AnswerSnapshot(const OnvifService& service, std::string_view request, int f
 void RefuseOversized(int fd, const char* status) {
   SendAll(fd, std::string("HTTP/1.1 ") + status + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
   ::shutdown(fd, SHUT_WR);
-  SetReceiveTimeoutMs(fd, 200);
+  constexpr uint64_t kDrainMs = 500;
+  const uint64_t deadline = BootTickMs() + kDrainMs;
   char sink[4096];
-  for (int i = 0; i < 64 && ::recv(fd, sink, sizeof sink, 0) > 0; ++i) {
+  for (int i = 0; i < 64; ++i) {
+    uint64_t now = BootTickMs();
+    if (now >= deadline) break;
+    SetReceiveTimeoutMs(fd, static_cast<int>(deadline - now));
+    if (::recv(fd, sink, sizeof sink, 0) <= 0) break;
   }
 }
 
 // Reads one request and answers it; the caller closes the socket.
 void ServeOneRequest(const OnvifService& service, int fd, OnvifConnectionTable* table, uint64_t id) {
+  // A peer that stops reading must not hold its thread for ever (a snapshot
+  // is larger than the socket buffers).
+  SetSendTimeoutMs(fd, service.limits.send_timeout_ms);
   OnvifRequest request;
   RequestRead read = ReadOnvifRequest(fd, service.limits, request);
   if (table) table->DoneReading(id);

@@ -17,6 +17,7 @@ namespace lcx {
 // Guards against slow or hostile peers; far above what any real client needs.
 struct OnvifLimits {
   int receive_timeout_ms = 10000;          // whole request, header and body
+  int send_timeout_ms = 10000;             // each send of the answer
   size_t max_request_bytes = 256 * 1024;   // header plus announced body
   int max_connections = 32;                // connection threads at once
   int min_idle_before_evict_ms = 500;      // a reader this young is never cut
