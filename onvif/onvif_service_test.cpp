@@ -187,16 +187,26 @@ TEST(HandleOnvifConnection, OneRequestOneAnswer) {
 // the hostile cases resolve quickly.
 class OnvifListener : public ::testing::Test {
  protected:
+  // Made once and never written again: detached connection threads of an
+  // earlier test may still read it.
+  static const OnvifService& Service() {
+    static const OnvifService service = [] {
+      OnvifService s;
+      s.limits.receive_timeout_ms = 5000;
+      s.limits.max_request_bytes = 8192;
+      s.limits.max_connections = 2;
+      s.limits.min_idle_before_evict_ms = 200;
+      return s;
+    }();
+    return service;
+  }
+
   void SetUp() override {
-    service_.limits.receive_timeout_ms = 5000;
-    service_.limits.max_request_bytes = 8192;
-    service_.limits.max_connections = 2;
-    service_.limits.min_idle_before_evict_ms = 200;
     int error = 0;
     listener_ = ListenTcp(0, 8, &error);
     ASSERT_TRUE(listener_.valid()) << error;
     port_ = LocalPort(listener_.get());
-    loop_ = std::thread([this] { ServeOnvifConnections(service_, listener_.get()); });
+    loop_ = std::thread([this] { ServeOnvifConnections(Service(), listener_.get()); });
   }
   void TearDown() override {
     ::shutdown(listener_.get(), SHUT_RDWR);  // ends the accept loop
@@ -228,7 +238,6 @@ class OnvifListener : public ::testing::Test {
     return ReadAll(fd.get());
   }
 
-  static inline OnvifService service_;  // outlives the detached connection threads
   UniqueFd listener_;
   int port_ = 0;
   std::thread loop_;
