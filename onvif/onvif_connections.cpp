@@ -24,23 +24,29 @@ uint64_t OnvifConnectionTable::Enter(int fd) {
   while (entries_.size() >= max_) {
     int64_t now = NowMs();
     Entry* oldest = nullptr;
+    bool leaving = false;
     for (Entry& e : entries_) {
-      if (e.reading && e.fd >= 0 && (!oldest || e.start_ms < oldest->start_ms)) oldest = &e;
+      leaving = leaving || e.evicted;
+      if (e.reading && !e.evicted && (!oldest || e.start_ms < oldest->start_ms)) oldest = &e;
+    }
+    if (leaving) {
+      // One place is already being freed; cutting another would be one too many.
+      changed_.wait_for(lock, std::chrono::milliseconds(100));
+      continue;
     }
     if (oldest && now - oldest->start_ms >= min_idle_ms_) {
       // The reader's next receive returns 0 and it closes without answering,
       // as for a peer that went away.
       ::shutdown(oldest->fd, SHUT_RD);
-      oldest->fd = -1;
+      oldest->evicted = true;
       ++evictions_;
-      changed_.wait_for(lock, std::chrono::milliseconds(50));
       continue;
     }
     int64_t wait_ms = oldest ? min_idle_ms_ - (now - oldest->start_ms) : 100;
     changed_.wait_for(lock, std::chrono::milliseconds(wait_ms < 1 ? 1 : wait_ms));
   }
   uint64_t id = next_id_++;
-  entries_.push_back(Entry{id, fd, NowMs(), true});
+  entries_.push_back(Entry{id, fd, NowMs(), true, false});
   return id;
 }
 

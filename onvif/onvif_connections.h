@@ -35,6 +35,7 @@ class OnvifConnectionTable {
     int fd;
     int64_t start_ms;
     bool reading;
+    bool evicted;  // reading side shut down, thread about to leave
   };
 
   const size_t max_;
