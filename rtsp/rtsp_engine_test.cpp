@@ -31,12 +31,14 @@ class PrivateDisplay {
   bool Start() {
     int fds[2];
     if (::pipe(fds) != 0) return false;
+    // Other tests leave threads behind: the child only makes async-signal-safe
+    // calls before exec.
+    const std::string fd = std::to_string(fds[1]);
     pid_ = ::fork();
     if (pid_ == 0) {
       ::close(fds[0]);
       int devnull = ::open("/dev/null", O_WRONLY);
       ::dup2(devnull, 2);
-      std::string fd = std::to_string(fds[1]);
       ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
                static_cast<char*>(nullptr));
       ::_exit(127);

@@ -24,6 +24,13 @@ constexpr size_t kStreamingReadBytes = 2047;
 // How long the streaming loop waits for a frame before it looks at the
 // socket again (TEARDOWN while the stream is idle).
 constexpr std::chrono::milliseconds kFramePollInterval{200};
+// Kernel send buffer of a playing connection (Linux doubles the value). Left
+// to autotuning it grows to megabytes, i.e. many seconds of video that a
+// client on a slow or stalled link must drain before it sees the present;
+// capped, the client falls behind the queue instead and skips forward to the
+// newest key frame. About two seconds at 2 Mbit/s, plenty for any link's
+// bandwidth-delay product at these rates.
+constexpr int kStreamingSendBufferBytes = 256 * 1024;
 
 // One recv(); fewer than 1 means the connection is over (closed, failed or
 // timed out).
@@ -152,6 +159,7 @@ void RtspSession(RtspServer& server, UniqueFd socket) {
   }
   SetReceiveTimeoutMs(fd, 0);
   SetSendTimeoutMs(fd, 0);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kStreamingSendBufferBytes, sizeof kStreamingSendBufferBytes);
   StreamToClient(server, SelectedChannel(server, connection), fd);
 }
 

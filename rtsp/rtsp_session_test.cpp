@@ -335,9 +335,9 @@ TEST(AcceptRtspConnections, RefusesBeyondTheLimitAndRecovers) {
     return c.Send(Req("OPTIONS", "rtsp://h/", 1)) && c.ReadResponse().find("200 OK") != std::string::npos;
   };
   auto a = std::make_unique<Client>(port);
-  Client b(port);
+  auto b = std::make_unique<Client>(port);
   ASSERT_TRUE(answers(*a));
-  ASSERT_TRUE(answers(b));
+  ASSERT_TRUE(answers(*b));
   {
     Client refused(port);
     EXPECT_TRUE(refused.ReadsEndOfStream());
@@ -345,9 +345,14 @@ TEST(AcceptRtspConnections, RefusesBeyondTheLimitAndRecovers) {
   EXPECT_NE(ReadLog().find("RTSP: connection limit of 2 reached"), std::string::npos);
   a.reset();
   ASSERT_TRUE(WaitFor([&] { return server->connections.load() == 1; }));
-  Client c(port);
-  EXPECT_TRUE(answers(c));
-  EXPECT_TRUE(answers(b));
+  {
+    Client c(port);
+    EXPECT_TRUE(answers(c));
+    EXPECT_TRUE(answers(*b));
+  }
+  b.reset();
+  // Every session has ended and given its place back.
+  EXPECT_TRUE(WaitFor([&] { return server->connections.load() == 0; }));
 }
 
 }  // namespace
