@@ -1,0 +1,201 @@
+// X11 capture of the primary monitor. With MIT-SHM the server copies the
+// monitor straight into one shared segment that is reused for every frame,
+// so a grab allocates nothing; without it XGetImage is the slow fallback.
+#include "video/screen_grabber.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrandr.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "core/log.h"
+
+namespace lcx {
+namespace {
+
+// Xlib's default error handler ends the process; a failed request (a shared
+// segment the server cannot attach, a rectangle off the screen after a
+// resolution change) must only fail that request.
+std::atomic<int> g_x_errors{0};
+int CountXError(Display*, XErrorEvent*) {
+  g_x_errors.fetch_add(1);
+  return 0;
+}
+
+void InitXlibOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    XInitThreads();  // snapshots open their own connections from other threads
+    XSetErrorHandler(&CountXError);
+  });
+}
+
+struct Rect {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+// The primary output's rectangle; the first monitor when none is primary;
+// the root window when XRandR lists nothing.
+Rect PrimaryRect(Display* dpy) {
+  Window root = DefaultRootWindow(dpy);
+  Rect r;
+  int event_base = 0, error_base = 0;
+  if (XRRQueryExtension(dpy, &event_base, &error_base)) {
+    int count = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(dpy, root, True, &count);
+    if (monitors) {
+      int pick = -1;
+      for (int i = 0; i < count; ++i) {
+        if (monitors[i].primary) {
+          pick = i;
+          break;
+        }
+      }
+      if (pick < 0 && count > 0) pick = 0;
+      if (pick >= 0) r = {monitors[pick].x, monitors[pick].y, monitors[pick].width, monitors[pick].height};
+      XRRFreeMonitors(monitors);
+    }
+  }
+  if (r.width < 1 || r.height < 1) {
+    r = {0, 0, DisplayWidth(dpy, DefaultScreen(dpy)), DisplayHeight(dpy, DefaultScreen(dpy))};
+  }
+  return r;
+}
+
+struct DisplayCloser {
+  void operator()(Display* d) const {
+    if (d) XCloseDisplay(d);
+  }
+};
+using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+
+}  // namespace
+
+struct ScreenGrabber::X11State {
+  DisplayPtr display;
+  Rect rect;
+  XImage* shm_image = nullptr;
+  XShmSegmentInfo shm{};
+  bool shm_attached = false;
+  std::vector<uint8_t> plain;  // fallback buffer (no MIT-SHM)
+
+  ~X11State() {
+    if (shm_attached) XShmDetach(display.get(), &shm);
+    if (shm_image) XDestroyImage(shm_image);  // frees the XImage, not the segment
+    if (shm.shmaddr && shm.shmaddr != reinterpret_cast<char*>(-1)) shmdt(shm.shmaddr);
+    if (display) XSync(display.get(), False);
+  }
+};
+
+bool PrimaryScreenSize(int* width, int* height) {
+  InitXlibOnce();
+  DisplayPtr dpy(XOpenDisplay(nullptr));
+  if (!dpy) return false;
+  Rect r = PrimaryRect(dpy.get());
+  *width = r.width;
+  *height = r.height;
+  return r.width > 0 && r.height > 0;
+}
+
+ScreenGrabber::ScreenGrabber() = default;
+ScreenGrabber::~ScreenGrabber() { Close(); }
+
+bool ScreenGrabber::Open() {
+  Close();
+  InitXlibOnce();
+  auto x = std::make_unique<X11State>();
+  x->display.reset(XOpenDisplay(nullptr));
+  if (!x->display) return false;
+  Display* dpy = x->display.get();
+  x->rect = PrimaryRect(dpy);
+  if (x->rect.width < 1 || x->rect.height < 1) return false;
+
+  const int screen = DefaultScreen(dpy);
+  const int depth = DefaultDepth(dpy, screen);
+  Visual* visual = DefaultVisual(dpy, screen);
+  // Our pipeline takes BGRX bytes: a 24/32-bit TrueColor visual with red in
+  // the high byte, stored little-endian.
+  if ((depth != 24 && depth != 32) || visual->red_mask != 0xFF0000 || visual->blue_mask != 0xFF ||
+      ImageByteOrder(dpy) != LSBFirst) {
+    LogLine("Screen: unsupported pixel format (depth %d)\n", depth);
+    return false;
+  }
+
+  if (XShmQueryExtension(dpy)) {
+    x->shm_image = XShmCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &x->shm,
+                                   static_cast<unsigned>(x->rect.width), static_cast<unsigned>(x->rect.height));
+    if (x->shm_image && x->shm_image->bits_per_pixel == 32 &&
+        x->shm_image->bytes_per_line == x->rect.width * 4) {
+      x->shm.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(x->shm_image->bytes_per_line) * x->rect.height,
+                            IPC_CREAT | 0600);
+      if (x->shm.shmid >= 0) {
+        x->shm.shmaddr = x->shm_image->data = static_cast<char*>(shmat(x->shm.shmid, nullptr, 0));
+        x->shm.readOnly = False;
+        int errors_before = g_x_errors.load();
+        if (x->shm.shmaddr != reinterpret_cast<char*>(-1) && XShmAttach(dpy, &x->shm)) {
+          XSync(dpy, False);
+          x->shm_attached = g_x_errors.load() == errors_before;
+        }
+        // Marked for removal now: the segment goes away with its last user,
+        // even if this process is killed.
+        shmctl(x->shm.shmid, IPC_RMID, nullptr);
+      }
+    }
+    if (!x->shm_attached) {
+      if (x->shm_image) {
+        x->shm_image->data = nullptr;
+        XDestroyImage(x->shm_image);
+        x->shm_image = nullptr;
+      }
+      if (x->shm.shmaddr && x->shm.shmaddr != reinterpret_cast<char*>(-1)) shmdt(x->shm.shmaddr);
+      x->shm.shmaddr = nullptr;
+    }
+  }
+  if (!x->shm_attached) {
+    LogLine("Screen: MIT-SHM unavailable, using XGetImage\n");
+    x->plain.assign(static_cast<size_t>(x->rect.width) * x->rect.height * 4, 0);
+  }
+  width_ = x->rect.width;
+  height_ = x->rect.height;
+  x_ = std::move(x);
+  return true;
+}
+
+const uint8_t* ScreenGrabber::Grab() {
+  if (!x_) return nullptr;
+  Display* dpy = x_->display.get();
+  Window root = DefaultRootWindow(dpy);
+  if (x_->shm_attached) {
+    // A failed copy (the rectangle left the screen) keeps the last picture.
+    XShmGetImage(dpy, root, x_->shm_image, x_->rect.x, x_->rect.y, AllPlanes);
+    return reinterpret_cast<const uint8_t*>(x_->shm_image->data);
+  }
+  XImage* img = XGetImage(dpy, root, x_->rect.x, x_->rect.y, static_cast<unsigned>(width_),
+                          static_cast<unsigned>(height_), AllPlanes, ZPixmap);
+  if (img) {
+    const size_t row = static_cast<size_t>(width_) * 4;
+    if (img->bits_per_pixel == 32 && img->bytes_per_line >= static_cast<int>(row)) {
+      for (int y = 0; y < height_; ++y) {
+        std::memcpy(x_->plain.data() + row * y, img->data + static_cast<size_t>(img->bytes_per_line) * y, row);
+      }
+    }
+    XDestroyImage(img);
+  }
+  return x_->plain.data();
+}
+
+void ScreenGrabber::Close() {
+  x_.reset();
+  width_ = height_ = 0;
+}
+
+bool ScreenGrabber::uses_shared_memory() const { return x_ && x_->shm_attached; }
+
+}  // namespace lcx

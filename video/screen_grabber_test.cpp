@@ -1,0 +1,106 @@
+// gtest before Xlib: Xlib's macros (None, Bool) clash with gtest's names.
+#include <gtest/gtest.h>
+
+#include "video/screen_grabber.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "platform/system.h"
+#include "video/convert.h"
+
+// Counts heap allocations so the capture path can be shown to allocate
+// nothing per frame.
+static std::atomic<long> g_allocations{0};
+void* operator new(std::size_t n) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace lcx {
+namespace {
+
+// A window covering the screen in one colour, so the grab has known content.
+class SolidWindow {
+ public:
+  SolidWindow(unsigned long rgb) : dpy_(XOpenDisplay(nullptr)) {
+    if (!dpy_) return;
+    int screen = DefaultScreen(dpy_);
+    XSetWindowAttributes attrs{};
+    attrs.override_redirect = True;
+    attrs.background_pixel = rgb;
+    win_ = XCreateWindow(dpy_, RootWindow(dpy_, screen), 0, 0, DisplayWidth(dpy_, screen),
+                         DisplayHeight(dpy_, screen), 0, CopyFromParent, InputOutput, CopyFromParent,
+                         CWOverrideRedirect | CWBackPixel, &attrs);
+    XMapRaised(dpy_, win_);
+    XSync(dpy_, False);
+    SleepMs(200);  // let the server paint the background
+  }
+  ~SolidWindow() {
+    if (!dpy_) return;
+    XDestroyWindow(dpy_, win_);
+    XCloseDisplay(dpy_);
+  }
+  bool ok() const { return dpy_ != nullptr; }
+
+ private:
+  Display* dpy_;
+  Window win_ = 0;
+};
+
+TEST(ScreenGrabber, CopiesThePrimaryMonitorWithoutAllocating) {
+  int w = 0, h = 0;
+  if (!PrimaryScreenSize(&w, &h)) GTEST_SKIP() << "no X display";
+  SolidWindow red(0xC81E0A);  // R 200, G 30, B 10
+  ASSERT_TRUE(red.ok());
+
+  ScreenGrabber grabber;
+  ASSERT_TRUE(grabber.Open());
+  EXPECT_EQ(grabber.width(), w);
+  EXPECT_EQ(grabber.height(), h);
+  EXPECT_TRUE(grabber.uses_shared_memory()) << "Xvfb offers MIT-SHM";
+
+  const uint8_t* px = grabber.Grab();
+  ASSERT_NE(px, nullptr);
+  for (size_t at : {size_t{0}, static_cast<size_t>(w) * h / 2 + 7, static_cast<size_t>(w) * h - 1}) {
+    EXPECT_EQ(px[at * 4 + 0], 10);
+    EXPECT_EQ(px[at * 4 + 1], 30);
+    EXPECT_EQ(px[at * 4 + 2], 200);
+  }
+
+  // Capture, scaling and conversion into buffers sized once: no allocation.
+  const int sw = 640, sh = (640 * h / w) & ~1;
+  std::vector<uint8_t> scaled(static_cast<size_t>(sw) * sh * 4), i420(static_cast<size_t>(sw) * sh * 3 / 2);
+  long before = g_allocations.load();
+  for (int frame = 0; frame < 5; ++frame) {
+    const uint8_t* shot = grabber.Grab();
+    ScaleNearest(shot, w, h, scaled.data(), sw, sh);
+    ConvertBgraToI420(scaled.data(), sw, sw, sh, i420.data(), i420.data() + sw * sh,
+                      i420.data() + sw * sh + sw * sh / 4);
+  }
+  EXPECT_EQ(g_allocations.load(), before);
+  EXPECT_EQ(i420[0], 84) << "Y of (200, 30, 10)";
+}
+
+TEST(ScreenGrabber, NoDisplayFailsCleanly) {
+  const char* saved = std::getenv("DISPLAY");
+  std::string keep = saved ? saved : "";
+  setenv("DISPLAY", ":999", 1);
+  ScreenGrabber grabber;
+  EXPECT_FALSE(grabber.Open());
+  EXPECT_EQ(grabber.Grab(), nullptr);
+  int w = 0, h = 0;
+  EXPECT_FALSE(PrimaryScreenSize(&w, &h));
+  if (saved) setenv("DISPLAY", keep.c_str(), 1); else unsetenv("DISPLAY");
+}
+
+}  // namespace
+}  // namespace lcx
