@@ -1,0 +1,207 @@
+// Engine start and the producer thread: one capture per frame feeds both
+// streams, one encode per stream per frame whatever the number of clients.
+#include "video/stream_producer.h"
+
+#include <chrono>
+#include <thread>
+
+#include "video/convert.h"
+#include "video/snapshot.h"
+
+namespace lcx {
+
+std::atomic<bool> StreamPaused{false};
+
+// TEMPORARY until the stills land: a weak reference, black picture without them.
+void FillPausedPicture(int width, int height, std::vector<uint8_t>& buffer) __attribute__((weak));
+
+namespace {
+
+void PausedPicture(int width, int height, std::vector<uint8_t>& buffer) {
+  if (&FillPausedPicture) {
+    FillPausedPicture(width, height, buffer);
+  } else {
+    buffer.assign(static_cast<size_t>(width) * height * 4, 0);
+  }
+}
+
+using Clock = std::chrono::steady_clock;
+
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+void StoreParameterSets(StreamChannel& channel, const std::vector<uint8_t>& sps,
+                        const std::vector<uint8_t>& pps, const std::string& profile) {
+  std::lock_guard lock(channel.mutex);
+  if (!sps.empty()) channel.sps = sps;
+  if (!pps.empty()) channel.pps = pps;
+  if (!profile.empty()) channel.profile_level_id = profile;
+}
+
+// Encodes one picture and queues it; a failed or empty encode queues nothing.
+void EncodeAndPush(H264Encoder& encoder, const uint8_t* pixels, int stride_px, int height, bool key_request,
+                   StreamChannel& channel, uint32_t timestamp, size_t max_length) {
+  std::vector<uint8_t> au;
+  if (!encoder.Encode(pixels, stride_px, height, au, key_request) || au.empty()) return;
+  const bool key = HasNalType(au.data(), au.size(), 5);
+  PushFrame(channel, std::move(au), key, timestamp, max_length);
+}
+
+// Sleeps until `deadline_ns` or until the engine is told to stop.
+void SleepUntil(VideoEngine& engine, int64_t deadline_ns) {
+  std::unique_lock lock(engine.viewer_mutex);
+  engine.wake_up.wait_until(lock, Clock::time_point(std::chrono::nanoseconds(deadline_ns)),
+                            [&] { return engine.stop.load(); });
+}
+
+}  // namespace
+
+int64_t FramePacer::Advance(int64_t now_ns) {
+  const int64_t next_due = due_ns + period_ns;
+  if (now_ns < next_due) {
+    due_ns = next_due;
+    return 1;
+  }
+  // Overrun: the next frame is captured at once, stamped with every whole
+  // period that has really passed since this frame was due.
+  const int64_t periods = (now_ns - due_ns) / period_ns;
+  due_ns += periods * period_ns;
+  return periods;
+}
+
+bool StartEngine(VideoEngine& e, const VideoSettings& s) {
+  e.settings = s;
+  e.sub_width = s.sub_width & ~1;
+  e.sub_height = s.sub_height & ~1;
+  e.sub_on = !s.sub_name.empty() && e.sub_width >= 1 && e.sub_height >= 1;
+
+  if (!e.grabber.Open()) return false;
+  const int screen_w = e.grabber.width(), screen_h = e.grabber.height();
+
+  e.main_scaled = s.main_width > 0 && s.main_height > 0 && (s.main_width & ~1) < screen_w;
+  if (e.main_scaled) {
+    e.main_width = s.main_width & ~1;
+    e.main_height = s.main_height & ~1;
+    e.main_scaled_buffer.assign(static_cast<size_t>(e.main_width) * e.main_height * 4, 0);
+  } else {
+    e.main_width = screen_w;
+    e.main_height = screen_h;
+  }
+  if (!e.main_encoder.Open(e.main_width, e.main_height, s.fps, s.main_bitrate_kbps)) return false;
+
+  const uint8_t* shot = e.grabber.Grab();
+  if (!shot) return false;
+  const uint8_t* main_src = shot;
+  if (e.main_scaled) {
+    ScaleNearest(shot, screen_w, screen_h, e.main_scaled_buffer.data(), e.main_width, e.main_height);
+    main_src = e.main_scaled_buffer.data();
+  }
+  std::vector<uint8_t> au, sps, pps;
+  std::string profile;
+  e.main_encoder.Encode(main_src, e.main_scaled ? e.main_width : screen_w, e.main_height, au, true);
+  const bool ok = ExtractParameterSets(au, sps, pps, profile);
+  StoreParameterSets(e.main_channel, sps, pps, profile);
+
+  if (e.sub_on) {
+    if (!e.sub_encoder.Open(e.sub_width, e.sub_height, s.fps, s.sub_bitrate_kbps)) {
+      e.sub_on = false;
+    } else {
+      e.sub_scaled_buffer.assign(static_cast<size_t>(e.sub_width) * e.sub_height * 4, 0);
+      ScaleNearest(shot, screen_w, screen_h, e.sub_scaled_buffer.data(), e.sub_width, e.sub_height);
+      std::vector<uint8_t> sub_au, sub_sps, sub_pps;
+      std::string sub_profile;
+      e.sub_encoder.Encode(e.sub_scaled_buffer.data(), e.sub_width, e.sub_height, sub_au, true);
+      ExtractParameterSets(sub_au, sub_sps, sub_pps, sub_profile);
+      StoreParameterSets(e.sub_channel, sub_sps, sub_pps, sub_profile);
+    }
+  }
+  return ok;
+}
+
+void RunProducer(VideoEngine& e) {
+  const int fps = e.settings.fps;
+  const int rate = fps > 0 ? fps : 10;
+  const uint32_t step = static_cast<uint32_t>(90000 / rate);
+  const int64_t max_len_signed = static_cast<int64_t>(fps) + 2 * (static_cast<int64_t>(fps) + 2);
+  const size_t max_length = static_cast<size_t>(max_len_signed > 1 ? max_len_signed : 1);
+  const int main_stride = e.main_scaled ? e.main_width : e.grabber.width();
+
+  FramePacer pacer;
+  pacer.period_ns = 1'000'000'000LL / rate;
+  uint32_t main_ts = 0, sub_ts = 0;
+  bool live = false, force = true, paused_shown = false;
+  std::vector<uint8_t> paused_main, paused_sub;
+
+  while (!e.stop.load()) {
+    {
+      std::unique_lock lock(e.viewer_mutex);
+      if (e.ViewerCount.load() < 1) {
+        e.wake_up.wait_for(lock, std::chrono::milliseconds(200),
+                           [&] { return e.ViewerCount.load() > 0 || e.stop.load(); });
+      }
+    }
+    if (e.stop.load()) break;
+    if (e.ViewerCount.load() == 0) {
+      live = false;
+      paused_shown = false;
+      continue;
+    }
+
+    if (!StreamPaused.load()) {
+      paused_shown = false;
+      if (!live) {
+        live = true;
+        force = true;
+        pacer.Restart(NowNs());
+      }
+      const uint8_t* shot = e.grabber.Grab();
+      if (!shot) {
+        SleepUntil(e, NowNs() + 50'000'000);
+        continue;
+      }
+      e.frames_grabbed.fetch_add(1, std::memory_order_relaxed);
+      const bool key_request = force ? true : e.KeyframeRequest.exchange(false);
+
+      const uint8_t* main_src = shot;
+      if (e.main_scaled) {
+        ScaleNearest(shot, e.grabber.width(), e.grabber.height(), e.main_scaled_buffer.data(), e.main_width,
+                     e.main_height);
+        main_src = e.main_scaled_buffer.data();
+      }
+      EncodeAndPush(e.main_encoder, main_src, main_stride, e.main_height, key_request, e.main_channel, main_ts,
+                    max_length);
+      if (e.sub_on) {
+        ScaleNearest(shot, e.grabber.width(), e.grabber.height(), e.sub_scaled_buffer.data(), e.sub_width,
+                     e.sub_height);
+        EncodeAndPush(e.sub_encoder, e.sub_scaled_buffer.data(), e.sub_width, e.sub_height, key_request,
+                      e.sub_channel, sub_ts, max_length);
+      }
+      force = false;
+
+      const int64_t periods = pacer.Advance(NowNs());
+      main_ts += step * static_cast<uint32_t>(periods);
+      sub_ts += step * static_cast<uint32_t>(periods);
+      SleepUntil(e, pacer.due_ns);
+      continue;
+    }
+
+    // Paused: the designed picture, twice a second, drawn once per size.
+    if (paused_main.empty()) PausedPicture(e.main_width, e.main_height, paused_main);
+    const bool key_request = !paused_shown ? true : e.KeyframeRequest.exchange(false);
+    EncodeAndPush(e.main_encoder, paused_main.data(), e.main_width, e.main_height, key_request, e.main_channel,
+                  main_ts, max_length);
+    if (e.sub_on) {
+      if (paused_sub.empty()) PausedPicture(e.sub_width, e.sub_height, paused_sub);
+      EncodeAndPush(e.sub_encoder, paused_sub.data(), e.sub_width, e.sub_height, key_request, e.sub_channel,
+                    sub_ts, max_length);
+      sub_ts += 45000;
+    }
+    main_ts += 45000;
+    paused_shown = true;
+    live = false;
+    SleepUntil(e, NowNs() + 500'000'000);
+  }
+}
+
+}  // namespace lcx

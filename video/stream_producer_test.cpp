@@ -1,0 +1,163 @@
+// The producer on a real X display with the real encoder: who gets which
+// frame when, and the fixed-schedule clock of live frames.
+#include "video/stream_producer.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/system.h"
+
+namespace lcx {
+namespace {
+
+TEST(FramePacer, KeepsTheStreamClockOnTheWallClock) {
+  constexpr int64_t kPeriod = 100;  // any unit; the pacer only adds and divides
+  struct Step {
+    int64_t work_done_at;  // when the frame's work ended, from its due time 0
+    int64_t periods;       // time-stamp steps to the next frame
+    int64_t next_due;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"work fits: one step per frame, due times one period apart",
+       {{25, 1, 100}, {125, 1, 200}, {290, 1, 300}}},
+      {"overrun of 2.5 periods: capture at once, two steps",
+       {{250, 2, 200}, {260, 1, 300}}},
+      {"exactly one period of work is an overrun of one",
+       {{100, 1, 100}, {150, 1, 200}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FramePacer p;
+    p.period_ns = kPeriod;
+    p.Restart(0);
+    int64_t stamp = 0;
+    for (const auto& s : c.steps) {
+      stamp += p.Advance(s.work_done_at);
+      EXPECT_EQ(p.due_ns, s.next_due);
+    }
+    int64_t expected = 0;
+    for (const auto& s : c.steps) expected += s.periods;
+    EXPECT_EQ(stamp, expected);
+    // The stream clock never runs ahead of the time that really passed.
+    EXPECT_LE(stamp * kPeriod, c.steps.back().work_done_at + kPeriod);
+  }
+}
+
+class ProducerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int w = 0, h = 0;
+    if (!PrimaryScreenSize(&w, &h)) GTEST_SKIP() << "no X display";
+    VideoSettings s;
+    s.fps = 10;
+    s.main_width = 320;  // small pictures keep the encodes cheap
+    s.main_height = 180;
+    s.sub_name = "screensub";
+    s.sub_width = 160;
+    s.sub_height = 90;
+    StreamPaused.store(false);
+    if (!StartEngine(engine_, s)) GTEST_SKIP() << "engine did not start (OpenH264 missing?)";
+    producer_ = std::thread([this] { RunProducer(engine_); });
+  }
+  void TearDown() override {
+    if (producer_.joinable()) {
+      {
+        std::lock_guard lock(engine_.viewer_mutex);
+        engine_.stop = true;
+      }
+      engine_.wake_up.notify_all();
+      producer_.join();
+    }
+    StreamPaused.store(false);
+  }
+  void Watch() {
+    {
+      std::lock_guard lock(engine_.viewer_mutex);
+      if (engine_.ViewerCount.fetch_add(1) == 0) engine_.KeyframeRequest = true;
+    }
+    engine_.wake_up.notify_all();
+  }
+  std::vector<FrameEntry> Take(StreamChannel& ch, int n) {
+    std::vector<FrameEntry> out;
+    std::optional<uint64_t> cursor;
+    for (int i = 0; i < n; ++i) {
+      FrameEntry e = WaitNextFrame(ch, cursor, std::chrono::milliseconds(3000));
+      if (!e.access_unit) break;
+      out.push_back(e);
+    }
+    return out;
+  }
+
+  VideoEngine engine_;
+  std::thread producer_;
+};
+
+TEST_F(ProducerTest, StartStoresParameterSetsOfBothStreams) {
+  EXPECT_TRUE(engine_.main_scaled);
+  EXPECT_EQ(engine_.main_width, 320);
+  EXPECT_TRUE(engine_.sub_on);
+  for (StreamChannel* ch : {&engine_.main_channel, &engine_.sub_channel}) {
+    std::vector<uint8_t> sps, pps;
+    std::string profile;
+    CopyParameterSets(*ch, sps, pps, profile);
+    ASSERT_GE(sps.size(), 4u);
+    EXPECT_EQ(sps[0] & 0x1F, 7);
+    EXPECT_EQ(pps[0] & 0x1F, 8);
+    EXPECT_EQ(profile.size(), 6u);
+  }
+  EXPECT_TRUE(engine_.main_channel.queue.empty()) << "start-up frames are not queued";
+}
+
+TEST_F(ProducerTest, NobodyWatchingGrabsNothingThenLiveStartsWithAKeyFrame) {
+  SleepMs(500);
+  EXPECT_EQ(engine_.frames_grabbed.load(), 0u);
+  Watch();
+  auto main = Take(engine_.main_channel, 12);
+  auto sub = Take(engine_.sub_channel, 3);
+  ASSERT_EQ(main.size(), 12u);
+  ASSERT_EQ(sub.size(), 3u);
+  EXPECT_TRUE(main[0].key);
+  EXPECT_TRUE(sub[0].key);
+  int one_step = 0;
+  for (size_t i = 1; i < main.size(); ++i) {
+    EXPECT_EQ(main[i].sequence, main[i - 1].sequence + 1);
+    const uint32_t delta = main[i].timestamp - main[i - 1].timestamp;
+    EXPECT_EQ(delta % 9000, 0u);
+    EXPECT_GE(delta, 9000u);
+    one_step += delta == 9000;
+  }
+  EXPECT_GE(one_step, 8) << "small frames fit in the period";
+  int keys = 0;
+  for (size_t i = 2; i < main.size(); ++i) keys += main[i].key;
+  EXPECT_GE(keys, 1) << "the encoder makes one IDR per fps frames";
+}
+
+TEST_F(ProducerTest, PausedStreamCarriesThePausedPictureTwiceASecond) {
+  StreamPaused.store(true);
+  Watch();
+  auto main = Take(engine_.main_channel, 3);
+  ASSERT_EQ(main.size(), 3u);
+  EXPECT_TRUE(main[0].key);
+  EXPECT_EQ(main[1].timestamp - main[0].timestamp, 45000u);
+  EXPECT_EQ(main[2].timestamp - main[1].timestamp, 45000u);
+  StreamPaused.store(false);
+  std::optional<uint64_t> cursor = main.back().sequence;
+  // Resuming forces an IDR of the live picture: at most one more paused
+  // frame (not a key frame) can come before it.
+  const uint64_t grabbed = engine_.frames_grabbed.load();
+  bool key_seen = false;
+  for (int i = 0; i < 2 && !key_seen; ++i) {
+    FrameEntry next = WaitNextFrame(engine_.main_channel, cursor, std::chrono::milliseconds(3000));
+    ASSERT_TRUE(next.access_unit);
+    key_seen = next.key;
+  }
+  EXPECT_TRUE(key_seen);
+  EXPECT_GT(engine_.frames_grabbed.load(), grabbed) << "live capture resumed";
+}
+
+}  // namespace
+}  // namespace lcx
