@@ -37,7 +37,8 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
 StreamChannel& SelectedChannel(RtspServer& server, const RtspConnection& connection);
 
 // Streams `channel` to the client on `fd` until a write fails, the client
-// closes or sends TEARDOWN. Counts the client in and out of the viewers.
+// closes or sends TEARDOWN (answered, then closed). Other requests while
+// streaming are read and dropped. Counts the client in and out of the viewers.
 void StreamToClient(RtspServer& server, StreamChannel& channel, int fd);
 
 // Runs one accepted connection to its end and closes it.

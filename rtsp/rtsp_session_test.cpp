@@ -181,12 +181,13 @@ class Client {
     return out;
   }
   // Reads until the peer closes (or the time-out): true when it closed.
-  bool ReadsEndOfStream() {
+  bool ReadsEndOfStream(std::string* bytes = nullptr) {
     char buf[4096];
     for (int i = 0; i < 10000; ++i) {
       ssize_t n = ::recv(fd_.get(), buf, sizeof buf, 0);
       if (n == 0) return true;
       if (n < 0) return false;
+      if (bytes) bytes->append(buf, static_cast<size_t>(n));
     }
     return false;
   }
@@ -288,11 +289,18 @@ TEST(RtspSession, StreamsFramesAsInterleavedRtpUntilTeardown) {
   EXPECT_FALSE(video.KeyframeRequest.load());
 
   // TEARDOWN behind an interleaved receiver report (which holds zero bytes)
-  // ends the stream without an answer.
+  // ends the stream: its answer is the last thing on the connection.
+  const std::string teardown_answer = "RTSP/1.0 200 OK\r\nCSeq: 5\r\nSession: 12345678\r\n\r\n";
   ASSERT_TRUE(a.Send(std::string("$\x01\x00\x04\x80\xC9\x00\x01", 8) + Req("TEARDOWN", "rtsp://h/", 5)));
-  EXPECT_TRUE(a.ReadsEndOfStream());
+  std::string rest_a;
+  EXPECT_TRUE(a.ReadsEndOfStream(&rest_a));
+  EXPECT_EQ(rest_a, teardown_answer);
   ASSERT_TRUE(b.Send(Req("TEARDOWN", "rtsp://h/", 5)));
-  EXPECT_TRUE(b.ReadsEndOfStream());
+  std::string rest_b;
+  EXPECT_TRUE(b.ReadsEndOfStream(&rest_b));
+  // b still had frames queued before its answer.
+  ASSERT_GE(rest_b.size(), teardown_answer.size());
+  EXPECT_EQ(rest_b.substr(rest_b.size() - teardown_answer.size()), teardown_answer);
   EXPECT_TRUE(WaitFor([&] { return video.ViewerCount.load() == 0; }));
 }
 

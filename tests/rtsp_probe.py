@@ -1,0 +1,421 @@
+#!/usr/bin/env python3
+"""Raw RTSP test client for the end-to-end scripts (stdlib only).
+
+Speaks RTSP over one TCP connection, parses the interleaved RTP bytes itself
+and checks the framing a strict player relies on. Prints one JSON object per
+run and exits non-zero with a reason when a check fails. Every wait is
+bounded by a socket time-out and every loop by a count or a deadline.
+
+  rtsp_probe.py framing URL [--frames N]
+  rtsp_probe.py transport URL                 UDP refused with 461, TCP accepted
+  rtsp_probe.py auth URL USER PASSWORD        OPTIONS open, 401 challenge, Digest
+  rtsp_probe.py fanout URL --clients N --seconds S [--stall-seconds T]
+  rtsp_probe.py rate URL --seconds S          frame rate and time-stamp steps
+  rtsp_probe.py latency URL --runs N          PLAY -> first complete key frame
+  rtsp_probe.py drain URL --clients N --seconds S   load: play and discard
+"""
+import argparse
+import hashlib
+import json
+import re
+import socket
+import sys
+import threading
+import time
+from urllib.parse import urlparse
+
+TIMEOUT_S = 10.0
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Rtsp:
+    def __init__(self, url, rcvbuf=None):
+        u = urlparse(url)
+        self.url = url
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        if rcvbuf:
+            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+        self.sock.settimeout(TIMEOUT_S)
+        self.sock.connect((u.hostname, u.port or 554))
+        self.cseq = 0
+        self.buf = b""
+        self.auth_header = None
+
+    def close(self):
+        try:
+            self.sock.close()
+        except OSError:
+            pass
+
+    def _fill(self):
+        data = self.sock.recv(65536)
+        if not data:
+            raise Failure("connection closed by the server")
+        self.buf += data
+
+    def read_exact(self, n):
+        while len(self.buf) < n:
+            self._fill()
+        out, self.buf = self.buf[:n], self.buf[n:]
+        return out
+
+    def request(self, method, url=None, headers=None):
+        self.cseq += 1
+        lines = [f"{method} {url or self.url} RTSP/1.0", f"CSeq: {self.cseq}", "User-Agent: rtsp_probe"]
+        if self.auth_header:
+            lines.append("Authorization: " + self.auth_header(method, url or self.url))
+        lines += headers or []
+        self.sock.sendall(("\r\n".join(lines) + "\r\n\r\n").encode())
+        return self.response()
+
+    def response(self):
+        deadline = time.monotonic() + TIMEOUT_S
+        while b"\r\n\r\n" not in self.buf:
+            check(time.monotonic() < deadline, "no response")
+            self._fill()
+        head, self.buf = self.buf.split(b"\r\n\r\n", 1)
+        text = head.decode("utf-8", "replace")
+        m = re.search(r"Content-Length: (\d+)", text)
+        body = self.read_exact(int(m.group(1))).decode() if m else ""
+        status = int(text.split(" ", 2)[1])
+        return status, text, body
+
+    def use_digest(self, user, password, challenge_text):
+        realm = re.search(r'Digest realm="([^"]*)"', challenge_text).group(1)
+        nonce = re.search(r'nonce="([^"]*)"', challenge_text).group(1)
+
+        def header(method, uri):
+            md5 = lambda s: hashlib.md5(s.encode()).hexdigest()
+            response = md5(f"{md5(f'{user}:{realm}:{password}')}:{nonce}:{md5(f'{method}:{uri}')}")
+            return (f'Digest username="{user}", realm="{realm}", nonce="{nonce}", uri="{uri}", '
+                    f'response="{response}"')
+
+        self.auth_header = header
+
+    def play(self):
+        status, _, sdp = self.request("DESCRIBE", headers=["Accept: application/sdp"])
+        check(status == 200, f"DESCRIBE answered {status}")
+        status, text, _ = self.request("SETUP", self.url + "/trackID=0",
+                                       ["Transport: RTP/AVP/TCP;unicast;interleaved=0-1"])
+        check(status == 200 and "interleaved=0-1" in text, f"SETUP answered {status}")
+        status, _, _ = self.request("PLAY", headers=["Session: 12345678", "Range: npt=0.000-"])
+        check(status == 200, f"PLAY answered {status}")
+        return sdp
+
+    def packet(self):
+        head = self.read_exact(4)
+        check(head[0] == 0x24, f"interleaved magic is {head[0]:#x}, not '$'")
+        length = (head[2] << 8) | head[3]
+        check(head[1] == 0, f"packet on channel {head[1]}")
+        check(12 <= length <= 1412, f"interleaved length {length} (frame of {length + 4} bytes)")
+        body = self.read_exact(length)
+        check(body[0] == 0x80, f"RTP first byte {body[0]:#x}")
+        check(body[1] & 0x7F == 96, "payload type is not 96")
+        return {
+            "marker": bool(body[1] & 0x80),
+            "seq": (body[2] << 8) | body[3],
+            "ts": int.from_bytes(body[4:8], "big"),
+            "ssrc": int.from_bytes(body[8:12], "big"),
+            "payload": body[12:],
+        }
+
+
+class FrameAssembler:
+    """Groups packets into frames and checks the packetisation rules."""
+
+    def __init__(self):
+        self.expected_seq = 0
+        self.current = []  # packets of the frame being received
+        self.fu = None  # NAL being reassembled from FU-A fragments
+        self.nals = []
+        self.frames = []  # (ts, [nal types], arrival time, size)
+
+    def add(self, p):
+        check(p["seq"] == self.expected_seq, f"sequence {p['seq']}, expected {self.expected_seq}")
+        self.expected_seq = (self.expected_seq + 1) & 0xFFFF
+        check(p["ssrc"] == 0x13572468, "unexpected SSRC")
+        if self.current:
+            check(p["ts"] == self.current[0]["ts"], "time stamp changed inside a frame (marker missing)")
+        self.current.append(p)
+        payload = p["payload"]
+        check(len(payload) <= 1400, "payload above 1400 bytes")
+        kind = payload[0] & 0x1F
+        if kind == 28:
+            indicator, fu_header = payload[0], payload[1]
+            start, end = bool(fu_header & 0x80), bool(fu_header & 0x40)
+            check(indicator & 0x80 == 0, "forbidden bit set in the FU indicator")
+            check(fu_header & 0x20 == 0, "R bit set in the FU header")
+            if start:
+                check(self.fu is None, "FU-A start inside another fragmented NAL unit")
+                self.fu = bytearray([(indicator & 0xE0) | (fu_header & 0x1F)])
+            else:
+                check(self.fu is not None, "FU-A fragment without a start")
+                check((self.fu[0] & 0x1F) == (fu_header & 0x1F), "FU-A type changed between fragments")
+            self.fu += payload[2:]
+            if end:
+                self.nals.append(bytes(self.fu))
+                self.fu = None
+            check(not p["marker"] or end, "marker on a fragment that is not the last")
+        else:
+            check(self.fu is None, "single NAL packet inside a fragmented NAL unit")
+            check(1 <= kind <= 23, f"unexpected NAL/packet type {kind}")
+            self.nals.append(bytes(payload))
+        if p["marker"]:
+            types = [n[0] & 0x1F for n in self.nals]
+            if self.frames:
+                check(p["ts"] != self.frames[-1][0], "two frames share one time stamp")
+            self.frames.append((p["ts"], types, time.monotonic(), sum(map(len, self.nals))))
+            self.current, self.nals = [], []
+
+
+def is_key(types):
+    return 5 in types
+
+
+def run_framing(args):
+    c = Rtsp(args.url)
+    sdp = c.play()
+    check("a=fmtp:96 packetization-mode=1;" in sdp, "SDP lacks the fmtp line")
+    fa = FrameAssembler()
+    deadline = time.monotonic() + 30
+    while len(fa.frames) < args.frames:
+        check(time.monotonic() < deadline, f"only {len(fa.frames)} frames in 30 s")
+        fa.add(c.packet())
+    first = fa.frames[0][1]
+    check(7 in first and 8 in first and 5 in first, f"first frame holds NAL types {first}, not SPS+PPS+IDR")
+    packets = fa.expected_seq
+    nal_units = sum(len(f[1]) for f in fa.frames)
+    check(packets > nal_units, "no NAL unit was fragmented: the FU-A path went unchecked")
+    # TEARDOWN while streaming: answered after the current frame, then closed.
+    c.sock.sendall(f"TEARDOWN {args.url} RTSP/1.0\r\nCSeq: 9\r\n\r\n".encode())
+    tail = c.buf
+    deadline = time.monotonic() + TIMEOUT_S
+    closed = False
+    while time.monotonic() < deadline:
+        data = c.sock.recv(65536)
+        if not data:
+            closed = True
+            break
+        tail = (tail + data)[-4096:]
+    check(closed, "the server kept streaming after TEARDOWN")
+    check(tail.endswith(b"RTSP/1.0 200 OK\r\nCSeq: 9\r\nSession: 12345678\r\n\r\n"),
+          "TEARDOWN while streaming was not answered")
+    c.close()
+    return {"frames": len(fa.frames), "first_frame_nals": first, "packets": packets, "nal_units": nal_units}
+
+
+def run_transport(args):
+    c = Rtsp(args.url)
+    status, text, _ = c.request("SETUP", args.url + "/trackID=0",
+                                ["Transport: RTP/AVP;unicast;client_port=5000-5001"])
+    check(status == 461, f"UDP SETUP answered {status}")
+    status, text, _ = c.request("SETUP", args.url + "/trackID=0",
+                                ["Transport: RTP/AVP/TCP;unicast;interleaved=2-3"])
+    check(status == 200 and "Transport: RTP/AVP/TCP;unicast;interleaved=0-1" in text, "TCP SETUP refused")
+    c.close()
+    return {"udp": 461, "tcp": 200}
+
+
+def run_auth(args):
+    c = Rtsp(args.url)
+    status, text, _ = c.request("OPTIONS")
+    check(status == 200 and "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN" in text, "OPTIONS not open")
+    status, challenge, _ = c.request("DESCRIBE")
+    check(status == 401, f"DESCRIBE without credentials answered {status}")
+    check('WWW-Authenticate: Digest realm="Lumicast", nonce="' in challenge, "no Digest challenge")
+    check('WWW-Authenticate: Basic realm="Lumicast"' in challenge, "no Basic challenge")
+    c.use_digest(args.user, "not-" + args.password, challenge)
+    status, _, _ = c.request("DESCRIBE")
+    check(status == 401, f"wrong password answered {status}")
+    c.use_digest(args.user, args.password, challenge)
+    status, _, sdp = c.request("DESCRIBE")
+    check(status == 200 and "m=video" in sdp, f"Digest with the right password answered {status}")
+    c.auth_header = None  # the connection is trusted now
+    status, _, _ = c.request("SETUP", args.url + "/trackID=0", ["Transport: RTP/AVP/TCP;unicast;interleaved=0-1"])
+    check(status == 200, f"SETUP after authentication answered {status}")
+    c.close()
+    # A nonce belongs to its connection.
+    d = Rtsp(args.url)
+    d.use_digest(args.user, args.password, challenge)
+    status, _, _ = d.request("DESCRIBE")
+    check(status == 401, f"nonce of another connection answered {status}")
+    d.close()
+    return {"options": 200, "challenge": 401, "digest": 200}
+
+
+def receive_frames(client, fa, until, stop_at_frames=None):
+    while time.monotonic() < until:
+        fa.add(client.packet())
+        if stop_at_frames and len(fa.frames) >= stop_at_frames:
+            return
+
+
+def run_clients(body, count, timeout_s):
+    """Runs body(i) for i in 0..count-1 at once, each on its own thread."""
+    threads = [threading.Thread(target=body, args=(i,), daemon=True) for i in range(count)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout_s)
+
+
+def run_fanout(args):
+    """N clients at once; with --stall-seconds the last one stops reading
+    for that long in the middle of the run and must resume at a key frame."""
+    results = [None] * args.clients
+    errors = []
+    start = time.monotonic()
+    stall_from = start + args.seconds / 3
+    stall_until = stall_from + args.stall_seconds
+
+    def client(i):
+        stalled = args.stall_seconds > 0 and i == args.clients - 1
+        try:
+            c = Rtsp(args.url, rcvbuf=16384 if stalled else None)
+            c.play()
+            fa = FrameAssembler()
+            if stalled:
+                receive_frames(c, fa, stall_from)
+                time.sleep(max(0.0, stall_until - time.monotonic()))
+            receive_frames(c, fa, start + args.seconds)
+            c.close()
+            results[i] = fa
+        except Exception as e:  # noqa: BLE001 - report every client's failure
+            errors.append(f"client {i}: {e}")
+
+    run_clients(client, args.clients, args.seconds + 30)
+    check(not errors, "; ".join(errors[:3]))
+    check(all(r is not None for r in results), "a client did not finish")
+
+    out = {"clients": args.clients, "frames": [len(r.frames) for r in results]}
+    # Frame rate of the readers while the stalled client was not reading.
+    if args.stall_seconds > 0:
+        during = [sum(1 for f in r.frames if stall_from + 0.5 <= f[2] <= stall_until - 0.5)
+                  for r in results[:-1]]
+        out["fps_during_stall"] = [round(n / (args.stall_seconds - 1.0), 1) for n in during]
+        s = results[-1].frames
+        gaps = [(s[k][0] - s[k - 1][0]) & 0xFFFFFFFF for k in range(1, len(s))]
+        skips = [k for k in range(1, len(s)) if gaps[k - 1] > 90000]
+        check(skips, f"the stalled client skipped nothing (largest step {max(gaps) if gaps else 0})")
+        for k in skips:
+            check(is_key(s[k][1]), f"after a skip the stalled client got NAL types {s[k][1]}, not a key frame")
+        out["stalled_skips"] = len(skips)
+        out["stalled_frames_after"] = sum(1 for f in s if f[2] > stall_until)
+    return out
+
+
+def run_rate(args):
+    """Frame rate in steady state: a new client first gets the queued frames
+    after the newest key frame in one burst, so the first second is left out."""
+    c = Rtsp(args.url)
+    c.play()
+    fa = FrameAssembler()
+    end = time.monotonic() + args.seconds
+    receive_frames(c, fa, end)
+    c.close()
+    frames = fa.frames
+    check(len(frames) >= 3, f"only {len(frames)} frames")
+    settle = frames[0][2] + 1.0
+    steady = sum(1 for f in frames if f[2] > settle)
+    steps = sorted({(frames[k][0] - frames[k - 1][0]) & 0xFFFFFFFF for k in range(1, len(frames))})
+    return {"frames": len(frames), "fps": round(steady / (end - settle), 2) if end > settle else 0,
+            "ts_steps": steps, "first_key": is_key(frames[0][1]),
+            "keys": sum(1 for f in frames if is_key(f[1]))}
+
+
+def run_latency(args):
+    """Milliseconds from sending PLAY to the last byte of the first complete
+    key frame, per run (a fresh connection each). A new client first gets the
+    newest key frame already queued (possibly from before the stream went
+    idle); "fresh" is the first key frame that was not queued yet, told apart
+    by the gap before it (queued frames arrive back to back)."""
+    first, fresh = [], []
+    for _ in range(args.runs):
+        c = Rtsp(args.url)
+        status, _, _ = c.request("DESCRIBE")
+        check(status == 200, f"DESCRIBE answered {status}")
+        c.request("SETUP", args.url + "/trackID=0", ["Transport: RTP/AVP/TCP;unicast;interleaved=0-1"])
+        fa = FrameAssembler()
+        t0 = time.monotonic()
+        c.cseq += 1
+        c.sock.sendall(f"PLAY {args.url} RTSP/1.0\r\nCSeq: {c.cseq}\r\nSession: 12345678\r\n\r\n".encode())
+        status, _, _ = c.response()
+        check(status == 200, f"PLAY answered {status}")
+        previous = time.monotonic()
+        fresh_at = None
+        deadline = t0 + 5
+        while fresh_at is None and time.monotonic() < deadline:
+            count = len(fa.frames)
+            fa.add(c.packet())
+            if len(fa.frames) > count:
+                ts, types, at, _ = fa.frames[-1]
+                if is_key(types) and at - previous >= 0.003:
+                    fresh_at = at
+                previous = at
+        check(fa.frames and is_key(fa.frames[0][1]), "first frame is not a key frame")
+        first.append((fa.frames[0][2] - t0) * 1000)
+        if fresh_at is not None:
+            fresh.append((fresh_at - t0) * 1000)
+        c.close()
+        time.sleep(args.pause)
+    med = lambda v: round(sorted(v)[len(v) // 2], 1) if v else None
+    return {"runs": len(first), "first_key_median_ms": med(first), "first_key_max_ms": round(max(first), 1),
+            "fresh_key_median_ms": med(fresh), "fresh_runs": len(fresh)}
+
+
+def run_drain(args):
+    """N clients that play and throw the bytes away (load for the benchmark)."""
+    stop = time.monotonic() + args.seconds
+    received = [0] * args.clients
+    errors = []
+
+    def client(i):
+        try:
+            c = Rtsp(args.url)
+            c.play()
+            received[i] += len(c.buf)
+            while time.monotonic() < stop:
+                data = c.sock.recv(262144)
+                check(data, "closed")
+                received[i] += len(data)
+            c.close()
+        except Exception as e:  # noqa: BLE001
+            errors.append(f"client {i}: {e}")
+
+    run_clients(client, args.clients, args.seconds + 30)
+    check(not errors, "; ".join(errors[:3]))
+    return {"clients": args.clients, "bytes_min": min(received), "bytes_max": max(received)}
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("mode", choices=["framing", "transport", "auth", "fanout", "rate", "latency", "drain"])
+    ap.add_argument("url")
+    ap.add_argument("user", nargs="?")
+    ap.add_argument("password", nargs="?")
+    ap.add_argument("--frames", type=int, default=40)
+    ap.add_argument("--clients", type=int, default=8)
+    ap.add_argument("--seconds", type=float, default=6)
+    ap.add_argument("--stall-seconds", type=float, default=0)
+    ap.add_argument("--runs", type=int, default=9)
+    ap.add_argument("--pause", type=float, default=0.0)
+    args = ap.parse_args()
+    modes = {"framing": run_framing, "transport": run_transport, "auth": run_auth,
+             "fanout": run_fanout, "rate": run_rate, "latency": run_latency, "drain": run_drain}
+    try:
+        print(json.dumps(modes[args.mode](args)))
+    except (Failure, OSError) as e:
+        print(f"rtsp_probe {args.mode}: {e}", file=sys.stderr)
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()
