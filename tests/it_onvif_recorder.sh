@@ -74,6 +74,9 @@ if (caps.err) fail('getCapabilities: ' + caps.err.message);
 const mediaXAddr = caps.result.media && caps.result.media.XAddr;
 if (mediaXAddr !== `http://${ip}:${port}/onvif/media_service`) fail('media XAddr ' + mediaXAddr);
 
+// With the screen encoder built in, the main stream is the 1280x720 screen
+// and the 640-wide sub-stream is on.
+if (videoBuilt === '1' && (size !== '1280x720' || sub !== '1')) fail(`banner shows ${size}, sub-stream ${sub}`);
 const profiles = await call(cam, 'getProfiles');
 const streamUri = await call(cam, 'getStreamUri', { protocol: 'RTSP', profileToken: 'prof0' });
 const snapshotUri = await call(cam, 'getSnapshotUri', { profileToken: 'prof0' });
