@@ -12,18 +12,7 @@ namespace lcx {
 
 std::atomic<bool> StreamPaused{false};
 
-// TEMPORARY until the stills land: a weak reference, black picture without them.
-void FillPausedPicture(int width, int height, std::vector<uint8_t>& buffer) __attribute__((weak));
-
 namespace {
-
-void PausedPicture(int width, int height, std::vector<uint8_t>& buffer) {
-  if (&FillPausedPicture) {
-    FillPausedPicture(width, height, buffer);
-  } else {
-    buffer.assign(static_cast<size_t>(width) * height * 4, 0);
-  }
-}
 
 using Clock = std::chrono::steady_clock;
 
@@ -187,12 +176,12 @@ void RunProducer(VideoEngine& e) {
     }
 
     // Paused: the designed picture, twice a second, drawn once per size.
-    if (paused_main.empty()) PausedPicture(e.main_width, e.main_height, paused_main);
+    if (paused_main.empty()) FillPausedPicture(e.main_width, e.main_height, paused_main);
     const bool key_request = !paused_shown ? true : e.KeyframeRequest.exchange(false);
     EncodeAndPush(e.main_encoder, paused_main.data(), e.main_width, e.main_height, key_request, e.main_channel,
                   main_ts, max_length);
     if (e.sub_on) {
-      if (paused_sub.empty()) PausedPicture(e.sub_width, e.sub_height, paused_sub);
+      if (paused_sub.empty()) FillPausedPicture(e.sub_width, e.sub_height, paused_sub);
       EncodeAndPush(e.sub_encoder, paused_sub.data(), e.sub_width, e.sub_height, key_request, e.sub_channel,
                     sub_ts, max_length);
       sub_ts += 45000;
