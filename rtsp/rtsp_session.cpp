@@ -1,6 +1,8 @@
 // Request loop and streaming phase of one RTSP connection.
 #include "rtsp/rtsp_session.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -168,6 +170,11 @@ void RtspSession(RtspServer& server, UniqueFd socket) {
   SetReceiveTimeoutMs(fd, 0);
   SetSendTimeoutMs(fd, 0);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kStreamingSendBufferBytes, sizeof kStreamingSendBufferBytes);
+  // Each frame goes out in one write, so there are no small pieces for Nagle
+  // to merge; left on, it holds every frame smaller than a segment until the
+  // client's (delayed, up to 40 ms) acknowledgement of the previous one.
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   StreamToClient(server, SelectedChannel(server, connection), fd);
 }
 
