@@ -154,8 +154,9 @@ void ConvertSse2(const uint8_t* src, int stride_px, int width, int height, uint8
 // Luma: with the pixel bytes biased to signed (p - 128), one maddubs with the
 // unsigned coefficients and a pairwise add give 25B' + 129G' + 66R' exactly in a
 // signed 16-bit lane (|sum| <= 28160); the bias comes back in the constant.
-// Chroma: exact 2x2 means are formed on bytes (rounded averages corrected
-// by parity), and meet the signed chroma coefficients in maddubs.
+// Chroma: neighbouring pixels' channels are shuffled side by side and added
+// by maddubs, the rows added as words, and the 2x2 means (bytes again) meet
+// the signed chroma coefficients in maddubs.
 // In-lane packs scramble the order; the stores put it back.
 
 #define LCX_AVX2 __attribute__((target("avx2")))
@@ -177,35 +178,29 @@ LCX_AVX2 inline __m256i LumaWords(__m256i p, __m256i q, __m256i coef, __m256i of
                            8);
 }
 
-// Exact 2x2 means, floor((a + b + c + d) / 4), on bytes: pavgb rounds up,
-// so each average is corrected by the parity bits it lost. Rows a, b of 8
-// pixels; the mean of block (pixels 2i, 2i+1) lands in the even dword 2i,
-// odd dwords hold leftovers.
+// 2x2 means of 8 pixels' width (rows a, b) as B,G,R,X 16-bit words: lane 0
+// holds blocks 0, 1 and lane 1 blocks 2, 3. A byte shuffle puts each
+// channel of neighbouring pixels side by side, so one maddubs adds them.
 LCX_AVX2 inline __m256i BlockMeans(__m256i a, __m256i b) {
-  const __m256i one = _mm256_set1_epi8(1);
-  const __m256i l1 = _mm256_and_si256(_mm256_xor_si256(a, b), one);
-  const __m256i h1 = _mm256_sub_epi8(_mm256_avg_epu8(a, b), l1);  // floor((a+b)/2)
-  const __m256i h2 = _mm256_srli_epi64(h1, 32);                   // right neighbour
-  const __m256i l2 = _mm256_srli_epi64(l1, 32);
-  // floor((h1 + h2 + (l1 & l2)) / 2): round up only when both pairs were odd.
-  const __m256i down = _mm256_andnot_si256(_mm256_and_si256(l1, l2),
-                                           _mm256_and_si256(_mm256_xor_si256(h1, h2), one));
-  return _mm256_sub_epi8(_mm256_avg_epu8(h1, h2), down);
+  const __m256i pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15, 0, 4,
+                                         1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+  const __m256i ones = _mm256_set1_epi8(1);
+  const __m256i top = _mm256_maddubs_epi16(_mm256_shuffle_epi8(a, pairs), ones);
+  const __m256i bottom = _mm256_maddubs_epi16(_mm256_shuffle_epi8(b, pairs), ones);
+  return _mm256_srli_epi16(_mm256_add_epi16(top, bottom), 2);
 }
 
-// Means of 16 pixels' width (two BlockMeans results) as BGRX dwords, then
-// U words of the lane's four blocks followed by V words, each as
-// (t / 256 toward zero) + 128.
-LCX_AVX2 inline __m256i ChromaWords(__m256i m_lo, __m256i m_hi) {
-  const __m256i means = _mm256_blend_epi32(m_lo, _mm256_slli_epi64(m_hi, 32), 0xAA);
+// From the means of 16 pixels' width packed as BGRX bytes (blocks 0,1,4,5 in
+// lane 0, 2,3,6,7 in lane 1): U words of the lane's four blocks, then V
+// words, each as t / 256 toward zero.
+LCX_AVX2 inline __m256i ChromaWords(__m256i means) {
   const __m256i cu = _mm256_set1_epi32(0x00DAB670);  // bytes 112, -74, -38, 0
   const __m256i cv = _mm256_set1_epi32(0x0070A2EE);  // bytes -18, -94, 112, 0
   const __m256i t = _mm256_add_epi16(
       PairSums(_mm256_maddubs_epi16(means, cu), _mm256_maddubs_epi16(means, cv)),
       _mm256_set1_epi16(128));
-  const __m256i bias = _mm256_and_si256(_mm256_srai_epi16(t, 15), _mm256_set1_epi16(255));
-  return _mm256_add_epi16(_mm256_srai_epi16(_mm256_add_epi16(t, bias), 8),
-                          _mm256_set1_epi16(128));
+  // Toward zero: the magnitude shifted, the sign put back.
+  return _mm256_sign_epi16(_mm256_srli_epi16(_mm256_abs_epi16(t), 8), t);
 }
 
 LCX_AVX2 void ConvertAvx2(const uint8_t* src, int stride_px, int width, int height, uint8_t* y,
@@ -213,9 +208,9 @@ LCX_AVX2 void ConvertAvx2(const uint8_t* src, int stride_px, int width, int heig
   const int vec_end = width & ~31;
   const __m256i ycoef = _mm256_set1_epi32(0x00428119);  // bytes 25, 129, 66, 0
   const __m256i luma_order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-  const __m256i chroma_bytes = _mm256_setr_epi8(0, 2, 1, 3, 8, 10, 9, 11, 4, 6, 5, 7, 12, 14, 13,
-                                                15, 0, 2, 1, 3, 8, 10, 9, 11, 4, 6, 5, 7, 12, 14,
-                                                13, 15);
+  const __m256i chroma_bytes = _mm256_setr_epi8(0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14,
+                                                15, 0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13,
+                                                14, 15);
   const __m256i luma_offset = _mm256_set1_epi16(32384);  // 220 * 128 + 128 + 16 * 256
   for (int j = 0; j < height / 2; ++j) {
     const uint8_t* r0 = src + static_cast<int64_t>(2 * j) * stride_px * 4;
@@ -245,12 +240,14 @@ LCX_AVX2 void ConvertAvx2(const uint8_t* src, int stride_px, int width, int heig
                           _mm256_permutevar8x32_epi32(_mm256_packus_epi16(l0a, l0b), luma_order));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(y1 + x),
                           _mm256_permutevar8x32_epi32(_mm256_packus_epi16(l1a, l1b), luma_order));
-      // packus clamps to 0..255, which is exactly the clamp of the formula.
-      // Lane 0 then holds U and V of blocks 0,4,1,5 | 8,12,9,13, lane 1 of
-      // blocks 2,6,3,7 | 10,14,11,15.
+      // Lane 0 then holds U and V of blocks 0,1,4,5 | 8,9,12,13, lane 1 of
+      // blocks 2,3,6,7 | 10,11,14,15.
+      // packs clamps q to -128..127; the xor then adds 128 (the formula's
+      // clamp of q + 128 to 0..255).
       const __m256i c = _mm256_shuffle_epi8(
-          _mm256_packus_epi16(ChromaWords(BlockMeans(a0, b0), BlockMeans(a1, b1)),
-                              ChromaWords(BlockMeans(a2, b2), BlockMeans(a3, b3))),
+          _mm256_xor_si256(_mm256_set1_epi8(char(0x80)), _mm256_packs_epi16(
+              ChromaWords(_mm256_packus_epi16(BlockMeans(a0, b0), BlockMeans(a1, b1))),
+              ChromaWords(_mm256_packus_epi16(BlockMeans(a2, b2), BlockMeans(a3, b3))))),
           chroma_bytes);
       // Each lane is now U pairs 0,2,4,6 (lane 1: 1,3,5,7) then V pairs.
       const __m128i lo = _mm256_castsi256_si128(c);
