@@ -315,6 +315,46 @@ void ScaleArea(const uint8_t* src, int sw, int sh, uint8_t* dst, int dw, int dh)
   }
 }
 
+// ---- screen access ----------------------------------------------------------
+
+// One grabber is kept between snapshots: a display connection and a fresh
+// shared-memory segment per picture cost several times the picture itself.
+// A caller that finds it busy opens its own for that one picture.
+struct SnapshotGrabber {
+  std::mutex mutex;
+  std::unique_ptr<ScreenGrabber> grabber;  // guarded by mutex
+};
+
+// Calls use(pixels, width, height) with the current screen; false when there
+// is no display or the copy fails.
+template <typename Use>
+bool WithScreen(Use use) {
+  // Never destroyed: detached server threads may take snapshots while the
+  // process exits.
+  static SnapshotGrabber* shared = new SnapshotGrabber;
+  int w = 0, h = 0;
+  if (!PrimaryScreenSize(&w, &h)) return false;  // the size is read afresh for every picture
+  std::unique_lock lock(shared->mutex, std::try_to_lock);
+  ScreenGrabber own;
+  ScreenGrabber* g = &own;
+  if (lock.owns_lock()) {
+    std::unique_ptr<ScreenGrabber>& kept = shared->grabber;
+    if (!kept || kept->width() != w || kept->height() != h) {
+      kept.reset();  // the screen changed size: start over at the new one
+      auto fresh = std::make_unique<ScreenGrabber>();
+      if (!fresh->Open()) return false;
+      kept = std::move(fresh);
+    }
+    g = kept.get();
+  } else if (!own.Open()) {
+    return false;
+  }
+  const uint8_t* pixels = g->Grab();
+  if (!pixels) return false;
+  use(pixels, g->width(), g->height());
+  return true;
+}
+
 }  // namespace
 
 // ---- public operations ------------------------------------------------------
@@ -440,28 +480,28 @@ std::vector<uint8_t> CaptureSnapshotJpeg() {
     DrawPausedCard(card.data(), w, h);
     return EncodeBgrxJpeg(card.data(), w, h, kQuality);
   }
-  ScreenGrabber grabber;  // one per call: callers run on many threads
-  if (!grabber.Open()) return {};
-  const uint8_t* screen = grabber.Grab();
-  if (!screen) return {};
-  return EncodeBgrxJpeg(screen, grabber.width(), grabber.height(), kQuality);
+  std::vector<uint8_t> jpeg;
+  WithScreen([&](const uint8_t* screen, int w, int h) { jpeg = EncodeBgrxJpeg(screen, w, h, kQuality); });
+  return jpeg;
 }
 
 bool EncodeScreenJpeg(int width, int height, std::vector<uint8_t>& out) {
   constexpr int kQuality = 80;
   out.clear();
   if (width < 1 || height < 1 || width > kMaxJpegSide || height > kMaxJpegSide) return false;
-  ScreenGrabber grabber;
-  if (!grabber.Open()) return false;
-  const uint8_t* screen = grabber.Grab();
-  if (!screen) return false;
-  try {
-    std::vector<uint8_t> scaled(static_cast<size_t>(width) * height * 4);
-    ScaleArea(screen, grabber.width(), grabber.height(), scaled.data(), width, height);
-    out = EncodeBgrxJpeg(scaled.data(), width, height, kQuality);
-  } catch (const std::bad_alloc&) {
-    out.clear();
-  }
+  WithScreen([&](const uint8_t* screen, int w, int h) {
+    if (w == width && h == height) {
+      out = EncodeBgrxJpeg(screen, width, height, kQuality);
+      return;
+    }
+    try {
+      std::vector<uint8_t> scaled(static_cast<size_t>(width) * height * 4);
+      ScaleArea(screen, w, h, scaled.data(), width, height);
+      out = EncodeBgrxJpeg(scaled.data(), width, height, kQuality);
+    } catch (const std::bad_alloc&) {
+      out.clear();
+    }
+  });
   return !out.empty();
 }
 

@@ -7,10 +7,12 @@
 #include <cairo.h>
 #include <turbojpeg.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/system.h"
@@ -384,6 +386,39 @@ TEST(StillJpeg, WebPreviewIsTheScreenOrTheCardWhenPaused) {
   ASSERT_TRUE(onvif_ok);
   Decoded screen = DecodeJpeg(onvif);
   EXPECT_TRUE(Near(PixelAt(screen.bgrx, sw / 2, sw / 4, sh / 4), {200, 30, 10}, 8));
+}
+
+// Web and ONVIF connection threads take snapshots at the same time as the
+// producer draws the paused picture: every caller gets whole, correct pictures.
+TEST(StillJpeg, ConcurrentCallersGetWholePictures) {
+  int sw = 0, sh = 0;
+  if (!PrimaryScreenSize(&sw, &sh)) GTEST_SKIP() << "no X display";
+  std::vector<uint8_t> reference;
+  FillPausedPicture(320, 180, reference);
+  ASSERT_FALSE(reference.empty());
+
+  constexpr int kThreads = 4, kRounds = 3;
+  std::atomic<int> bad_preview{0}, bad_onvif{0}, bad_paused{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int round = 0; round < kRounds; ++round) {
+        const Decoded preview = DecodeJpeg(CaptureSnapshotJpeg());
+        if (preview.width != sw || preview.height != sh) ++bad_preview;
+        std::vector<uint8_t> jpeg;
+        const bool ok = EncodeScreenJpeg(320, 180, jpeg);
+        const Decoded small = DecodeJpeg(jpeg);
+        if (!ok || small.width != 320 || small.height != 180) ++bad_onvif;
+        std::vector<uint8_t> paused;
+        FillPausedPicture(320, 180, paused);
+        if (paused != reference) ++bad_paused;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(bad_preview.load(), 0);
+  EXPECT_EQ(bad_onvif.load(), 0);
+  EXPECT_EQ(bad_paused.load(), 0);
 }
 
 }  // namespace
