@@ -120,7 +120,7 @@ bool ReadFrame(int fd, Frame* frame) {
   return false;
 }
 
-TEST(RtspEngine, PausedPictureAtTwoFramesASecondThenLiveFromAKeyFrame) {
+TEST(RtspEngine, PauseAndResumeAsAWatchingClientSeesThem) {
   PrivateDisplay display;
   if (!display.Start()) GTEST_SKIP() << "no Xvfb";
   if (!HaveOpenH264()) GTEST_SKIP() << "no OpenH264";
@@ -176,6 +176,23 @@ TEST(RtspEngine, PausedPictureAtTwoFramesASecondThenLiveFromAKeyFrame) {
   EXPECT_EQ(after[first_live].timestamp - previous, 45000u);
   EXPECT_TRUE(after[first_live].key) << "live frames after a pause start with a key frame";
   EXPECT_EQ((after[first_live + 1].timestamp - after[first_live].timestamp) % 9000, 0u);
+
+  // Pausing while the client watches: the paused picture comes as a key
+  // frame, then at the half-second step.
+  StreamPaused.store(true);
+  std::vector<Frame> again;
+  for (int i = 0; i < 40 && ReadFrame(client.get(), &f); ++i) {
+    again.push_back(f);
+    if (again.size() >= 3 && again[again.size() - 1].timestamp - again[again.size() - 2].timestamp == 45000 &&
+        again[again.size() - 2].timestamp - again[again.size() - 3].timestamp == 45000)
+      break;
+  }
+  ASSERT_GE(again.size(), 3u);
+  ASSERT_EQ(again.back().timestamp - again[again.size() - 2].timestamp, 45000u) << "no paused frames";
+  // The loop stopped at the first two half-second steps: the frame before
+  // them is the first paused one (the step into it is still a live one).
+  const size_t first_paused = again.size() - 3;
+  EXPECT_TRUE(again[first_paused].key) << "the paused picture after live frames starts with a key frame";
 
   client.reset();
   {
