@@ -224,7 +224,9 @@ void DrawLogo(cairo_t* cr, double x, double y, double width) {
   cairo_translate(cr, x, y);
   cairo_scale(cr, scale, scale);
   cairo_set_source_surface(cr, image.get(), 0, 0);
-  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BEST);
+  // GOOD down-scales by area averaging; BEST costs ten times as much here for
+  // no visible gain.
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
   cairo_rectangle(cr, 0, 0, logo.width, logo.height);
   cairo_fill(cr);
   cairo_restore(cr);
