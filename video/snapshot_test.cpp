@@ -7,6 +7,7 @@
 #include <cairo.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -171,12 +172,17 @@ TEST(PausedPicture, BackgroundGlowLogoAndTextsAtTheirPlaces) {
   }
 }
 
-TEST(PausedPicture, UnusableSizesLeaveNoPicture) {
-  for (auto [w, h] : {std::pair{0, 720}, std::pair{1280, 0}, std::pair{-4, 8}, std::pair{40000, 2}}) {
+TEST(PausedPicture, UnusableSizesLeaveNoPictureOrABlackOne) {
+  for (auto [w, h] : {std::pair{0, 720}, std::pair{1280, 0}, std::pair{-4, 8}}) {
     std::vector<uint8_t> px(16, 7);
     FillPausedPicture(w, h, px);
     EXPECT_TRUE(px.empty()) << w << "x" << h;
   }
+  // Wider than Cairo can draw: whole and black, never short.
+  std::vector<uint8_t> wide(16, 7);
+  FillPausedPicture(40000, 2, wide);
+  ASSERT_EQ(wide.size(), size_t{40000} * 2 * 4);
+  EXPECT_EQ(std::count(wide.begin(), wide.end(), 0), static_cast<long>(wide.size()));
   DrawPausedPicture(nullptr, 64, 64);  // must not crash
   DrawPausedCard(nullptr, 64, 64);
 }
