@@ -1,9 +1,11 @@
 // Still pictures: JPEG snapshots of the screen (the web preview at native size,
 // the ONVIF snapshot averaged down to a requested size) and the two pictures
 // shown while the stream is paused, drawn with Cairo and Pango.
-// Threads: every call owns its grabber, surfaces, layouts and encoder handle.
-// The only shared state is the decoded logo, written once under call_once and
-// read-only afterwards.
+// Threads: calls come from many connection threads at once; surfaces and
+// encoder handles are per call. Shared, each behind its own guard: the decoded
+// logo (written once under call_once, read-only after), the font map (its
+// mutex, held for all text drawing) and one kept screen grabber (its mutex,
+// only ever tried). No lock is taken while another is held.
 #include "video/snapshot.h"
 
 #include <cairo.h>
