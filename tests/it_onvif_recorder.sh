@@ -22,6 +22,8 @@ rtsp_port=$(lcx_free_port)
 # The snapshot can only be a picture when the screen encoder is built in.
 video_built=0
 grep -q 'LCX_HAS_VIDEO' "$LCX_BUILD_DIR/compile_commands.json" 2>/dev/null && video_built=1
+rtsp_built=0
+grep -q 'LCX_HAS_RTSP' "$LCX_BUILD_DIR/compile_commands.json" 2>/dev/null && rtsp_built=1
 
 start_engine() {  # name stream_auth
   lcx_write_config "rtsp_port = $rtsp_port" "onvif_port = $onvif_port" "web_port = $(lcx_free_port)" \
@@ -29,6 +31,8 @@ start_engine() {  # name stream_auth
     "admin_user = admin" "admin_pass = s3cret:pw" "stream_auth = $2" "device_name = Lumicast"
   lcx_engine_start "$1" --background
   lcx_wait_log "$1" "ONVIF HTTP ready -> http://" 20 || exit 1
+  # The RTSP server comes up after its encoders; wait for it when it is built in.
+  if ((rtsp_built)); then lcx_wait_log "$1" "RTSP server ready" 20 || exit 1; fi
 }
 
 # Runs the client against the engine; arguments become JSON for the script.
