@@ -1,4 +1,6 @@
-// Request loop and streaming phase of one RTSP connection.
+// Request loop and streaming phase of one RTSP connection. Runs on the
+// connection's own thread; it takes the viewer mutex only to count itself in,
+// and a channel's mutex only inside BuildSdp and WaitNextFrame.
 #include "rtsp/rtsp_session.h"
 
 #include <netinet/in.h>
@@ -159,7 +161,7 @@ void RtspSession(RtspServer& server, UniqueFd socket) {
   SetSendTimeoutMs(fd, server.request_idle_timeout_ms);
 
   const SendFunction send = [fd](std::string_view bytes) { return SendAll(fd, bytes); };
-  char buffer[kRequestBufferBytes + 1];
+  char buffer[kRequestBufferBytes];
   for (;;) {
     ssize_t n = ReceiveSome(fd, buffer, kRequestBufferBytes);
     if (n <= 0) return;
@@ -170,8 +172,8 @@ void RtspSession(RtspServer& server, UniqueFd socket) {
   SetReceiveTimeoutMs(fd, 0);
   SetSendTimeoutMs(fd, 0);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kStreamingSendBufferBytes, sizeof kStreamingSendBufferBytes);
-  // Each frame goes out in one write, so there are no small pieces for Nagle
-  // to merge; left on, it holds every frame smaller than a segment until the
+  // Frames go out in whole-frame (or 64 KiB) writes, so there are no small
+  // pieces for Nagle to merge; left on, it holds a frame's tail until the
   // client's (delayed, up to 40 ms) acknowledgement of the previous one.
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
