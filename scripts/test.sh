@@ -19,4 +19,5 @@ ctest --test-dir build --output-on-failure -j "$jobs" -L unit
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLCX_SANITIZE=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" -L unit

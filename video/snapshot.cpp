@@ -535,8 +535,3 @@ bool EncodeScreenJpeg(int width, int height, std::vector<uint8_t>& out) {
 }
 
 }  // namespace lcx
-
-// Fontconfig's pattern caches, which the process-wide font map holds until
-// exit, read as leaks to the leak checker of sanitizer builds although
-// nothing grows per picture; only those are excused. Unused otherwise.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
