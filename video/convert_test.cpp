@@ -138,7 +138,8 @@ TEST(ScaleNearest, SamplesFloorOfScaledCoordinates) {
 
 TEST(ScaleNearest, OddRatiosAndZeroHeight) {
   // Very wide pictures take the path without a column table.
-  for (int wide = 9001; wide > 0; wide = 0) {
+  {
+    const int wide = 9001;
     std::vector<uint32_t> src(wide), dst(wide - 1);
     for (int i = 0; i < wide; ++i) src[i] = static_cast<uint32_t>(i);
     ScaleNearest(reinterpret_cast<const uint8_t*>(src.data()), wide, 1,
