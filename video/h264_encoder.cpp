@@ -43,6 +43,11 @@ bool H264Encoder::Open(int width, int height, int fps, int bitrate_kbps) {
   ISVCEncoder* encoder = nullptr;
   if (create(&encoder) != 0 || !encoder) return false;
 
+  // The library's warnings about ignored screen-content options would go
+  // to stderr on every open; errors still do.
+  int trace_level = WELS_LOG_ERROR;
+  encoder->SetOption(ENCODER_OPTION_TRACE_LEVEL, &trace_level);
+
   SEncParamExt param;
   std::memset(&param, 0, sizeof param);
   encoder->GetDefaultParams(&param);
