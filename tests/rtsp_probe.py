@@ -279,7 +279,7 @@ def run_fanout(args):
     def client(i):
         stalled = args.stall_seconds > 0 and i == args.clients - 1
         try:
-            c = Rtsp(args.url, rcvbuf=16384 if stalled else None)
+            c = Rtsp(args.url, rcvbuf=4096 if stalled else None)
             c.play()
             fa = FrameAssembler()
             if stalled:
