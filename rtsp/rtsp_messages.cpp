@@ -1,30 +1,12 @@
 // RTSP request fields and the fixed response texts.
 #include "rtsp/rtsp_messages.h"
 
-#include <climits>
-#include <cstdint>
+#include "core/config.h"  // ParseLeadingInt: atoi without its overflow
 
 namespace lcx {
 namespace {
 
 std::string OkHead(int cseq) { return "RTSP/1.0 200 OK\r\nCSeq: " + std::to_string(cseq) + "\r\n"; }
-
-// atoi without its undefined overflow: blanks, optional sign, digits;
-// values beyond int saturate.
-int ParseLeadingInt(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > static_cast<int64_t>(INT_MAX) + 1) value = static_cast<int64_t>(INT_MAX) + 1;
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) value = INT_MAX;
-  return static_cast<int>(value);
-}
 
 }  // namespace
 
