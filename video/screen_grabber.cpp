@@ -29,6 +29,12 @@ int CountXError(Display*, XErrorEvent*) {
   return 0;
 }
 
+// Opening and closing display connections from several threads at once
+// corrupts Xlib's extension bookkeeping (seen as crashes in XCloseDisplay
+// when snapshots run in parallel), so connections are made and ended one at
+// a time. Grabs on distinct connections still run in parallel.
+std::mutex g_connection_mutex;
+
 void InitXlibOnce() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -87,15 +93,18 @@ struct ScreenGrabber::X11State {
   std::vector<uint8_t> plain;  // fallback buffer (no MIT-SHM)
 
   ~X11State() {
+    std::lock_guard lock(g_connection_mutex);
     if (shm_attached) XShmDetach(display.get(), &shm);
     if (shm_image) XDestroyImage(shm_image);  // frees the XImage, not the segment
     if (shm.shmaddr && shm.shmaddr != reinterpret_cast<char*>(-1)) shmdt(shm.shmaddr);
     if (display) XSync(display.get(), False);
+    display.reset();
   }
 };
 
 bool PrimaryScreenSize(int* width, int* height) {
   InitXlibOnce();
+  std::lock_guard lock(g_connection_mutex);
   DisplayPtr dpy(XOpenDisplay(nullptr));
   if (!dpy) return false;
   Rect r = PrimaryRect(dpy.get());
@@ -111,6 +120,7 @@ bool ScreenGrabber::Open() {
   Close();
   InitXlibOnce();
   auto x = std::make_unique<X11State>();
+  std::unique_lock lock(g_connection_mutex);
   x->display.reset(XOpenDisplay(nullptr));
   if (!x->display) return false;
   Display* dpy = x->display.get();
