@@ -1,28 +1,16 @@
 #include "onvif/discovery.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <cerrno>
-
 #include "core/address.h"
 #include "core/log.h"
 #include "onvif/onvif_operations.h"
 #include "onvif/onvif_service.h"
+#include "platform/net.h"
 #include "platform/system.h"
 
 namespace lcx {
 namespace {
 
 constexpr size_t kMaxDatagram = 8191;
-
-bool JoinGroup(int fd, const char* interface_ip) {
-  ip_mreq mreq{};
-  if (::inet_pton(AF_INET, kDiscoveryGroup, &mreq.imr_multiaddr) != 1) return false;
-  if (::inet_pton(AF_INET, interface_ip, &mreq.imr_interface) != 1) return false;
-  return ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq) == 0;
-}
 
 }  // namespace
 
@@ -69,26 +57,13 @@ std::optional<std::string> AnswerDiscoveryDatagram(const OnvifService& service, 
 
 UniqueFd OpenDiscoverySocket(int port, int* joined, int* error) {
   *joined = 0;
-  UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!fd) {
-    *error = errno;
-    return {};
-  }
-  int one = 1;
-  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_ANY);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    *error = errno;
-    return {};
-  }
-  JoinGroup(fd.get(), "0.0.0.0");
+  UniqueFd fd = OpenUdpSocket(static_cast<uint16_t>(port), error);
+  if (!fd) return {};
+  JoinMulticastGroup(fd.get(), kDiscoveryGroup, "0.0.0.0");
   // Counted whether or not the join works: repeating the default interface's
   // join fails and still counts.
   for (const std::string& ip : ListMulticastInterfaces()) {
-    JoinGroup(fd.get(), ip.c_str());
+    JoinMulticastGroup(fd.get(), kDiscoveryGroup, ip.c_str());
     ++*joined;
   }
   return fd;
@@ -96,18 +71,15 @@ UniqueFd OpenDiscoverySocket(int port, int* joined, int* error) {
 
 bool ServeDiscoveryDatagram(const OnvifService& service, int fd) {
   char buf[kMaxDatagram + 1];
-  sockaddr_in from{};
-  socklen_t from_len = sizeof from;
-  // MSG_TRUNC reports the real size, so an oversized datagram is dropped
-  // rather than answered from its first part.
-  ssize_t n = ::recvfrom(fd, buf, kMaxDatagram, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &from_len);
+  DatagramPeer from;
+  // The real size is reported, so an oversized datagram is dropped rather
+  // than answered from its first part.
+  long n = ReceiveDatagram(fd, buf, kMaxDatagram, &from);
   if (n <= 0) return false;
   if (static_cast<size_t>(n) > kMaxDatagram) return true;
   buf[n] = '\0';
   std::optional<std::string> answer = AnswerDiscoveryDatagram(service, std::string_view(buf, static_cast<size_t>(n)));
-  if (answer) {
-    ::sendto(fd, answer->data(), answer->size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&from), from_len);
-  }
+  if (answer) SendDatagram(fd, *answer, from);
   return true;
 }
 

@@ -1,6 +1,6 @@
 #include "onvif/onvif_connections.h"
 
-#include <sys/socket.h>
+#include "platform/net.h"
 
 #include <chrono>
 
@@ -37,7 +37,7 @@ uint64_t OnvifConnectionTable::Enter(int fd) {
     if (oldest && now - oldest->start_ms >= min_idle_ms_) {
       // The reader's next receive returns 0 and it closes without answering,
       // as for a peer that went away.
-      ::shutdown(oldest->fd, SHUT_RD);
+      ShutdownRead(oldest->fd);
       oldest->evicted = true;
       ++evictions_;
       continue;

@@ -1,7 +1,5 @@
 #include "onvif/onvif_request.h"
 
-#include <sys/socket.h>
-
 #include <cerrno>
 #include <chrono>
 #include <limits>
@@ -26,10 +24,7 @@ ssize_t ReceiveChunk(int fd, int64_t deadline_ms, std::string& text) {
   if (left <= 0) return -1;
   SetReceiveTimeoutMs(fd, static_cast<int>(left < 1 ? 1 : left));
   char buf[kChunk];
-  ssize_t n;
-  do {
-    n = ::recv(fd, buf, sizeof buf, 0);
-  } while (n < 0 && errno == EINTR);
+  ssize_t n = ReceiveSome(fd, buf, sizeof buf);
   if (n > 0) text.append(buf, static_cast<size_t>(n));
   return n;
 }

@@ -1,7 +1,5 @@
 #include "onvif/onvif_service.h"
 
-#include <sys/socket.h>
-
 #include <cerrno>
 #include <memory>
 #include <system_error>
@@ -73,7 +71,7 @@ void AnswerSnapshot(const OnvifService& service, std::string_view request, int f
 // could destroy the answer before the peer reads it.
 void RefuseOversized(int fd, const char* status) {
   SendAll(fd, std::string("HTTP/1.1 ") + status + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-  ::shutdown(fd, SHUT_WR);
+  ShutdownWrite(fd);
   constexpr uint64_t kDrainMs = 500;
   const uint64_t deadline = BootTickMs() + kDrainMs;
   char sink[4096];
@@ -81,7 +79,7 @@ void RefuseOversized(int fd, const char* status) {
     uint64_t now = BootTickMs();
     if (now >= deadline) break;
     SetReceiveTimeoutMs(fd, static_cast<int>(deadline - now));
-    if (::recv(fd, sink, sizeof sink, 0) <= 0) break;
+    if (ReceiveSome(fd, sink, sizeof sink) <= 0) break;
   }
 }
 

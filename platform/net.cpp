@@ -5,6 +5,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -173,5 +174,81 @@ bool SetReceiveTimeoutMs(int fd, int timeout_ms) { return SetTimeout(fd, SO_RCVT
 bool SetSendTimeoutMs(int fd, int timeout_ms) { return SetTimeout(fd, SO_SNDTIMEO, timeout_ms); }
 
 int LastSocketError() { return errno; }
+
+long ReceiveSome(int fd, void* buffer, size_t capacity) {
+  for (;;) {
+    ssize_t n = ::recv(fd, buffer, capacity, 0);
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+bool PeerHasClosed(int fd) {
+  char byte;
+  ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+bool SetSendBufferBytes(int fd, int bytes) {
+  return ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes) == 0;
+}
+
+bool SetNoDelay(int fd) {
+  const int one = 1;
+  return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0;
+}
+
+void ShutdownRead(int fd) { ::shutdown(fd, SHUT_RD); }
+void ShutdownWrite(int fd) { ::shutdown(fd, SHUT_WR); }
+
+UniqueFd OpenUdpSocket(uint16_t port, int* error) {
+  UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!fd) {
+    if (error) *error = errno;
+    return {};
+  }
+  int one = 1;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  addr.sin_port = htons(port);
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (error) *error = errno;
+    return {};
+  }
+  return fd;
+}
+
+bool JoinMulticastGroup(int fd, const char* group, const char* interface_ip) {
+  ip_mreq mreq{};
+  if (::inet_pton(AF_INET, group, &mreq.imr_multiaddr) != 1) return false;
+  if (::inet_pton(AF_INET, interface_ip, &mreq.imr_interface) != 1) return false;
+  return ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq) == 0;
+}
+
+long ReceiveDatagram(int fd, void* buffer, size_t capacity, DatagramPeer* from) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  ssize_t n;
+  do {
+    // MSG_TRUNC: the result is the datagram's real size.
+    n = ::recvfrom(fd, buffer, capacity, MSG_TRUNC, reinterpret_cast<sockaddr*>(&addr), &len);
+  } while (n < 0 && errno == EINTR);
+  if (from) {
+    from->address = addr.sin_addr.s_addr;
+    from->port = addr.sin_port;
+  }
+  return n;
+}
+
+bool SendDatagram(int fd, std::string_view bytes, const DatagramPeer& to) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = to.address;
+  addr.sin_port = to.port;
+  return ::sendto(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&addr), sizeof addr) ==
+         static_cast<ssize_t>(bytes.size());
+}
 
 }  // namespace lcx

@@ -52,4 +52,30 @@ bool SetSendTimeoutMs(int fd, int timeout_ms);
 // Text of the last socket error number, for log lines.
 int LastSocketError();
 
+// One recv(), retried on EINTR; 0 when the peer closed, < 0 on failure or
+// time-out.
+long ReceiveSome(int fd, void* buffer, size_t capacity);
+// True when the peer has closed or reset the connection; consumes nothing
+// and never blocks.
+bool PeerHasClosed(int fd);
+bool SetSendBufferBytes(int fd, int bytes);
+bool SetNoDelay(int fd);
+void ShutdownRead(int fd);
+void ShutdownWrite(int fd);
+
+// Sender of a datagram (IPv4, network byte order), to answer it.
+struct DatagramPeer {
+  uint32_t address = 0;
+  uint16_t port = 0;
+};
+// IPv4 UDP socket bound to all addresses at `port`, SO_REUSEADDR set.
+UniqueFd OpenUdpSocket(uint16_t port, int* error);
+// Joins `group` on the interface with address `interface_ip` ("0.0.0.0":
+// the default interface).
+bool JoinMulticastGroup(int fd, const char* group, const char* interface_ip);
+// Receives one datagram; returns its full length even when it was longer
+// than `capacity` (then only `capacity` bytes are stored), < 1 on failure.
+long ReceiveDatagram(int fd, void* buffer, size_t capacity, DatagramPeer* from);
+bool SendDatagram(int fd, std::string_view bytes, const DatagramPeer& to);
+
 }  // namespace lcx

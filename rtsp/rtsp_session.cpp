@@ -3,10 +3,6 @@
 // and a channel's mutex only inside BuildSdp and WaitNextFrame.
 #include "rtsp/rtsp_session.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 #include <cerrno>
 #include <chrono>
 #include <optional>
@@ -35,24 +31,6 @@ constexpr std::chrono::milliseconds kFramePollInterval{200};
 // newest key frame. About a second at 2 Mbit/s, and still 10 Mbit/s over a
 // 200 ms round trip.
 constexpr int kStreamingSendBufferBytes = 128 * 1024;
-
-// One recv(); fewer than 1 means the connection is over (closed, failed or
-// timed out).
-ssize_t ReceiveSome(int fd, char* buffer, size_t capacity) {
-  for (;;) {
-    ssize_t n = ::recv(fd, buffer, capacity, 0);
-    if (n < 0 && errno == EINTR) continue;
-    return n;
-  }
-}
-
-// True when the peer has closed or reset the connection; consumes nothing
-// and never blocks.
-bool PeerHasClosed(int fd) {
-  char byte;
-  ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
-}
 
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
@@ -171,12 +149,11 @@ void RtspSession(RtspServer& server, UniqueFd socket) {
   }
   SetReceiveTimeoutMs(fd, 0);
   SetSendTimeoutMs(fd, 0);
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kStreamingSendBufferBytes, sizeof kStreamingSendBufferBytes);
+  SetSendBufferBytes(fd, kStreamingSendBufferBytes);
   // Frames go out in whole-frame (or 64 KiB) writes, so there are no small
   // pieces for Nagle to merge; left on, it holds a frame's tail until the
   // client's (delayed, up to 40 ms) acknowledgement of the previous one.
-  const int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  SetNoDelay(fd);
   StreamToClient(server, SelectedChannel(server, connection), fd);
 }
 
