@@ -103,8 +103,11 @@ std::vector<std::string> ListUpNonLoopbackIpv4() {
   return out;
 }
 
-UniqueFd ListenTcp(uint16_t port, int backlog, int* error) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+namespace {
+
+// An IPv4 socket of `type` bound to all addresses at `port`, SO_REUSEADDR set.
+UniqueFd BoundSocket(int type, uint16_t port, int* error) {
+  UniqueFd fd(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
   if (!fd) {
     if (error) *error = errno;
     return {};
@@ -115,8 +118,18 @@ UniqueFd ListenTcp(uint16_t port, int backlog, int* error) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_ANY);
   addr.sin_port = htons(port);
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(fd.get(), backlog) != 0) {
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (error) *error = errno;
+    return {};
+  }
+  return fd;
+}
+
+}  // namespace
+
+UniqueFd ListenTcp(uint16_t port, int backlog, int* error) {
+  UniqueFd fd = BoundSocket(SOCK_STREAM, port, error);
+  if (fd && ::listen(fd.get(), backlog) != 0) {
     if (error) *error = errno;
     return {};
   }
@@ -201,24 +214,7 @@ bool SetNoDelay(int fd) {
 void ShutdownRead(int fd) { ::shutdown(fd, SHUT_RD); }
 void ShutdownWrite(int fd) { ::shutdown(fd, SHUT_WR); }
 
-UniqueFd OpenUdpSocket(uint16_t port, int* error) {
-  UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!fd) {
-    if (error) *error = errno;
-    return {};
-  }
-  int one = 1;
-  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_ANY);
-  addr.sin_port = htons(port);
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (error) *error = errno;
-    return {};
-  }
-  return fd;
-}
+UniqueFd OpenUdpSocket(uint16_t port, int* error) { return BoundSocket(SOCK_DGRAM, port, error); }
 
 bool JoinMulticastGroup(int fd, const char* group, const char* interface_ip) {
   ip_mreq mreq{};
