@@ -166,7 +166,7 @@ void BM_ProducerCpu(benchmark::State& state) {
     VideoSettings s;
     s.fps = 10;
     s.main_bitrate_kbps = 2000;
-    s.sub_name = "sub";
+    s.sub_on = true;
     s.sub_width = 640;
     s.sub_height = 360;
     s.sub_bitrate_kbps = 512;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/startup.h"
 
 namespace lcx {
 namespace {
@@ -85,34 +84,6 @@ TEST(EngineSettings, Banner) {
   EXPECT_NE(banner.find("  Video     : 1280x720 @ 10 fps, ~2000 kbps (downscaled)\n"), std::string::npos);
   EXPECT_TRUE(s.sub_stream.empty());
   EXPECT_EQ(AuthBannerLine(s), "  Auth      : ON (RTSP Digest + ONVIF WS-Sec) (user=op)\n");
-}
-
-TEST(Roles, SelectedInThreePasses) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> args;
-    Role role;
-    const char* argument;
-    bool relaunch, background;
-  } cases[] = {
-      {"nothing", {}, Role::kEngine, "", false, false},
-      {"ports only", {"554", "8000"}, Role::kEngine, "", false, false},
-      {"service anywhere wins", {"--check-pass", "x", "--service"}, Role::kService, "", false, false},
-      {"first service word", {"--uninstall-service", "--install-service"}, Role::kUninstallService, "", false, false},
-      {"dump before check-pass", {"--check-pass", "pw", "--dump-screens", "/d"}, Role::kDumpScreens, "/d", false, false},
-      {"dump as the last word is ignored", {"--dump-screens"}, Role::kEngine, "", false, false},
-      {"check-pass takes the next word", {"--check-pass", "--background"}, Role::kCheckPass, "--background", false, true},
-      {"flags anywhere", {"9000", "--background", "--relaunch"}, Role::kEngine, "", true, true},
-      {"words are case-sensitive", {"--Service", "--RELAUNCH"}, Role::kEngine, "", false, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Invocation inv = SelectRole(c.args);
-    EXPECT_EQ(inv.role, c.role);
-    EXPECT_EQ(inv.argument, c.argument);
-    EXPECT_EQ(inv.relaunch, c.relaunch);
-    EXPECT_EQ(inv.background, c.background);
-  }
 }
 
 }  // namespace

@@ -34,8 +34,8 @@ void ConfigureOnvifWithId(OnvifService& service, const OnvifSettings& settings, 
   service.onvif_port = settings.onvif_port;
   service.rtsp_port = settings.rtsp_port;
   service.stream_name = settings.main_name;
-  service.width = settings.main_width;
-  service.height = settings.main_height;
+  service.width = settings.main_stream_width;
+  service.height = settings.main_stream_height;
   service.fps = settings.fps;
   service.sub_stream_name = settings.sub_name;
   service.sub_width = settings.sub_width;

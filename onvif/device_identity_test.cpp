@@ -14,8 +14,8 @@ OnvifSettings Settings() {
   s.onvif_port = 8000;
   s.rtsp_port = 554;
   s.main_name = "screenlive";
-  s.main_width = 1920;
-  s.main_height = 1080;
+  s.main_stream_width = 1920;
+  s.main_stream_height = 1080;
   s.fps = 15;
   s.sub_name = "screensub";
   s.sub_width = 640;

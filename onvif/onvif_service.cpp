@@ -14,9 +14,7 @@
 #include "platform/net.h"
 #include "platform/system.h"
 
-#if defined(LCX_HAS_VIDEO)
 #include "video/snapshot.h"
-#endif
 
 namespace lcx {
 namespace {
@@ -40,14 +38,7 @@ std::string Challenge(const OnvifService& service) {
 }
 
 bool EncodeSnapshot(int width, int height, std::vector<uint8_t>& jpeg) {
-#if defined(LCX_HAS_VIDEO)
   return EncodeScreenJpeg(width, height, jpeg);
-#else
-  (void)width;
-  (void)height;
-  jpeg.clear();
-  return false;
-#endif
 }
 
 void AnswerSnapshot(const OnvifService& service, std::string_view request, int fd) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/subsystem_settings.h"
 #include "platform/unique_fd.h"
 
 namespace lcx {
@@ -44,21 +45,6 @@ struct OnvifService {
   std::string password;
   bool auth_enabled = false;
   OnvifLimits limits;
-};
-
-// What start-up hands over; copied into the service by ConfigureOnvif.
-struct OnvifSettings {
-  std::string address;
-  int onvif_port = 8000;
-  int rtsp_port = 8554;
-  std::string main_name;
-  int main_width = 0, main_height = 0;
-  int fps = 10;
-  std::string sub_name;
-  int sub_width = 0, sub_height = 0;
-  std::string user, password;
-  bool auth_required = false;
-  std::string device_name;
 };
 
 inline constexpr const char* kOnvifRealm = "Lumicast";

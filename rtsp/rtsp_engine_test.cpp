@@ -128,7 +128,7 @@ TEST(RtspEngine, PauseAndResumeAsAWatchingClientSeesThem) {
   RtspServer server;
   RtspSettings settings;
   settings.sub_name = "";
-  ASSERT_TRUE(InitRtspServer(server, settings));
+  ASSERT_TRUE(InitRtspServer(server, settings, VideoSettings{}));
   StreamPaused.store(true);
   std::thread producer([&] { RunProducer(server.video); });
 

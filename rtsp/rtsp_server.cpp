@@ -30,17 +30,8 @@ RtspServer& GetRtspServer() {
   return *server;
 }
 
-bool InitRtspServer(RtspServer& server, const RtspSettings& settings) {
+bool InitRtspServer(RtspServer& server, const RtspSettings& settings, const VideoSettings& video) {
   server.settings = settings;
-  VideoSettings video;
-  video.fps = settings.fps;
-  video.main_bitrate_kbps = settings.main_bitrate_kbps;
-  video.sub_name = settings.sub_name;
-  video.sub_width = settings.sub_width;
-  video.sub_height = settings.sub_height;
-  video.sub_bitrate_kbps = settings.sub_bitrate_kbps;
-  video.main_width = settings.main_width;
-  video.main_height = settings.main_height;
   return StartEngine(server.video, video);
 }
 
@@ -80,9 +71,9 @@ void AcceptRtspConnections(RtspServer& server, int listen_fd) {
   }
 }
 
-void RunRtspThread(const RtspSettings& settings) {
+void RunRtspThread(const RtspSettings& settings, const VideoSettings& video) {
   RtspServer& server = GetRtspServer();
-  if (!InitRtspServer(server, settings)) {
+  if (!InitRtspServer(server, settings, video)) {
     LogLine("RTSP init failed\n");
     return;
   }

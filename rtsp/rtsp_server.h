@@ -10,23 +10,11 @@
 #include <cstdint>
 #include <string>
 
+#include "core/subsystem_settings.h"
 #include "platform/unique_fd.h"
 #include "video/stream_producer.h"
 
 namespace lcx {
-
-struct RtspSettings {
-  uint16_t port = 8554;
-  int fps = 10;
-  int main_bitrate_kbps = 2000;
-  std::string main_name = "screenlive";
-  std::string sub_name = "screensub";  // empty: no sub-stream
-  int sub_width = 0, sub_height = 0;
-  int sub_bitrate_kbps = 512;
-  int main_width = 0, main_height = 0;  // 0 x 0: the screen's own size
-  std::string user, password;
-  bool auth_required = false;
-};
 
 // Connections served at once; one more is accepted and closed at once. Far
 // above what a handful of recorders and players need, low enough that a
@@ -52,7 +40,7 @@ RtspServer& GetRtspServer();
 
 // Copies the settings and starts the video engine; false when the engine
 // cannot start.
-bool InitRtspServer(RtspServer& server, const RtspSettings& settings);
+bool InitRtspServer(RtspServer& server, const RtspSettings& settings, const VideoSettings& video);
 
 // Logs the ready line, starts the producer thread and accepts connections on
 // `listener` forever, one detached thread per connection.
@@ -65,6 +53,6 @@ bool InitRtspServer(RtspServer& server, const RtspSettings& settings);
 
 // The RTSP thread body: engine start, bind, then ServeRtsp. Returns only when
 // the engine cannot start ("RTSP init failed") or the port cannot be bound.
-void RunRtspThread(const RtspSettings& settings);
+void RunRtspThread(const RtspSettings& settings, const VideoSettings& video);
 
 }  // namespace lcx

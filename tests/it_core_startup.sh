@@ -64,7 +64,7 @@ kill -0 "$relaunched" 2>/dev/null && fail "the old copy did not end after the re
 lcx_engine_kill_all
 
 # A password saved as the editors save it is protected and accepted.
-lcx_engine_env "$LCX_BUILD_DIR/core/lcx_test_setpass" admin 'n3w:pass' || fail "could not set a password"
+lcx_engine_env "$LCX_BUILD_DIR/lcx_test_setpass" admin 'n3w:pass' || fail "could not set a password"
 grep -q '^admin_pass = enc:' "$cfg" || fail "the password is not stored protected"
 lcx_engine_env "$LCX_BIN/lcx_onvif" --check-pass 'n3w:pass' || fail "--check-pass refuses the new password"
 if lcx_engine_env "$LCX_BIN/lcx_onvif" --check-pass admin; then fail "the old password still passes"; fi

@@ -63,15 +63,15 @@ bool StartEngine(VideoEngine& e, const VideoSettings& s) {
   e.settings = s;
   e.sub_width = s.sub_width & ~1;
   e.sub_height = s.sub_height & ~1;
-  e.sub_on = !s.sub_name.empty() && e.sub_width >= 1 && e.sub_height >= 1;
+  e.sub_on = s.sub_on && e.sub_width >= 1 && e.sub_height >= 1;
 
   if (!e.grabber.Open()) return false;
   const int screen_w = e.grabber.width(), screen_h = e.grabber.height();
 
-  e.main_scaled = s.main_width > 0 && s.main_height > 0 && (s.main_width & ~1) < screen_w;
+  e.main_scaled = s.main_scale_width > 0 && s.main_scale_height > 0 && (s.main_scale_width & ~1) < screen_w;
   if (e.main_scaled) {
-    e.main_width = s.main_width & ~1;
-    e.main_height = s.main_height & ~1;
+    e.main_width = s.main_scale_width & ~1;
+    e.main_height = s.main_scale_height & ~1;
     e.main_scaled_buffer.assign(static_cast<size_t>(e.main_width) * e.main_height * 4, 0);
   } else {
     e.main_width = screen_w;

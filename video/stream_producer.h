@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/subsystem_settings.h"
 #include "video/h264_encoder.h"
 #include "video/screen_grabber.h"
 #include "video/stream_channel.h"
@@ -22,17 +23,6 @@ namespace lcx {
 
 // Process-wide: true while the administrator has stopped the stream.
 extern std::atomic<bool> StreamPaused;
-
-struct VideoSettings {
-  int fps = 10;
-  int main_bitrate_kbps = 2000;
-  std::string sub_name;  // empty: no sub-stream
-  int sub_width = 0;
-  int sub_height = 0;
-  int sub_bitrate_kbps = 512;
-  int main_width = 0;  // 0 x 0: the screen's own size
-  int main_height = 0;
-};
 
 struct VideoEngine {
   VideoSettings settings;

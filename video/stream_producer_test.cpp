@@ -54,9 +54,9 @@ class ProducerTest : public ::testing::Test {
     if (!PrimaryScreenSize(&w, &h)) GTEST_SKIP() << "no X display";
     VideoSettings s;
     s.fps = 10;
-    s.main_width = 320;  // small pictures keep the encodes cheap
-    s.main_height = 180;
-    s.sub_name = "screensub";
+    s.main_scale_width = 320;  // small pictures keep the encodes cheap
+    s.main_scale_height = 180;
+    s.sub_on = true;
     s.sub_width = 160;
     s.sub_height = 90;
     StreamPaused.store(false);

@@ -1,5 +1,5 @@
 // The program's roles and the pieces of start-up that are not joining of
-// servers: choosing the role, the single-instance guard and the relaunch.
+// servers: choosing the role, "--check-pass" and the single-instance guard.
 #pragma once
 
 #include <functional>
@@ -47,9 +47,5 @@ InstanceHooks DefaultInstanceHooks();
 // up to 60 x 100 ms for the old copy to exit and then proceeds regardless.
 InstanceOutcome GuardSingleInstance(const std::string& lock_path, bool relaunch, bool background,
                                     int web_port, UniqueFd& lock, const InstanceHooks& hooks);
-
-// Starts a new copy with "--relaunch" (and "--background") and ends this
-// process with exit code 0. Does not return.
-[[noreturn]] void RelaunchSelf(bool background);
 
 }  // namespace lcx

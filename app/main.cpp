@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "core/engine.h"
-#include "core/startup.h"
+#include "app/engine.h"
+#include "app/roles.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -25,5 +25,5 @@ int main(int argc, char** argv) {
     case lcx::Role::kEngine:
       break;
   }
-  return lcx::RunEngine(args, inv);
+  lcx::RunEngine(args, inv);
 }

@@ -1,4 +1,4 @@
-#include "core/startup.h"
+#include "app/roles.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -12,7 +12,7 @@
 namespace lcx {
 namespace {
 
-class StartupTest : public ::testing::Test {
+class RolesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     char tmpl[] = "/tmp/lcx-startup-XXXXXX";
@@ -38,7 +38,7 @@ class StartupTest : public ::testing::Test {
   InstanceHooks hooks_;
 };
 
-TEST_F(StartupTest, FirstInstanceProceedsAndHoldsTheGuard) {
+TEST_F(RolesTest, FirstInstanceProceedsAndHoldsTheGuard) {
   UniqueFd lock;
   EXPECT_EQ(GuardSingleInstance(lock_path_, false, false, 8080, lock, hooks_), InstanceOutcome::kProceed);
   EXPECT_TRUE(lock.valid());
@@ -47,7 +47,7 @@ TEST_F(StartupTest, FirstInstanceProceedsAndHoldsTheGuard) {
   EXPECT_EQ(calls_, "");
 }
 
-TEST_F(StartupTest, SecondStartDefersToTheRunningCopy) {
+TEST_F(RolesTest, SecondStartDefersToTheRunningCopy) {
   HoldLock();
   struct Case {
     const char* name;
@@ -70,7 +70,7 @@ TEST_F(StartupTest, SecondStartDefersToTheRunningCopy) {
   }
 }
 
-TEST_F(StartupTest, RelaunchWaitsForThePredecessor) {
+TEST_F(RolesTest, RelaunchWaitsForThePredecessor) {
   HoldLock();
   release_after_ms_ = 700;
   UniqueFd lock;
@@ -79,7 +79,7 @@ TEST_F(StartupTest, RelaunchWaitsForThePredecessor) {
   EXPECT_TRUE(lock.valid()) << "took over the guard once it was free";
 }
 
-TEST_F(StartupTest, RelaunchGivesUpWaitingAfterSixSeconds) {
+TEST_F(RolesTest, RelaunchGivesUpWaitingAfterSixSeconds) {
   HoldLock();
   UniqueFd lock;
   EXPECT_EQ(GuardSingleInstance(lock_path_, true, false, 8080, lock, hooks_), InstanceOutcome::kProceed);
@@ -90,7 +90,7 @@ TEST_F(StartupTest, RelaunchGivesUpWaitingAfterSixSeconds) {
 
 std::optional<std::string> NoKeyMaterial() { return std::nullopt; }
 
-TEST_F(StartupTest, CheckPassAndSavedCredentials) {
+TEST_F(RolesTest, CheckPassAndSavedCredentials) {
   EXPECT_EQ(CheckPassRole("admin"), 0) << "no file: the default password";
   EXPECT_EQ(CheckPassRole("wrong"), 1);
 
@@ -106,7 +106,7 @@ TEST_F(StartupTest, CheckPassAndSavedCredentials) {
   EXPECT_EQ(CheckPassRole(""), 0) << "an undecryptable value compares as the empty text";
 }
 
-TEST_F(StartupTest, UnprotectablePasswordFailsTheSave) {
+TEST_F(RolesTest, UnprotectablePasswordFailsTheSave) {
   ASSERT_TRUE(SaveConfigKeys({{"admin_pass", "admin"}}));
   std::string before;
   ReadWholeFile(ConfigPath(), before);
@@ -116,6 +116,34 @@ TEST_F(StartupTest, UnprotectablePasswordFailsTheSave) {
   ReadWholeFile(ConfigPath(), after);
   EXPECT_EQ(after, before) << "nothing written";
   EXPECT_FALSE(PasswordProtected()) << "flag unchanged, so the old password still works";
+}
+
+TEST(Roles, SelectedInThreePasses) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    Role role;
+    const char* argument;
+    bool relaunch, background;
+  } cases[] = {
+      {"nothing", {}, Role::kEngine, "", false, false},
+      {"ports only", {"554", "8000"}, Role::kEngine, "", false, false},
+      {"service anywhere wins", {"--check-pass", "x", "--service"}, Role::kService, "", false, false},
+      {"first service word", {"--uninstall-service", "--install-service"}, Role::kUninstallService, "", false, false},
+      {"dump before check-pass", {"--check-pass", "pw", "--dump-screens", "/d"}, Role::kDumpScreens, "/d", false, false},
+      {"dump as the last word is ignored", {"--dump-screens"}, Role::kEngine, "", false, false},
+      {"check-pass takes the next word", {"--check-pass", "--background"}, Role::kCheckPass, "--background", false, true},
+      {"flags anywhere", {"9000", "--background", "--relaunch"}, Role::kEngine, "", true, true},
+      {"words are case-sensitive", {"--Service", "--RELAUNCH"}, Role::kEngine, "", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Invocation inv = SelectRole(c.args);
+    EXPECT_EQ(inv.role, c.role);
+    EXPECT_EQ(inv.argument, c.argument);
+    EXPECT_EQ(inv.relaunch, c.relaunch);
+    EXPECT_EQ(inv.background, c.background);
+  }
 }
 
 }  // namespace

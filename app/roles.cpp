@@ -1,6 +1,4 @@
-#include "core/startup.h"
-
-#include <cstdlib>
+#include "app/roles.h"
 
 #include "core/config.h"
 #include "platform/instance.h"
@@ -61,14 +59,6 @@ InstanceOutcome GuardSingleInstance(const std::string& lock_path, bool relaunch,
     if (TryAcquireInstanceLock(lock_path, lock) != LockResult::kHeldElsewhere) break;
   }
   return InstanceOutcome::kProceed;
-}
-
-void RelaunchSelf(bool background) {
-  std::vector<std::string> args{"--relaunch"};
-  if (background) args.push_back("--background");
-  SpawnDetached(ExecutablePath(), args, ExecutableDir());
-  std::fflush(stdout);
-  std::_Exit(0);
 }
 
 }  // namespace lcx

@@ -1,0 +1,99 @@
+// The composition root: reads the settings, hands each server its own copy
+// and starts the server threads.
+//
+// Thread lifetime: every server (RTSP with its producer and connections,
+// ONVIF HTTP, WS-Discovery) runs on detached threads for the whole life of
+// the process and has no stop of its own. The process ends in one place:
+// after the stop signal the main thread flushes the log and calls _Exit, so
+// no static destructor ever runs under a thread that still uses the object.
+// Loops that tests must end (the ONVIF accept loop, the producer) take a
+// stop condition; the program never uses it.
+#include "app/engine.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "core/address.h"
+#include "core/config.h"
+#include "core/log.h"
+#include "core/relaunch.h"
+#include "core/settings.h"
+#include "core/subsystem_settings.h"
+#include "onvif/discovery.h"
+#include "onvif/onvif_service.h"
+#include "platform/instance.h"
+#include "platform/signals.h"
+#include "platform/system.h"
+#include "rtsp/rtsp_server.h"
+#include "security/protect.h"
+#include "video/snapshot.h"
+#include "video/stream_producer.h"
+
+namespace lcx {
+namespace {
+
+template <typename F>
+void StartDetached(F&& body) {
+  std::thread(std::forward<F>(body)).detach();
+}
+
+[[noreturn]] void EndProcess(int code) {
+  std::fflush(stdout);
+  std::_Exit(code);
+}
+
+}  // namespace
+
+int RunDumpScreens(const std::string& directory) {
+  const std::string path = directory + "/dump_paused.png";
+  if (!SavePausedPng(path)) {
+    std::fprintf(stderr, "--dump-screens: could not write %s\n", path.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+void RunEngine(const std::vector<std::string>& args, const Invocation& invocation) {
+  BlockStopSignals();
+
+  SeedConfigFromCoreDat(ConfigPath(), ExecutableDir());
+  EngineSettings s = ReadEngineSettings(LoadConfig(ConfigPath()), args);
+
+  UniqueFd instance_lock;
+  if (GuardSingleInstance(InstanceLockPath(), invocation.relaunch, invocation.background, s.web_port,
+                          instance_lock, DefaultInstanceHooks()) == InstanceOutcome::kDeferredToPeer) {
+    EndProcess(0);
+  }
+
+  ResolvedPassword pw = ResolveAdminPassword(s.admin_pass_stored, PasswordProtected());
+  s.admin_pass = pw.plain;
+  s.password_locked = pw.locked;
+  if (pw.locked) LogLine("WARNING: admin_pass tampered/undecryptable -> login locked; use HWID recovery.\n");
+  StreamPaused.store(!s.stream_on);
+
+  const std::string ip = SelectAdvertisedAddress();
+  int screen_w = 0, screen_h = 0;
+  if (!PrimaryScreenSize(&screen_w, &screen_h)) screen_w = screen_h = 0;
+  ApplyScreenSize(s, screen_w, screen_h);
+
+  for (const std::string& line : BannerLines(s, ip)) LogLine("%s", line.c_str());
+  std::fflush(stdout);
+  LogLine("%s", AuthBannerLine(s).c_str());
+  ConfigureOnvif(GetOnvifService(), OnvifSettingsFrom(s, ip));
+
+  StartDetached([rtsp = RtspSettingsFrom(s), video = VideoSettingsFrom(s)] { RunRtspThread(rtsp, video); });
+  StartDetached([] { RunOnvifHttp(GetOnvifService()); });
+  StartDetached([] { RunDiscovery(GetOnvifService()); });
+  if (s.web_admin) LogLine("Web: administration panel not available in this build\n");
+
+  // SIGHUP restarts the program the way the editors do, so a changed
+  // configuration file can be applied from a shell.
+  if (WaitForStopSignal() == StopSignal::kHangUp) {
+    LogLine("Restarting to apply the configuration (SIGHUP)\n");
+    RelaunchSelf(invocation.background);
+  }
+  EndProcess(0);
+}
+
+}  // namespace lcx

@@ -1,0 +1,48 @@
+#include "core/subsystem_settings.h"
+
+namespace lcx {
+
+VideoSettings VideoSettingsFrom(const EngineSettings& s) {
+  VideoSettings v;
+  v.fps = s.fps;
+  v.main_bitrate_kbps = s.bitrate_kbps;
+  v.main_scale_width = s.sizes.main_width;
+  v.main_scale_height = s.sizes.main_height;
+  v.sub_on = !s.sub_stream.empty() && s.sizes.sub_on();
+  v.sub_width = s.sizes.sub_width;
+  v.sub_height = s.sizes.sub_height;
+  v.sub_bitrate_kbps = s.sub_bitrate_kbps;
+  return v;
+}
+
+RtspSettings RtspSettingsFrom(const EngineSettings& s) {
+  RtspSettings r;
+  r.port = static_cast<uint16_t>(s.rtsp_port);
+  r.main_name = s.main_stream;
+  r.sub_name = s.sub_stream;
+  r.user = s.admin_user;
+  r.password = s.admin_pass;
+  r.auth_required = s.stream_auth;
+  return r;
+}
+
+OnvifSettings OnvifSettingsFrom(const EngineSettings& s, const std::string& advertised_ip) {
+  OnvifSettings o;
+  o.address = advertised_ip;
+  o.onvif_port = s.onvif_port;
+  o.rtsp_port = s.rtsp_port;
+  o.main_name = s.main_stream;
+  o.main_stream_width = s.sizes.stream_width;
+  o.main_stream_height = s.sizes.stream_height;
+  o.fps = s.fps;
+  o.sub_name = s.sub_stream;
+  o.sub_width = s.sizes.sub_width;
+  o.sub_height = s.sizes.sub_height;
+  o.user = s.admin_user;
+  o.password = s.admin_pass;
+  o.auth_required = s.stream_auth;
+  o.device_name = s.device_name;
+  return o;
+}
+
+}  // namespace lcx

@@ -1,0 +1,83 @@
+#include "core/subsystem_settings.h"
+
+#include <gtest/gtest.h>
+
+namespace lcx {
+namespace {
+
+// One row per situation start-up meets: what the file says, the screen, and
+// what each server must be handed.
+TEST(SubsystemSettings, MappedFromEngineSettings) {
+  struct Case {
+    const char* name;
+    ConfigMap config;
+    int screen_w, screen_h;
+    VideoSettings video;
+    RtspSettings rtsp;
+    OnvifSettings onvif;
+  } cases[] = {
+      {"defaults on a 1080p screen",
+       {},
+       1920, 1080,
+       {10, 2000, 0, 0, true, 640, 360, 512},
+       {8554, "screenlive", "screensub", "admin", "admin", false},
+       {"10.0.0.5", 8000, 8554, "screenlive", 1920, 1080, 10, "screensub", 640, 360, "admin", "admin", false,
+        "Lumicast"}},
+      {"down-scaled main, no sub-stream, protected",
+       {{"main_width", "1280"}, {"substream", "0"}, {"stream_auth", "1"}, {"admin_user", "op"},
+        {"admin_pass", "pw"}, {"rtsp_port", "554"}, {"onvif_port", "8081"}, {"fps", "15"}, {"bitrate", "4000"},
+        {"stream", "live"}, {"device_name", "Hall"}},
+       1920, 1080,
+       {15, 4000, 1280, 720, false, 0, 0, 512},
+       {554, "live", "", "op", "pw", true},
+       {"10.0.0.5", 8081, 554, "live", 1280, 720, 15, "", 0, 0, "op", "pw", true, "Hall"}},
+      {"sub width too small turns the sub-stream off everywhere",
+       {{"sub_width", "1"}, {"sub_bitrate", "300"}},
+       1366, 768,
+       {10, 2000, 0, 0, false, 0, 0, 300},
+       {8554, "screenlive", "", "admin", "admin", false},
+       {"10.0.0.5", 8000, 8554, "screenlive", 1366, 768, 10, "", 0, 0, "admin", "admin", false, "Lumicast"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineSettings s = ReadEngineSettings(c.config, {});
+    ApplyScreenSize(s, c.screen_w, c.screen_h);
+
+    VideoSettings v = VideoSettingsFrom(s);
+    EXPECT_EQ(v.fps, c.video.fps);
+    EXPECT_EQ(v.main_bitrate_kbps, c.video.main_bitrate_kbps);
+    EXPECT_EQ(v.main_scale_width, c.video.main_scale_width);
+    EXPECT_EQ(v.main_scale_height, c.video.main_scale_height);
+    EXPECT_EQ(v.sub_on, c.video.sub_on);
+    EXPECT_EQ(v.sub_width, c.video.sub_width);
+    EXPECT_EQ(v.sub_height, c.video.sub_height);
+    EXPECT_EQ(v.sub_bitrate_kbps, c.video.sub_bitrate_kbps);
+
+    RtspSettings r = RtspSettingsFrom(s);
+    EXPECT_EQ(r.port, c.rtsp.port);
+    EXPECT_EQ(r.main_name, c.rtsp.main_name);
+    EXPECT_EQ(r.sub_name, c.rtsp.sub_name);
+    EXPECT_EQ(r.user, c.rtsp.user);
+    EXPECT_EQ(r.password, c.rtsp.password);
+    EXPECT_EQ(r.auth_required, c.rtsp.auth_required);
+
+    OnvifSettings o = OnvifSettingsFrom(s, "10.0.0.5");
+    EXPECT_EQ(o.address, c.onvif.address);
+    EXPECT_EQ(o.onvif_port, c.onvif.onvif_port);
+    EXPECT_EQ(o.rtsp_port, c.onvif.rtsp_port);
+    EXPECT_EQ(o.main_name, c.onvif.main_name);
+    EXPECT_EQ(o.main_stream_width, c.onvif.main_stream_width);
+    EXPECT_EQ(o.main_stream_height, c.onvif.main_stream_height);
+    EXPECT_EQ(o.fps, c.onvif.fps);
+    EXPECT_EQ(o.sub_name, c.onvif.sub_name);
+    EXPECT_EQ(o.sub_width, c.onvif.sub_width);
+    EXPECT_EQ(o.sub_height, c.onvif.sub_height);
+    EXPECT_EQ(o.user, c.onvif.user);
+    EXPECT_EQ(o.password, c.onvif.password);
+    EXPECT_EQ(o.auth_required, c.onvif.auth_required);
+    EXPECT_EQ(o.device_name, c.onvif.device_name);
+  }
+}
+
+}  // namespace
+}  // namespace lcx
