@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "core/config.h"
+#include "core/version.h"
 
 namespace lcx {
-
-inline constexpr const char kVersionText[] = "1.1";
 
 // Stream sizes derived from the primary screen. Sizes of 0 x 0 mean "native"
 // for the main stream and "off" for the sub-stream.

@@ -15,7 +15,8 @@ packages=(
   xvfb x11-utils ffmpeg
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-libav
-  nodejs npm iproute2 procps psmisc curl
+  nodejs npm iproute2 procps psmisc curl util-linux
+  dpkg-dev lintian desktop-file-utils
 )
 
 missing=()

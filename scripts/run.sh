@@ -8,8 +8,27 @@ cd "$root"
 scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
-# The default RTSP port 554 is privileged; let the program bind it unprivileged.
-setcap cap_net_bind_service=+ep build/lcx_onvif 2>/dev/null || true
+
+# The default RTSP port 554 is privileged: let the program bind it as an
+# ordinary user. When that cannot be granted, move the privileged ports of
+# the user's configuration to their unprivileged defaults, so that every
+# address the program advertises is one it really listens on.
+SUDO=""; [[ $(id -u) -eq 0 ]] || SUDO=sudo
+if ! $SUDO setcap cap_net_bind_service=+ep build/lcx_onvif; then
+  if [[ -n ${ProgramData:-} ]]; then data=$ProgramData/Halvorix
+  else data=${XDG_DATA_HOME:-$HOME/.local/share}/Halvorix; fi
+  cfg=$data/lcx.cfg
+  mkdir -p "$data"
+  [[ -f $cfg ]] || cp resources/core.dat "$cfg"
+  for entry in rtsp_port:8554 onvif_port:8000 web_port:8080; do
+    key=${entry%%:*} port=${entry##*:}
+    value=$(sed -n "s/^[[:space:]]*$key[[:space:]]*=[[:space:]]*\([0-9]*\).*/\1/p" "$cfg" | head -1)
+    if [[ -n $value ]] && ((value < 1024)); then
+      sed -i "s/^\([[:space:]]*$key[[:space:]]*=[[:space:]]*\)[0-9]*/\1$port/" "$cfg"
+      echo "run: could not allow port $value (setcap cap_net_bind_service failed); $key is now $port in $cfg"
+    fi
+  done
+fi
 
 if [[ -z ${DISPLAY:-} ]]; then
   export LCX_BUILD_DIR=$root/build
