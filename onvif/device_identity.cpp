@@ -1,9 +1,10 @@
 // Device identity: everything a recorder uses to tell this camera from any
 // other is derived from the machine identifier, so it survives restarts and
 // differs between computers; only the Digest nonce changes per start.
+#include "onvif/device_identity.h"
+
 #include <string>
 
-#include "onvif/onvif_service.h"
 #include "platform/system.h"
 #include "security/digest.h"
 #include "security/machine_id.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "onvif/onvif_service.h"
+#include "onvif/device_identity.h"
 #include "security/digest.h"
 
 namespace lcx {

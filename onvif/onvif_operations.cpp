@@ -5,6 +5,7 @@
 
 #include "core/log.h"
 #include "onvif/onvif_service.h"
+#include "onvif/soap_envelope.h"
 
 namespace lcx {
 namespace {

@@ -1,17 +1,12 @@
-// The ONVIF SOAP/HTTP service: the process-wide state object, its
-// configuration from the settings and the machine identity, and the HTTP
-// side (listener, one thread per connection, one request per connection).
-// The service object is filled once on the main thread and only read after
-// the threads start, so it needs no lock; the listener's connection table has
-// its own mutex (see onvif_connections.h).
+// The ONVIF state object: a copy of the settings plus the identity derived
+// from the machine (filled by ConfigureOnvif, device_identity.h). Written
+// once on the main thread before the ONVIF threads start and only read
+// afterwards, so it has no lock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
-
-#include "core/subsystem_settings.h"
-#include "platform/unique_fd.h"
 
 namespace lcx {
 
@@ -47,40 +42,10 @@ struct OnvifService {
   OnvifLimits limits;
 };
 
+// Realm of every HTTP challenge on the ONVIF port.
 inline constexpr const char* kOnvifRealm = "Lumicast";
 
+// The process-wide instance the ONVIF HTTP and discovery threads read.
 OnvifService& GetOnvifService();
-
-// Copies the settings and derives the identity from GetMachineId().
-void ConfigureOnvif(OnvifService& service, const OnvifSettings& settings);
-// The same with the identifier and the boot tick given, for tests.
-void ConfigureOnvifWithId(OnvifService& service, const OnvifSettings& settings,
-                          const std::string& machine_id, uint64_t boot_tick_ms);
-// Letters, digits, "-", "." and "_" stay; every other byte becomes "-"; the
-// default or an empty name becomes "Lumicast-" + the first 4 id digits.
-std::string DeviceNameFromSetting(const std::string& setting, const std::string& machine_id);
-
-// Thread body: binds onvif_port and serves for ever; returns when the port
-// cannot be bound.
-void RunOnvifHttp(OnvifService& service);
-// Accept loop on a listening socket; returns when the socket stops being a
-// listener (closed or shut down), which only tests do.
-void ServeOnvifConnections(const OnvifService& service, int listen_fd);
-// Thread body of the WS-Discovery responder (discovery.h); returns only when
-// UDP 3702 cannot be bound.
-void RunDiscovery(OnvifService& service);
-// One connection: read one request, answer it, close the socket.
-void HandleOnvifConnection(const OnvifService& service, UniqueFd socket);
-
-// Pure pieces of the answer, exposed for tests.
-std::string WrapSoapEnvelope(std::string_view body);
-// Replaces every occurrence, resuming after the inserted value.
-void ReplaceAll(std::string& text, std::string_view placeholder, std::string_view value);
-void SubstitutePlaceholders(const OnvifService& service, std::string& envelope);
-bool IsSnapshotRequest(std::string_view request);
-// Complete HTTP answer (header and envelope) to a SOAP call.
-std::string AnswerSoapCall(const OnvifService& service, std::string_view request,
-                           std::string_view body);
-std::string SnapshotChallenge(const OnvifService& service);
 
 }  // namespace lcx

@@ -1,9 +1,10 @@
-#include "onvif/onvif_request.h"
+#include "onvif/onvif_http.h"
 
 #include <cerrno>
 #include <chrono>
 #include <limits>
 
+#include "onvif/onvif_answers.h"
 #include "onvif/onvif_service.h"
 #include "platform/net.h"
 
@@ -74,6 +75,33 @@ RequestRead ReadOnvifRequest(int fd, const OnvifLimits& limits, OnvifRequest& re
     if (ReceiveChunk(fd, deadline, text) <= 0) break;
   }
   return RequestRead::kComplete;
+}
+
+std::string RefusalAnswer(RequestRead read) {
+  switch (read) {
+    case RequestRead::kHeaderTooLarge: return EmptyAnswer("431 Request Header Fields Too Large");
+    case RequestRead::kBodyTooLarge: return EmptyAnswer("413 Payload Too Large");
+    case RequestRead::kComplete:
+    case RequestRead::kNoHeader: break;
+  }
+  return {};
+}
+
+bool WriteOnvifAnswer(int fd, const OnvifLimits& limits, std::string_view answer) {
+  SetSendTimeoutMs(fd, limits.send_timeout_ms);
+  return SendAll(fd, answer);
+}
+
+void RefuseAndDrain(int fd, const OnvifLimits& limits, std::string_view answer) {
+  WriteOnvifAnswer(fd, limits, answer);
+  ShutdownWrite(fd);
+  constexpr int64_t kDrainMs = 500;
+  const int64_t deadline = NowMs() + kDrainMs;
+  std::string sink;
+  for (int i = 0; i < 64; ++i) {
+    sink.clear();
+    if (ReceiveChunk(fd, deadline, sink) <= 0) break;
+  }
 }
 
 }  // namespace lcx

@@ -1,6 +1,7 @@
-// Framing on the ONVIF port: reads one HTTP request (header up to the blank
-// line, then as much body as Content-Length announces) from a socket, within
-// a time budget and a size bound.
+// Framing on the ONVIF port, the only ONVIF code besides accept that touches
+// a descriptor: reads one HTTP request (header up to the blank line, then as
+// much body as Content-Length announces) within a time budget and a size
+// bound, writes the answer, and refuses a request it will not read in full.
 #pragma once
 
 #include <cstddef>
@@ -32,5 +33,17 @@ struct OnvifRequest {
 int64_t RequestContentLength(std::string_view text);
 
 RequestRead ReadOnvifRequest(int fd, const OnvifLimits& limits, OnvifRequest& request);
+
+// The answer to a request that was not read in full (413 or 431); empty for
+// the other outcomes.
+std::string RefusalAnswer(RequestRead read);
+
+// Sends the whole answer; a peer that stops reading is given up on after the
+// send time-out (a snapshot is larger than the socket buffers).
+bool WriteOnvifAnswer(int fd, const OnvifLimits& limits, std::string_view answer);
+// Sends a refusal, then reads and drops what the peer still sends for a
+// short while, so that closing does not reset the connection and destroy the
+// answer before the peer has read it.
+void RefuseAndDrain(int fd, const OnvifLimits& limits, std::string_view answer);
 
 }  // namespace lcx

@@ -1,4 +1,4 @@
-#include "onvif/onvif_request.h"
+#include "onvif/onvif_http.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -33,6 +33,20 @@ TEST(RequestContentLength, ReadLikeAtoi) {
   }
   EXPECT_GT(RequestContentLength("Content-Length: 99999999999999999999999999\r\n"), int64_t{1} << 58)
       << "saturates instead of overflowing";
+}
+
+TEST(RefusalAnswer, OnlyForRequestsNotReadInFull) {
+  struct Case {
+    RequestRead read;
+    const char* expected;
+  } cases[] = {
+      {RequestRead::kHeaderTooLarge,
+       "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
+      {RequestRead::kBodyTooLarge, "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
+      {RequestRead::kNoHeader, ""},  // the peer is gone or silent: nothing to say
+      {RequestRead::kComplete, ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RefusalAnswer(c.read), c.expected) << static_cast<int>(c.read);
 }
 
 struct Pair {

@@ -1,0 +1,36 @@
+// What the ONVIF port answers to a request it has read: a snapshot request
+// gets the JPEG, the Digest challenge or 500; anything else is a SOAP call
+// and gets its operation's envelope or the NotAuthorized fault. Pure: the
+// picture comes from the encoder the caller passes in, asked only once the
+// credentials have passed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lcx {
+
+struct OnvifService;
+
+// Fills `jpeg` with a picture of width x height; false when there is none.
+using SnapshotEncoder = std::function<bool(int width, int height, std::vector<uint8_t>& jpeg)>;
+
+// A GET whose text mentions "napshot" anywhere (request line or headers).
+bool IsSnapshotRequest(std::string_view request);
+// The complete answer to one request (`body` is the part after the header).
+std::string AnswerOnvifRequest(const OnvifService& service, std::string_view request, std::string_view body,
+                               const SnapshotEncoder& encode);
+// Complete HTTP answer (header and envelope) to a SOAP call.
+std::string AnswerSoapCall(const OnvifService& service, std::string_view request,
+                           std::string_view body);
+// Complete HTTP answer to a snapshot request. Only HTTP credentials open it,
+// never WS-Security; the main stream's size is asked for.
+std::string AnswerSnapshot(const OnvifService& service, std::string_view request, const SnapshotEncoder& encode);
+std::string SnapshotChallenge(const OnvifService& service);
+// "HTTP/1.1 " + status, no body, "Connection: close".
+std::string EmptyAnswer(std::string_view status);
+
+}  // namespace lcx

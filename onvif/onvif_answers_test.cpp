@@ -1,0 +1,159 @@
+#include "onvif/onvif_answers.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "onvif/onvif_service.h"
+#include "onvif/soap_envelope.h"
+
+namespace lcx {
+namespace {
+
+std::string Ok(const std::string& envelope) {
+  return "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\nContent-Length: " +
+         std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n" + envelope;
+}
+
+// The answer to an empty or unrecognised SOAP call.
+const std::string kEmptyAnswer = Ok(WrapSoapEnvelope("<tds:GetSystemDateAndTimeResponse/>"));
+
+const std::string kChallenge =
+    "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"Lumicast\", qop=\"auth\", "
+    "nonce=\"abcdef0123456789\"\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+
+const std::string kBasic = "Authorization: Basic YWRtaW46c2VjcmV0\r\n";  // admin:secret
+
+OnvifService AuthService() {
+  OnvifService s;
+  s.ip = "10.1.2.3";
+  s.onvif_port = 8000;
+  s.rtsp_port = 554;
+  s.stream_name = "screenlive";
+  s.user = "admin";
+  s.password = "secret";
+  s.auth_enabled = true;
+  s.digest_nonce = "abcdef0123456789";
+  return s;
+}
+
+TEST(IsSnapshotRequest, Routing) {
+  struct Case {
+    const char* request;
+    bool expected;
+  } cases[] = {
+      {"GET /onvif/snapshot HTTP/1.1\r\n\r\n", true},
+      {"GET /anything?napshot=1 HTTP/1.1\r\n\r\n", true},
+      {"GET / HTTP/1.1\r\nX-Note: snapshot\r\n\r\n", true},
+      {"POST /onvif/snapshot HTTP/1.1\r\n\r\n", false},
+      {"GET /onvif/device_service HTTP/1.1\r\n\r\n", false},
+      {"get /onvif/snapshot HTTP/1.1\r\n\r\n", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsSnapshotRequest(c.request), c.expected) << c.request;
+}
+
+TEST(AnswerSoapCall, AuthorisationDecidesTheAnswer) {
+  OnvifService s = AuthService();
+  const std::string fault =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\""
+      " xmlns:tds=\"http://www.onvif.org/ver10/device/wsdl\" xmlns:trt=\"http://www.onvif.org/ver10/media/wsdl\""
+      " xmlns:ter=\"http://www.onvif.org/ver10/error\" xmlns:tt=\"http://www.onvif.org/ver10/schema\"><env:Body>"
+      "<env:Fault><env:Code><env:Value>env:Sender</env:Value><env:Subcode><env:Value>ter:NotAuthorized</env:Value>"
+      "</env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">Sender not authorized</env:Text></env:Reason>"
+      "</env:Fault></env:Body></env:Envelope>";
+  const std::string refused =
+      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"Lumicast\", qop=\"auth\", "
+      "nonce=\"abcdef0123456789\"\r\nContent-Type: application/soap+xml; charset=utf-8\r\nContent-Length: " +
+      std::to_string(fault.size()) + "\r\nConnection: close\r\n\r\n" + fault;
+  const std::string post = "POST /onvif/media_service HTTP/1.1\r\n";
+  const std::string token =
+      "<wsse:UsernameToken><wsse:Username>ADMIN</wsse:Username><wsse:Password Type=\"x#PasswordText\">secret"
+      "</wsse:Password></wsse:UsernameToken>";
+
+  std::string body = "<trt:GetStreamUri/>";
+  EXPECT_EQ(AnswerSoapCall(s, post + "\r\n" + body, body), refused);
+  std::string with_basic = AnswerSoapCall(s, post + kBasic + "\r\n" + body, body);
+  EXPECT_NE(with_basic.find("<tt:Uri>rtsp://10.1.2.3:554/screenlive</tt:Uri>"), std::string::npos) << with_basic;
+  EXPECT_EQ(with_basic.substr(0, 15), "HTTP/1.1 200 OK");
+  std::string with_token = token + body;
+  EXPECT_EQ(AnswerSoapCall(s, post + "\r\n" + with_token, with_token).substr(0, 15), "HTTP/1.1 200 OK");
+
+  // Open operations, unrecognised ones and an empty body need nothing.
+  EXPECT_EQ(AnswerSoapCall(s, post + "\r\n", ""), kEmptyAnswer);
+  EXPECT_EQ(AnswerSoapCall(s, post + "\r\n<tds:GetDeviceInformation/>", "<tds:GetDeviceInformation/>").substr(0, 15),
+            "HTTP/1.1 200 OK");
+  EXPECT_EQ(AnswerSoapCall(s, post + "\r\n<trt:GetVideoEncoderConfiguration/>", "<trt:GetVideoEncoderConfiguration/>"),
+            refused);
+
+  s.auth_enabled = false;
+  EXPECT_EQ(AnswerSoapCall(s, post + "\r\n" + body, body).substr(0, 15), "HTTP/1.1 200 OK");
+}
+
+TEST(AnswerSnapshot, CredentialsThenPicture) {
+  // Stands for a picture; the zero byte must survive into the answer.
+  const std::vector<uint8_t> kJpeg = {0xFF, 0xD8, 0x00, 0x42, 0xFF, 0xD9};
+  const std::string kPicture =
+      "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nCache-Control: no-cache\r\nContent-Length: 6\r\n"
+      "Connection: close\r\n\r\n" + std::string("\xFF\xD8\x00\x42\xFF\xD9", 6);
+  const std::string kNoPicture = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+  const std::string get = "GET /onvif/snapshot HTTP/1.1\r\n";
+  enum class Encoder { kPicture, kFails, kEmpty };
+  struct Case {
+    const char* name;
+    bool auth;
+    std::string request;
+    Encoder encoder;
+    const std::string& expected;
+    bool encoder_asked;
+  } cases[] = {
+      {"open, picture", false, get + "\r\n", Encoder::kPicture, kPicture, true},
+      {"open, no screen to encode", false, get + "\r\n", Encoder::kFails, kNoPicture, true},
+      {"open, encoder gives nothing", false, get + "\r\n", Encoder::kEmpty, kNoPicture, true},
+      {"protected, no credentials", true, get + "\r\n", Encoder::kPicture, kChallenge, false},
+      {"protected, right Basic", true, get + kBasic + "\r\n", Encoder::kPicture, kPicture, true},
+      {"protected, right Basic, no screen", true, get + kBasic + "\r\n", Encoder::kFails, kNoPicture, true},
+      {"protected, wrong Basic", true, get + "Authorization: Basic YWRtaW46d3Jvbmc=\r\n\r\n", Encoder::kPicture,
+       kChallenge, false},
+      {"WS-Security does not open the snapshot", true,
+       get + "\r\n<wsse:Username>admin</wsse:Username><wsse:Password>secret</wsse:Password>", Encoder::kPicture,
+       kChallenge, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    OnvifService s = AuthService();
+    s.auth_enabled = c.auth;
+    s.width = 320;
+    s.height = 180;
+    s.sub_width = 64;
+    s.sub_height = 36;
+    bool asked = false;
+    auto encode = [&](int width, int height, std::vector<uint8_t>& jpeg) {
+      asked = true;
+      EXPECT_EQ(width, 320);  // always the main stream's size
+      EXPECT_EQ(height, 180);
+      if (c.encoder != Encoder::kPicture) return c.encoder == Encoder::kEmpty;
+      jpeg = kJpeg;
+      return true;
+    };
+    EXPECT_EQ(AnswerSnapshot(s, c.request, encode), c.expected);
+    EXPECT_EQ(asked, c.encoder_asked);
+  }
+}
+
+TEST(AnswerOnvifRequest, SnapshotOrSoapCall) {
+  OnvifService s = AuthService();
+  auto never = [](int, int, std::vector<uint8_t>&) -> bool {
+    ADD_FAILURE() << "not a snapshot request";
+    return false;
+  };
+  auto fails = [](int, int, std::vector<uint8_t>&) { return false; };
+  // A POST to the snapshot path and a GET of a service path are SOAP calls
+  // with the body as it stands.
+  EXPECT_EQ(AnswerOnvifRequest(s, "POST /onvif/snapshot HTTP/1.1\r\n\r\n", "", never), kEmptyAnswer);
+  EXPECT_EQ(AnswerOnvifRequest(s, "GET /onvif/device_service HTTP/1.1\r\n\r\n", "", never), kEmptyAnswer);
+  EXPECT_EQ(AnswerOnvifRequest(s, "GET /onvif/snapshot HTTP/1.1\r\n\r\n", "", fails), kChallenge);
+}
+
+}  // namespace
+}  // namespace lcx
