@@ -4,6 +4,9 @@
 // the program's own server.
 //
 //   NODE_PATH=/path/to/node_modules node tests/web_pages/shoot.cjs http://127.0.0.1:PORT OUTDIR
+//
+// Give each run a freshly started preview server: the run ends with nine wrong
+// logins, which lock logins there for 60 s.
 const { chromium } = require('playwright-core');
 const fs = require('fs');
 
@@ -46,6 +49,10 @@ async function login(page) {
         watch(page, label);
         const shot = (name, full) => page.screenshot({ path: `${out}/${label}-${name}.png`, fullPage: !!full });
 
+        if (lang === 'ar') {
+          await page.goto(base + '/eula');
+          await shot('eula', true);
+        }
         await page.goto(base + '/login');
         await page.waitForTimeout(300);
         await shot('login');
