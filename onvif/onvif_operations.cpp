@@ -1,3 +1,4 @@
+#include "core/version.h"
 #include "onvif/onvif_operations.h"
 
 #include <cstdio>
@@ -27,8 +28,8 @@ std::string DateTimeAnswer(const std::tm& utc) {
 
 std::string DeviceInformationAnswer(const OnvifService& service) {
   return "<tds:GetDeviceInformationResponse><tds:Manufacturer>Halvorix</tds:Manufacturer>"
-         "<tds:Model>Lumicast</tds:Model><tds:FirmwareVersion>1.1</tds:FirmwareVersion>"
-         "<tds:SerialNumber>" + service.serial_number + "</tds:SerialNumber>"
+         "<tds:Model>Lumicast</tds:Model><tds:FirmwareVersion>" + std::string(kVersionText) +
+         "</tds:FirmwareVersion><tds:SerialNumber>" + service.serial_number + "</tds:SerialNumber>"
          "<tds:HardwareId>" + service.serial_number + "</tds:HardwareId>"
          "</tds:GetDeviceInformationResponse>";
 }
