@@ -1,6 +1,6 @@
-// A playing client against the real engine (screen grabber, OpenH264 and the
-// producer thread) on a private Xvfb: the paused picture and the way back to
-// the live screen, as the client sees them on the wire.
+// A playing client against the real server (accept loop, screen grabber,
+// OpenH264 and the producer thread) on a private Xvfb: the paused picture and
+// the way back to the live screen, as the client sees them on the wire.
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -19,7 +19,7 @@
 
 #include "platform/net.h"
 #include "rtsp/rtsp_server.h"
-#include "rtsp/rtsp_session.h"
+#include "rtsp/test_session.h"
 
 namespace lcx {
 namespace {
@@ -141,10 +141,7 @@ TEST(RtspEngine, PauseAndResumeAsAWatchingClientSeesThem) {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   SetReceiveTimeoutMs(client.get(), 5000);
-  std::string peer;
-  std::thread session([&server, fd = AcceptClient(listener.get(), &peer)]() mutable {
-    RtspSession(server, std::move(fd));
-  });
+  std::thread loop([&] { AcceptRtspConnections(server, listener.get()); });
   ASSERT_TRUE(SendAll(client.get(), "PLAY rtsp://127.0.0.1/screenlive RTSP/1.0\r\nCSeq: 1\r\n\r\n"));
   const std::string expected = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nSession: 12345678\r\nRange: npt=0.000-\r\n\r\n";
   std::string answer(expected.size(), '\0');
@@ -195,13 +192,16 @@ TEST(RtspEngine, PauseAndResumeAsAWatchingClientSeesThem) {
   EXPECT_TRUE(again[first_paused].key) << "the paused picture after live frames starts with a key frame";
 
   client.reset();
+  // The session notices the closed socket at its next frame; the server
+  // must outlive it.
+  EXPECT_TRUE(testing::WaitFor([&] { return server.connections.load() == 0; }));
+  ShutdownRead(listener.get());
+  loop.join();
   {
     std::lock_guard lock(server.video.viewer_mutex);
     server.video.stop.store(true);
   }
   server.video.wake_up.notify_all();
-  // The session notices the closed socket at its next frame.
-  session.join();
   producer.join();
   StreamPaused.store(false);
 }

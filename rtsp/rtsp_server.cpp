@@ -2,7 +2,7 @@
 #include "rtsp/rtsp_server.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -10,7 +10,6 @@
 #include "core/log.h"
 #include "platform/net.h"
 #include "platform/system.h"
-#include "rtsp/rtsp_session.h"
 
 namespace lcx {
 namespace {
@@ -18,21 +17,30 @@ namespace {
 // A failing accept (out of descriptors, say) would otherwise spin a core.
 constexpr int kAcceptRetryDelayMs = 20;
 
+// accept() errors that mean the listener itself was shut down or closed.
+bool ListenerGone(int error) { return error == EBADF || error == EINVAL || error == ENOTSOCK; }
+
 void RunCountedSession(RtspServer& server, UniqueFd socket) {
-  RtspSession(server, std::move(socket));
-  if (server.connections.fetch_sub(1) <= server.max_connections) server.limit_logged.store(false);
+  RtspSession(SessionContextOf(server), std::move(socket), server.request_idle_timeout_ms);
+  server.connections.fetch_sub(1);  // the last touch of `server`: it may go away once this reaches 0
 }
 
 }  // namespace
 
 RtspServer& GetRtspServer() {
-  static RtspServer* server = new RtspServer();  // lives until the process ends
-  return *server;
+  static RtspServer server;  // never destroyed: the process ends by _Exit (app/engine.cpp)
+  return server;
 }
 
 bool InitRtspServer(RtspServer& server, const RtspSettings& settings, const VideoSettings& video) {
   server.settings = settings;
   return StartEngine(server.video, video);
+}
+
+RtspSessionContext SessionContextOf(RtspServer& server) {
+  VideoEngine& video = server.video;
+  return {server.settings, video.sub_on, video.main_channel, video.sub_channel,
+          {video.ViewerCount, video.KeyframeRequest, video.viewer_mutex, video.wake_up}};
 }
 
 void ServeRtsp(RtspServer& server, UniqueFd listener) {
@@ -43,7 +51,7 @@ void ServeRtsp(RtspServer& server, UniqueFd listener) {
           settings.main_name.c_str(), suffix.c_str());
 
   std::thread([&server] { RunProducer(server.video); }).detach();
-  AcceptRtspConnections(server, listener.release());  // the listener lives as long as the process
+  AcceptRtspConnections(server, listener.get());
 }
 
 void AcceptRtspConnections(RtspServer& server, int listen_fd) {
@@ -51,16 +59,20 @@ void AcceptRtspConnections(RtspServer& server, int listen_fd) {
     std::string peer;
     UniqueFd client = AcceptClient(listen_fd, &peer);
     if (!client) {
+      if (ListenerGone(errno)) return;
       SleepMs(kAcceptRetryDelayMs);
       continue;
     }
     LogLine("RTSP: connection from %s\n", peer.c_str());
     if (server.connections.fetch_add(1) >= server.max_connections) {
       server.connections.fetch_sub(1);
-      if (!server.limit_logged.exchange(true))
+      if (!std::exchange(server.limit_logged, true))
         LogLine("RTSP: connection limit of %d reached, refusing new connections\n", server.max_connections);
       continue;  // closes the socket
     }
+    // Admitted, so a session has ended since the last refusal (only this
+    // loop adds connections): the next refusal starts a new episode.
+    server.limit_logged = false;
     try {
       std::thread(RunCountedSession, std::ref(server), std::move(client)).detach();
     } catch (const std::system_error&) {

@@ -2,16 +2,17 @@
 // engine it feeds from), the accept loop and the RTSP thread entry.
 // Threads: the RTSP thread accepts; the producer thread and one detached
 // thread per connection run beside it. Settings never change after
-// InitRtspServer; `connections` is an atomic counter; the engine's own locks
-// are described in video/stream_producer.h.
+// InitRtspServer; `connections` is an atomic counter; `limit_logged` belongs
+// to the accept thread alone; the engine's own locks are described in
+// video/stream_producer.h.
 #pragma once
 
 #include <atomic>
-#include <cstdint>
-#include <string>
 
 #include "core/subsystem_settings.h"
 #include "platform/unique_fd.h"
+#include "rtsp/rtsp_connection.h"
+#include "rtsp/rtsp_session.h"
 #include "video/stream_producer.h"
 
 namespace lcx {
@@ -20,10 +21,6 @@ namespace lcx {
 // above what a handful of recorders and players need, low enough that a
 // flood of idle sockets cannot exhaust threads or descriptors.
 inline constexpr int kMaxRtspConnections = 128;
-// A connection that sends no complete request for this long is closed.
-// Clients send their next request right after each answer; recorders that
-// keep a connection idle are already streaming, where it does not apply.
-inline constexpr int kRequestIdleTimeoutMs = 60'000;
 
 struct RtspServer {
   RtspSettings settings;
@@ -31,8 +28,8 @@ struct RtspServer {
 
   int max_connections = kMaxRtspConnections;
   int request_idle_timeout_ms = kRequestIdleTimeoutMs;
-  std::atomic<int> connections{0};       // sessions running now
-  std::atomic<bool> limit_logged{false};  // the limit line was logged for this episode
+  std::atomic<int> connections{0};  // sessions running now
+  bool limit_logged = false;        // the limit line was logged for this episode
 };
 
 // The process-wide server, created on first use.
@@ -42,14 +39,20 @@ RtspServer& GetRtspServer();
 // cannot start.
 bool InitRtspServer(RtspServer& server, const RtspSettings& settings, const VideoSettings& video);
 
+// The part of `server` a session sees (valid while the server lives).
+RtspSessionContext SessionContextOf(RtspServer& server);
+
 // Logs the ready line, starts the producer thread and accepts connections on
-// `listener` forever, one detached thread per connection.
-[[noreturn]] void ServeRtsp(RtspServer& server, UniqueFd listener);
+// `listener`, one detached thread per connection. Returns only when the
+// listener is shut down, which the program never does.
+void ServeRtsp(RtspServer& server, UniqueFd listener);
 
 // The accept loop alone: each connection gets a detached thread running
 // RtspSession while fewer than server.max_connections run; beyond that it is
-// closed at once (logged once until a session ends).
-[[noreturn]] void AcceptRtspConnections(RtspServer& server, int listen_fd);
+// closed at once (logged once until a session ends). Returns when
+// `listen_fd` is shut down or closed; sessions still running keep using
+// `server` until `connections` is back to 0.
+void AcceptRtspConnections(RtspServer& server, int listen_fd);
 
 // The RTSP thread body: engine start, bind, then ServeRtsp. Returns only when
 // the engine cannot start ("RTSP init failed") or the port cannot be bound.

@@ -1,20 +1,19 @@
-// Request loop and streaming phase of one RTSP connection. Runs on the
-// connection's own thread; it takes the viewer mutex only to count itself in,
-// and a channel's mutex only inside BuildSdp and WaitNextFrame.
+// Request loop and streaming phase of one RTSP connection, over the
+// connection's io. Runs on the connection's own thread; it takes the viewer
+// mutex only to count itself in, and a channel's mutex only inside BuildSdp
+// and WaitNextFrame.
 #include "rtsp/rtsp_session.h"
 
-#include <cerrno>
 #include <chrono>
 #include <optional>
+#include <utility>
 
 #include "core/log.h"
-#include "platform/net.h"
 #include "rtsp/rtp_h264.h"
 #include "rtsp/rtsp_auth.h"
 #include "rtsp/rtsp_messages.h"
-#include "rtsp/rtsp_server.h"
 #include "rtsp/sdp.h"
-#include "security/digest.h"
+#include "video/stream_channel.h"
 
 namespace lcx {
 namespace {
@@ -22,30 +21,31 @@ namespace {
 constexpr size_t kRequestBufferBytes = 8191;
 constexpr size_t kStreamingReadBytes = 2047;
 // How long the streaming loop waits for a frame before it looks at the
-// socket again (TEARDOWN while the stream is idle).
+// connection again (TEARDOWN while the stream is idle).
 constexpr std::chrono::milliseconds kFramePollInterval{200};
-// Kernel send buffer of a playing connection (Linux doubles the value). Left
-// to autotuning it grows to megabytes, i.e. many seconds of video that a
-// client on a slow or stalled link must drain before it sees the present;
-// capped, the client falls behind the queue instead and skips forward to the
-// newest key frame. About a second at 2 Mbit/s, and still 10 Mbit/s over a
-// 200 ms round trip.
-constexpr int kStreamingSendBufferBytes = 128 * 1024;
 
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
 }
 
+void CountViewerIn(const RtspViewers& viewers) {
+  {
+    std::lock_guard lock(viewers.mutex);
+    if (viewers.count.fetch_add(1) == 0) viewers.keyframe_request.store(true);
+  }
+  viewers.wake_up.notify_all();
+}
+
 }  // namespace
 
-StreamChannel& SelectedChannel(RtspServer& server, const RtspConnection& connection) {
-  return connection.sub_selected ? server.video.sub_channel : server.video.main_channel;
+StreamChannel& SelectedChannel(const RtspSessionContext& context, const RtspConnection& connection) {
+  return connection.sub_selected ? context.sub_channel : context.main_channel;
 }
 
 RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view request,
                                  const SendFunction& send) {
-  RtspServer& server = *connection.server;
-  const RtspSettings& settings = server.settings;
+  const RtspSessionContext& context = *connection.context;
+  const RtspSettings& settings = context.settings;
   const std::string_view method = RtspMethod(request);
   const int cseq = RtspCSeq(request);
 
@@ -57,7 +57,7 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
     connection.authenticated = true;
   }
 
-  if (server.video.sub_on && !settings.sub_name.empty() && Contains(request, settings.sub_name))
+  if (context.sub_on && !settings.sub_name.empty() && Contains(request, settings.sub_name))
     connection.sub_selected = true;
 
   std::string response;
@@ -65,7 +65,7 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
   if (method == "OPTIONS") {
     response = BuildOptionsResponse(cseq);
   } else if (method == "DESCRIBE") {
-    response = BuildDescribeResponse(cseq, BuildSdp(SelectedChannel(server, connection)));
+    response = BuildDescribeResponse(cseq, BuildSdp(SelectedChannel(context, connection)));
     LogLine("RTSP: DESCRIBE -> %s\n", connection.sub_selected ? "SUB (screensub)" : "MAIN (screenlive)");
   } else if (method == "SETUP") {
     if (WantsInterleavedTransport(request)) {
@@ -86,15 +86,10 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
   return send(response) ? outcome : RequestOutcome::kClose;
 }
 
-void StreamToClient(RtspServer& server, StreamChannel& channel, int fd) {
-  VideoEngine& video = server.video;
-  {
-    std::lock_guard lock(video.viewer_mutex);
-    if (video.ViewerCount.fetch_add(1) == 0) video.KeyframeRequest.store(true);
-  }
-  video.wake_up.notify_all();
+void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, const ConnectionIo& io) {
+  CountViewerIn(context.viewers);
 
-  RtpOut out([fd](std::string_view bytes) { return SendAll(fd, bytes); });
+  RtpOut out(io.send);
   uint16_t sequence = 0;
   std::optional<uint64_t> cursor;
   char incoming[kStreamingReadBytes];
@@ -102,7 +97,7 @@ void StreamToClient(RtspServer& server, StreamChannel& channel, int fd) {
     FrameEntry frame = WaitNextFrame(channel, cursor, kFramePollInterval);
     // No frame came (paused producer, failing grabs): a client that has
     // left would go unnoticed until the next send, so look for its close.
-    if (!frame.access_unit && PeerHasClosed(fd)) break;
+    if (!frame.access_unit && io.peer_closed()) break;
     if (frame.access_unit && !frame.access_unit->empty() &&
         !SendRtpFrame(out, frame.access_unit->data(), frame.access_unit->size(), sequence, frame.timestamp,
                       kRtpSsrc))
@@ -112,49 +107,41 @@ void StreamToClient(RtspServer& server, StreamChannel& channel, int fd) {
     // Clients send keep-alives and receiver reports while playing: read and
     // drop them, but stop at a TEARDOWN. RTCP data holds zero bytes, so the
     // whole read is searched, not just up to the first zero.
-    if (BytesAvailable(fd) > 0) {
-      ssize_t n = ReceiveSome(fd, incoming, sizeof incoming);
+    if (io.has_input()) {
+      long n = io.receive(incoming, sizeof incoming);
       if (n <= 0) break;
       std::string_view received(incoming, static_cast<size_t>(n));
       size_t teardown = received.find("TEARDOWN");
       if (teardown != std::string_view::npos) {
         // Answered (GStreamer reports an error when the connection just
         // closes under its TEARDOWN); the frame before it is complete.
-        SendAll(fd, BuildTeardownResponse(RtspCSeq(received.substr(teardown))));
+        io.send(BuildTeardownResponse(RtspCSeq(received.substr(teardown))));
         break;
       }
     }
   }
-  video.ViewerCount.fetch_sub(1);
+  context.viewers.count.fetch_sub(1);
 }
 
-void RtspSession(RtspServer& server, UniqueFd socket) {
-  const int fd = socket.get();
+void ServeRtspConnection(const RtspSessionContext& context, std::string nonce, const ConnectionIo& io) {
+  // A guessable nonce would let a recorded Digest answer be replayed.
+  if (nonce.empty()) {
+    LogLine("RTSP: no random nonce for the connection, closing it\n");
+    return;
+  }
   RtspConnection connection;
-  connection.server = &server;
-  connection.nonce = RandomHex(16);
-  // Bound the requesting phase only: a playing client that stops reading
-  // must block its own thread and nothing else, and resume when it reads.
-  SetReceiveTimeoutMs(fd, server.request_idle_timeout_ms);
-  SetSendTimeoutMs(fd, server.request_idle_timeout_ms);
-
-  const SendFunction send = [fd](std::string_view bytes) { return SendAll(fd, bytes); };
+  connection.context = &context;
+  connection.nonce = std::move(nonce);
   char buffer[kRequestBufferBytes];
   for (;;) {
-    ssize_t n = ReceiveSome(fd, buffer, kRequestBufferBytes);
+    long n = io.receive(buffer, sizeof buffer);
     if (n <= 0) return;
-    RequestOutcome outcome = HandleRtspRequest(connection, std::string_view(buffer, static_cast<size_t>(n)), send);
+    RequestOutcome outcome = HandleRtspRequest(connection, std::string_view(buffer, static_cast<size_t>(n)), io.send);
     if (outcome == RequestOutcome::kClose) return;
     if (outcome == RequestOutcome::kPlay) break;
   }
-  SetReceiveTimeoutMs(fd, 0);
-  SetSendTimeoutMs(fd, 0);
-  SetSendBufferBytes(fd, kStreamingSendBufferBytes);
-  // Frames go out in whole-frame (or 64 KiB) writes, so there are no small
-  // pieces for Nagle to merge; left on, it holds a frame's tail until the
-  // client's (delayed, up to 40 ms) acknowledgement of the previous one.
-  SetNoDelay(fd);
-  StreamToClient(server, SelectedChannel(server, connection), fd);
+  io.start_streaming();
+  StreamToClient(context, SelectedChannel(context, connection), io);
 }
 
 }  // namespace lcx

@@ -1,23 +1,58 @@
-// One RTSP connection: the request loop (pure over a send function, so tests
-// see the exact bytes) and, after PLAY, the streaming phase on the same
-// connection. All state lives in the connection's own thread.
+// One RTSP connection as a session over a ConnectionIo: the request loop,
+// then after PLAY the streaming phase. No descriptor here (rtsp_connection
+// binds the io to the socket), so tests drive it with strings. It sees the
+// server through RtspSessionContext only; all state lives in the thread.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 
-#include "platform/unique_fd.h"
+#include "core/subsystem_settings.h"
 
 namespace lcx {
 
-struct RtspServer;
 struct StreamChannel;
 
 using SendFunction = std::function<bool(std::string_view)>;
 
+// The producer's viewer bookkeeping, shared with every playing connection:
+// `mutex` is held only to count in (and raise the key-frame request).
+struct RtspViewers {
+  std::atomic<int32_t>& count;
+  std::atomic<bool>& keyframe_request;
+  std::mutex& mutex;
+  std::condition_variable& wake_up;
+};
+
+// What a session needs of its server; the references outlive every session.
+struct RtspSessionContext {
+  const RtspSettings& settings;
+  bool sub_on;
+  StreamChannel& main_channel;
+  StreamChannel& sub_channel;
+  RtspViewers viewers;
+};
+
+// The connection as the session sees it; the framing binds each function to
+// the socket.
+struct ConnectionIo {
+  SendFunction send;  // writes every byte; false when the connection is gone
+  // One read of at most `capacity` bytes: the count, 0 when the peer closed,
+  // below 0 on failure or time-out.
+  std::function<long(char* buffer, size_t capacity)> receive;
+  std::function<bool()> has_input;    // bytes are waiting (never blocks)
+  std::function<bool()> peer_closed;  // closed or reset (never blocks, consumes nothing)
+  std::function<void()> start_streaming;  // PLAY answered; before the first frame
+};
+
 struct RtspConnection {
-  RtspServer* server = nullptr;
+  const RtspSessionContext* context = nullptr;
   std::string nonce;  // 32 hex digits, fixed for the connection
   bool authenticated = false;
   bool sub_selected = false;  // once chosen, kept for the connection
@@ -34,14 +69,15 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
                                  const SendFunction& send);
 
 // The channel the connection plays.
-StreamChannel& SelectedChannel(RtspServer& server, const RtspConnection& connection);
+StreamChannel& SelectedChannel(const RtspSessionContext& context, const RtspConnection& connection);
 
-// Streams `channel` to the client on `fd` until a write fails, the client
-// closes or sends TEARDOWN (answered, then closed). Other requests while
-// streaming are read and dropped. Counts the client in and out of the viewers.
-void StreamToClient(RtspServer& server, StreamChannel& channel, int fd);
+// Streams `channel` until a write fails, the peer closes or sends TEARDOWN
+// (answered, then the phase ends). Other input while streaming is read and
+// dropped. Counts the client in and out of the viewers.
+void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, const ConnectionIo& io);
 
-// Runs one accepted connection to its end and closes it.
-void RtspSession(RtspServer& server, UniqueFd socket);
+// Runs one connection to its end: requests until PLAY, then the stream. An
+// empty `nonce` (no random source) is logged and ends the connection at once.
+void ServeRtspConnection(const RtspSessionContext& context, std::string nonce, const ConnectionIo& io);
 
 }  // namespace lcx

@@ -1,42 +1,27 @@
-// The request loop driven with texts (exact answers, no socket), and whole
-// connections over loopback TCP with frames pushed into the channel the way
-// the producer pushes them.
+// The session driven with texts, no socket: the request loop's exact
+// answers, and the streaming phase against a scripted peer (what it reads,
+// whether it has gone) with frames pushed into the channel the way the
+// producer pushes them.
 #include "rtsp/rtsp_session.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
-#include <chrono>
-#include <thread>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/log.h"
-#include "platform/net.h"
-#include "rtsp/rtsp_server.h"
 #include "rtsp/test_interleaved.h"
+#include "rtsp/test_session.h"
 
 namespace lcx {
 namespace {
 
-using namespace std::chrono_literals;
+using testing::AccessUnit;
+using testing::Req;
+using testing::SessionView;
 
 constexpr const char* kBasicAdminSecret = "Authorization: Basic YWRtaW46c2VjcmV0\r\n";  // admin:secret
-
-void PrepareServer(RtspServer& server, bool auth, bool sub_on) {
-  server.settings.user = "admin";
-  server.settings.password = "secret";
-  server.settings.auth_required = auth;
-  server.settings.sub_name = "screensub";
-  server.video.sub_on = sub_on;
-  server.video.main_channel.profile_level_id = "4D0029";
-  server.video.sub_channel.profile_level_id = "42C01E";
-}
-
-std::string Req(const std::string& method, const std::string& url, int cseq, const std::string& extra = "") {
-  return method + " " + url + " RTSP/1.0\r\nCSeq: " + std::to_string(cseq) + "\r\n" + extra + "\r\n";
-}
 
 struct Step {
   std::string request;
@@ -45,9 +30,10 @@ struct Step {
   std::string expected_part;   // and contains this ("" = nothing more)
 };
 
-void RunSteps(RtspServer& server, const std::vector<Step>& steps) {
+void RunSteps(SessionView& view, const std::vector<Step>& steps) {
+  const RtspSessionContext context = view.Context();
   RtspConnection conn;
-  conn.server = &server;
+  conn.context = &context;
   conn.nonce = "0123456789abcdef0123456789abcdef";
   for (size_t i = 0; i < steps.size(); ++i) {
     SCOPED_TRACE("step " + std::to_string(i) + ": " + steps[i].request.substr(0, 40));
@@ -115,252 +101,178 @@ TEST(HandleRtspRequest, ConnectionsAsClientsDriveThem) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    RtspServer server;
-    PrepareServer(server, c.auth, c.sub_on);
-    RunSteps(server, c.steps);
+    SessionView view(c.auth, c.sub_on);
+    RunSteps(view, c.steps);
   }
 }
 
 TEST(HandleRtspRequest, EmptyPasswordLocksEverythingButOptions) {
-  RtspServer server;
-  PrepareServer(server, true, true);
-  server.settings.password = "";
-  RunSteps(server, {{Req("OPTIONS", "rtsp://h/", 1), RequestOutcome::kContinue, "RTSP/1.0 200 OK", ""},
+  SessionView view(true, true);
+  view.settings.password = "";
+  RunSteps(view, {{Req("OPTIONS", "rtsp://h/", 1), RequestOutcome::kContinue, "RTSP/1.0 200 OK", ""},
                     {Req("DESCRIBE", "rtsp://h/", 2, "Authorization: Basic YWRtaW46\r\n"),
                      RequestOutcome::kContinue, "RTSP/1.0 401", ""},
                     {Req("PLAY", "rtsp://h/", 3), RequestOutcome::kContinue, "RTSP/1.0 401", ""}});
 }
 
 TEST(HandleRtspRequest, FailedWriteClosesTheConnection) {
-  RtspServer server;
-  PrepareServer(server, true, true);
+  SessionView view(true, true);
+  const RtspSessionContext context = view.Context();
   RtspConnection conn;
-  conn.server = &server;
+  conn.context = &context;
   conn.nonce = "00";
   auto fail = [](std::string_view) { return false; };
   EXPECT_EQ(HandleRtspRequest(conn, Req("DESCRIBE", "rtsp://h/", 1), fail), RequestOutcome::kClose);
   EXPECT_EQ(HandleRtspRequest(conn, Req("OPTIONS", "rtsp://h/", 2), fail), RequestOutcome::kClose);
 }
 
-// ---- whole connections over loopback ----
 
-class Client {
- public:
-  explicit Client(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = ::connect(fd_.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    SetReceiveTimeoutMs(fd_.get(), 5000);
-  }
-  bool connected() const { return connected_; }
-  int fd() const { return fd_.get(); }
-  bool Send(std::string_view text) { return SendAll(fd_.get(), text); }
-  // Reads until `count` bytes are here; fewer on close or time-out.
-  std::string Read(size_t count) {
-    std::string out;
-    char buf[65536];
-    while (out.size() < count) {
-      ssize_t n = ::recv(fd_.get(), buf, std::min(sizeof buf, count - out.size()), 0);
-      if (n <= 0) break;
-      out.append(buf, static_cast<size_t>(n));
-    }
-    return out;
-  }
-  // One response head (and its SDP body when DESCRIBE answered).
-  std::string ReadResponse() {
-    std::string out;
-    while (out.find("\r\n\r\n") == std::string::npos) {
-      std::string b = Read(1);
-      if (b.empty()) return out;
-      out += b;
-    }
-    size_t at = out.find("Content-Length: ");
-    if (at != std::string::npos) out += Read(std::stoul(out.substr(at + 16)));
-    return out;
-  }
-  // Reads until the peer closes (or the time-out): true when it closed.
-  bool ReadsEndOfStream(std::string* bytes = nullptr) {
-    char buf[4096];
-    for (int i = 0; i < 10000; ++i) {
-      ssize_t n = ::recv(fd_.get(), buf, sizeof buf, 0);
-      if (n == 0) return true;
-      if (n < 0) return false;
-      if (bytes) bytes->append(buf, static_cast<size_t>(n));
-    }
-    return false;
-  }
+// ---- whole sessions against a scripted peer ----
 
- private:
-  UniqueFd fd_;
-  bool connected_ = false;
-};
+// The peer as the session sees it: each receive returns the next of `reads`
+// ("" stands for a reset connection: the read fails); once they have all been
+// read the peer has closed. Writes are captured in `sent`.
+struct ScriptedPeer {
+  std::vector<std::string> reads;
+  bool writes_fail = false;
+  size_t next = 0;
+  std::string sent;
+  std::vector<size_t> streaming_started_at;  // sent.size() at each start_streaming
 
-// A listener plus one session thread per accepted connection.
-struct LoopbackServer {
-  RtspServer server;
-  UniqueFd listener;
-  int port = 0;
-  std::vector<std::thread> sessions;
-
-  LoopbackServer() {
-    int error = 0;
-    listener = ListenTcp(0, 8, &error);
-    port = LocalPort(listener.get());
-  }
-  void AcceptOne() {
-    std::string peer;
-    UniqueFd fd = AcceptClient(listener.get(), &peer);
-    sessions.emplace_back([this, fd = std::move(fd)]() mutable { RtspSession(server, std::move(fd)); });
-  }
-  ~LoopbackServer() {
-    for (auto& t : sessions) t.join();
+  ConnectionIo Io() {
+    ConnectionIo io;
+    io.send = [this](std::string_view bytes) {
+      if (writes_fail) return false;
+      sent.append(bytes);
+      return true;
+    };
+    io.receive = [this](char* buffer, size_t capacity) -> long {
+      if (next == reads.size()) return 0;
+      const std::string& r = reads[next++];
+      if (r.empty()) return -1;
+      const size_t n = std::min(capacity, r.size());
+      std::memcpy(buffer, r.data(), n);
+      return static_cast<long>(n);
+    };
+    io.has_input = [this] { return next < reads.size(); };
+    io.peer_closed = [this] { return next == reads.size(); };
+    io.start_streaming = [this] { streaming_started_at.push_back(sent.size()); };
+    return io;
   }
 };
 
-bool WaitFor(const std::function<bool()>& condition) {
-  for (int i = 0; i < 500; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return false;
-}
+const std::string kTeardownAnswer = "RTSP/1.0 200 OK\r\nCSeq: 5\r\nSession: 12345678\r\n\r\n";
+// An interleaved receiver report: holds zero bytes before whatever follows.
+const std::string kReceiverReport("$\x01\x00\x04\x80\xC9\x00\x01", 8);
 
-// An access unit of SPS, PPS and one slice of `slice_bytes`.
-std::vector<uint8_t> AccessUnit(bool key, size_t slice_bytes) {
-  std::vector<uint8_t> au = {0, 0, 0, 1, 0x67, 0x42, 0xC0, 0x1F, 0, 0, 0, 1, 0x68, 0xCE, 0x3C, 0x80, 0, 0, 1};
-  au.push_back(key ? 0x65 : 0x41);
-  for (size_t i = 1; i < slice_bytes; ++i) au.push_back(static_cast<uint8_t>(i | 1));
-  return au;
-}
-
-void Play(Client& client, const std::string& path) {
-  const std::string url = "rtsp://127.0.0.1/" + path;
-  ASSERT_TRUE(client.Send(Req("DESCRIBE", url, 2)));
-  ASSERT_NE(client.ReadResponse().find("m=video 0 RTP/AVP 96"), std::string::npos);
-  ASSERT_TRUE(client.Send(Req("SETUP", url, 3, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n")));
-  ASSERT_NE(client.ReadResponse().find("interleaved=0-1"), std::string::npos);
-  ASSERT_TRUE(client.Send(Req("PLAY", url, 4)));
-  ASSERT_EQ(client.ReadResponse(), "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 12345678\r\nRange: npt=0.000-\r\n\r\n");
-}
-
-TEST(RtspSession, StreamsFramesAsInterleavedRtpUntilTeardown) {
-  LoopbackServer ls;
-  PrepareServer(ls.server, false, true);
-  VideoEngine& video = ls.server.video;
-  Client a(ls.port);
-  ASSERT_TRUE(a.connected());
-  ls.AcceptOne();
-  ASSERT_NO_FATAL_FAILURE(Play(a, "screenlive"));
-  ASSERT_TRUE(WaitFor([&] { return video.ViewerCount.load() == 1; }));
-  EXPECT_TRUE(video.KeyframeRequest.exchange(false));  // first viewer asks for a key frame
-
-  // Frame 1: key, slice fragmented (3000 bytes -> 3 FU-A); frame 2: small.
-  PushFrame(video.main_channel, AccessUnit(true, 3000), true, 90000, 34);
-  PushFrame(video.main_channel, AccessUnit(false, 100), false, 99000, 34);
-  const size_t expected_bytes = (16 + 4) + (16 + 4) + 3 * 16 + 2999 + 3 * 2 + (16 + 4) + (16 + 4) + (16 + 100);
-  std::string wire = a.Read(expected_bytes);
-  bool ok = false;
-  auto packets = testing::ParseInterleaved(wire, &ok);
-  ASSERT_TRUE(ok);
-  ASSERT_EQ(packets.size(), 8u);
-  for (size_t i = 0; i < packets.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(packets[i].sequence, i);
-    EXPECT_EQ(packets[i].timestamp, i < 5 ? 90000u : 99000u);
-    EXPECT_EQ(packets[i].marker, i == 4 || i == 7);
-    EXPECT_LE(packets[i].frame_length, 1412u);
-  }
-  EXPECT_EQ(packets[0].payload, std::string("\x67\x42\xC0\x1F", 4));
-  EXPECT_EQ(packets[2].payload.substr(0, 2), "\x7C\x85");
-
-  // A second viewer starts at the newest key frame with its own numbering
-  // and asks for no extra key frame.
-  Client b(ls.port);
-  ls.AcceptOne();
-  ASSERT_NO_FATAL_FAILURE(Play(b, "screenlive"));
-  std::string wire_b = b.Read(16 + 4);
-  auto first_b = testing::ParseInterleaved(wire_b, &ok);
-  ASSERT_EQ(first_b.size(), 1u);
-  EXPECT_EQ(first_b[0].sequence, 0);
-  EXPECT_EQ(first_b[0].timestamp, 90000u);
-  ASSERT_TRUE(WaitFor([&] { return video.ViewerCount.load() == 2; }));
-  EXPECT_FALSE(video.KeyframeRequest.load());
-
-  // TEARDOWN behind an interleaved receiver report (which holds zero bytes)
-  // ends the stream: its answer is the last thing on the connection.
-  const std::string teardown_answer = "RTSP/1.0 200 OK\r\nCSeq: 5\r\nSession: 12345678\r\n\r\n";
-  ASSERT_TRUE(a.Send(std::string("$\x01\x00\x04\x80\xC9\x00\x01", 8) + Req("TEARDOWN", "rtsp://h/", 5)));
-  std::string rest_a;
-  EXPECT_TRUE(a.ReadsEndOfStream(&rest_a));
-  EXPECT_EQ(rest_a, teardown_answer);
-  ASSERT_TRUE(b.Send(Req("TEARDOWN", "rtsp://h/", 5)));
-  std::string rest_b;
-  EXPECT_TRUE(b.ReadsEndOfStream(&rest_b));
-  // b still had frames queued before its answer.
-  ASSERT_GE(rest_b.size(), teardown_answer.size());
-  EXPECT_EQ(rest_b.substr(rest_b.size() - teardown_answer.size()), teardown_answer);
-  EXPECT_TRUE(WaitFor([&] { return video.ViewerCount.load() == 0; }));
-}
-
-TEST(RtspSession, PeerClosingEndsTheStreamAndIdleRequestersAreDropped) {
-  LoopbackServer ls;
-  PrepareServer(ls.server, false, true);
-  ls.server.request_idle_timeout_ms = 300;
-  {
-    Client a(ls.port);
-    ls.AcceptOne();
-    ASSERT_NO_FATAL_FAILURE(Play(a, "screensub"));
-    ASSERT_TRUE(WaitFor([&] { return ls.server.video.ViewerCount.load() == 1; }));
-    PushFrame(ls.server.video.sub_channel, AccessUnit(true, 50), true, 0, 34);
-    EXPECT_EQ(a.Read(16 + 4).size(), 20u);  // the sub channel's frame
-  }
-  // The client is gone and no frame is coming (a stalled producer): the
-  // close is noticed anyway and the viewer leaves.
-  EXPECT_TRUE(WaitFor([&] { return ls.server.video.ViewerCount.load() == 0; }));
-
-  // Connected but silent: closed once the requesting time-out passes, well
-  // before the client's own 5 s read time-out.
-  Client silent(ls.port);
-  ls.AcceptOne();
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(silent.ReadsEndOfStream());
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
-}
-
-TEST(AcceptRtspConnections, RefusesBeyondTheLimitAndRecovers) {
-  // The accept loop never returns; its server outlives the test.
-  static RtspServer* server = new RtspServer();
-  PrepareServer(*server, false, true);
-  server->max_connections = 2;
-  int error = 0;
-  UniqueFd listener = ListenTcp(0, 8, &error);
-  const int port = LocalPort(listener.get());
-  std::thread([fd = listener.release()] { AcceptRtspConnections(*server, fd); }).detach();
-
-  auto answers = [](Client& c) {
-    return c.Send(Req("OPTIONS", "rtsp://h/", 1)) && c.ReadResponse().find("200 OK") != std::string::npos;
+TEST(StreamToClient, EndsAtTeardownCloseResetOrFailedWrite) {
+  const std::string keep_alive = Req("GET_PARAMETER", "rtsp://h/", 4);
+  struct Case {
+    const char* name;
+    int frames;  // queued before streaming: a key frame, then non-key ones
+    std::vector<std::string> reads;
+    bool writes_fail;
+    size_t packets;      // RTP packets that went out
+    bool teardown_answered;
+  } cases[] = {
+      {"keep-alive dropped, TEARDOWN behind a receiver report answered", 2,
+       {keep_alive, kReceiverReport + Req("TEARDOWN", "rtsp://h/", 5)}, false, 6, true},
+      {"TEARDOWN in the first read after the first frame", 2, {Req("TEARDOWN", "rtsp://h/", 5)}, false, 3, true},
+      {"peer gone while no frame comes", 0, {}, false, 0, false},
+      {"peer gone after the frames", 2, {}, false, 6, false},
+      {"reset while input was waiting", 1, {""}, false, 3, false},
+      {"failed write", 1, {}, true, 0, false},
   };
-  auto a = std::make_unique<Client>(port);
-  auto b = std::make_unique<Client>(port);
-  ASSERT_TRUE(answers(*a));
-  ASSERT_TRUE(answers(*b));
-  {
-    Client refused(port);
-    EXPECT_TRUE(refused.ReadsEndOfStream());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionView view(false, true);
+    for (int i = 0; i < c.frames; ++i)
+      PushFrame(view.main_channel, AccessUnit(i == 0, 100), i == 0, 1000 + 3000 * i, 34);
+    ScriptedPeer peer;
+    peer.reads = c.reads;
+    peer.writes_fail = c.writes_fail;
+    const RtspSessionContext context = view.Context();
+    StreamToClient(context, view.main_channel, peer.Io());
+
+    EXPECT_EQ(view.viewer_count.load(), 0);
+    EXPECT_TRUE(view.keyframe_request.load()) << "the first viewer asks for a key frame";
+    EXPECT_EQ(peer.next, c.reads.size()) << "every waiting input is read";
+    std::string rtp = peer.sent;
+    if (c.teardown_answered) {
+      ASSERT_GE(rtp.size(), kTeardownAnswer.size());
+      EXPECT_EQ(rtp.substr(rtp.size() - kTeardownAnswer.size()), kTeardownAnswer);
+      rtp.resize(rtp.size() - kTeardownAnswer.size());
+    }
+    bool ok = false;
+    auto packets = testing::ParseInterleaved(rtp, &ok);
+    ASSERT_TRUE(ok) << "only whole RTP packets besides the TEARDOWN answer";
+    ASSERT_EQ(packets.size(), c.packets);
+    for (size_t i = 0; i < packets.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(packets[i].sequence, i);
+      EXPECT_EQ(packets[i].timestamp, i < 3 ? 1000u : 4000u);
+      EXPECT_EQ(packets[i].marker, i % 3 == 2);
+    }
   }
-  EXPECT_NE(ReadLog().find("RTSP: connection limit of 2 reached"), std::string::npos);
-  a.reset();
-  ASSERT_TRUE(WaitFor([&] { return server->connections.load() == 1; }));
-  {
-    Client c(port);
-    EXPECT_TRUE(answers(c));
-    EXPECT_TRUE(answers(*b));
+}
+
+TEST(ServeRtspConnection, RequestsThenStreamOnOneConnection) {
+  SessionView view(true, true);
+  PushFrame(view.sub_channel, AccessUnit(true, 3000), true, 90000, 34);
+  const std::string url = "rtsp://127.0.0.1/screensub";
+  ScriptedPeer peer;
+  peer.reads = {Req("OPTIONS", url, 1), Req("DESCRIBE", url, 2, kBasicAdminSecret),
+                Req("SETUP", url, 3, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), Req("PLAY", url, 4),
+                kReceiverReport + Req("TEARDOWN", url, 5)};
+  const RtspSessionContext context = view.Context();
+  ServeRtspConnection(context, "0123456789abcdef0123456789abcdef", peer.Io());
+
+  // The socket turns into the stream's once, right after the PLAY answer.
+  const std::string play_answer = "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 12345678\r\nRange: npt=0.000-\r\n\r\n";
+  ASSERT_EQ(peer.streaming_started_at.size(), 1u);
+  const size_t answers_end = peer.streaming_started_at[0];
+  ASSERT_GE(answers_end, play_answer.size());
+  EXPECT_EQ(peer.sent.substr(answers_end - play_answer.size(), play_answer.size()), play_answer);
+  EXPECT_NE(peer.sent.substr(0, answers_end).find("profile-level-id=42C01E;"), std::string::npos);
+
+  ASSERT_GE(peer.sent.size(), answers_end + kTeardownAnswer.size());
+  EXPECT_EQ(peer.sent.substr(peer.sent.size() - kTeardownAnswer.size()), kTeardownAnswer);
+  bool ok = false;
+  auto packets = testing::ParseInterleaved(
+      std::string_view(peer.sent).substr(answers_end, peer.sent.size() - answers_end - kTeardownAnswer.size()), &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(packets.size(), 2u + 3u);  // SPS, PPS, three FU-A fragments of the slice
+  EXPECT_EQ(view.viewer_count.load(), 0);
+}
+
+TEST(ServeRtspConnection, EndsBeforeStreaming) {
+  const std::string url = "rtsp://h/screenlive";
+  struct Case {
+    const char* name;
+    std::string nonce;
+    std::vector<std::string> reads;
+    size_t reads_taken;
+    std::string sent;
+  } cases[] = {
+      {"no random nonce: nothing read or answered", "", {Req("OPTIONS", url, 1)}, 0, ""},
+      {"TEARDOWN before PLAY answered, nothing read after it", "00",
+       {Req("TEARDOWN", url, 9), Req("PLAY", url, 10)}, 1, "RTSP/1.0 200 OK\r\nCSeq: 9\r\nSession: 12345678\r\n\r\n"},
+      {"peer closes between requests", "00", {Req("GET_PARAMETER", url, 7)}, 1, "RTSP/1.0 200 OK\r\nCSeq: 7\r\n\r\n"},
+      {"reset before the first request", "00", {""}, 1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionView view(false, true);
+    ScriptedPeer peer;
+    peer.reads = c.reads;
+    const RtspSessionContext context = view.Context();
+    ServeRtspConnection(context, c.nonce, peer.Io());
+    EXPECT_EQ(peer.next, c.reads_taken);
+    EXPECT_EQ(peer.sent, c.sent);
+    EXPECT_TRUE(peer.streaming_started_at.empty());
+    EXPECT_EQ(view.viewer_count.load(), 0);
   }
-  b.reset();
-  // Every session has ended and given its place back.
-  EXPECT_TRUE(WaitFor([&] { return server->connections.load() == 0; }));
+  EXPECT_NE(ReadLog().find("RTSP: no random nonce for the connection, closing it\n"), std::string::npos);
 }
 
 }  // namespace
