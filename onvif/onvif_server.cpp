@@ -38,8 +38,6 @@ void ServeOneRequest(const OnvifService& service, int fd, OnvifConnectionTable* 
   WriteOnvifAnswer(fd, service.limits, AnswerOnvifRequest(service, request.text, request.Body(), EncodeScreenJpeg));
 }
 
-bool ListenerGone(int error) { return error == EBADF || error == EINVAL || error == ENOTSOCK; }
-
 }  // namespace
 
 void HandleOnvifConnection(const OnvifService& service, UniqueFd socket) {

@@ -247,4 +247,6 @@ bool SendDatagram(int fd, std::string_view bytes, const DatagramPeer& to) {
          static_cast<ssize_t>(bytes.size());
 }
 
+bool ListenerGone(int error) { return error == EBADF || error == EINVAL || error == ENOTSOCK; }
+
 }  // namespace lcx

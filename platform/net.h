@@ -37,6 +37,9 @@ UniqueFd ListenTcp(uint16_t port, int backlog, int* error);
 int LocalPort(int fd);
 // accept() that is retried on EINTR; fills the peer's dotted address.
 UniqueFd AcceptClient(int listen_fd, std::string* peer_ip);
+// After a failed AcceptClient: true when errno says the listener itself is
+// gone (closed or shut down), which is how tests end an accept loop.
+bool ListenerGone(int error);
 
 // Writes all bytes; a length below 1 succeeds at once; fails when a write
 // returns 0 or less. Never raises SIGPIPE.

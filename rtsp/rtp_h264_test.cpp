@@ -10,8 +10,8 @@
 namespace lcx {
 namespace {
 
-using testing::ParseInterleaved;
-using testing::ParsedPacket;
+using rtsp_test::ParseInterleaved;
+using rtsp_test::ParsedPacket;
 
 std::vector<uint8_t> Nal(uint8_t header, size_t length) {
   std::vector<uint8_t> nal(length);

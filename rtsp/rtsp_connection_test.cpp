@@ -19,11 +19,11 @@ namespace lcx {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::AccessUnit;
-using testing::Client;
-using testing::Req;
-using testing::SessionView;
-using testing::WaitFor;
+using rtsp_test::AccessUnit;
+using rtsp_test::Client;
+using rtsp_test::Req;
+using rtsp_test::SessionView;
+using rtsp_test::WaitFor;
 
 // A listener plus one session thread per accepted connection.
 struct LoopbackServer {
@@ -76,7 +76,7 @@ TEST(RtspSession, StreamsFramesAsInterleavedRtpUntilTeardown) {
   const size_t expected_bytes = (16 + 4) + (16 + 4) + 3 * 16 + 2999 + 3 * 2 + (16 + 4) + (16 + 4) + (16 + 100);
   std::string wire = a.Read(expected_bytes);
   bool ok = false;
-  auto packets = testing::ParseInterleaved(wire, &ok);
+  auto packets = rtsp_test::ParseInterleaved(wire, &ok);
   ASSERT_TRUE(ok);
   ASSERT_EQ(packets.size(), 8u);
   for (size_t i = 0; i < packets.size(); ++i) {
@@ -95,7 +95,7 @@ TEST(RtspSession, StreamsFramesAsInterleavedRtpUntilTeardown) {
   ls.AcceptOne();
   ASSERT_NO_FATAL_FAILURE(Play(b, "screenlive"));
   std::string wire_b = b.Read(16 + 4);
-  auto first_b = testing::ParseInterleaved(wire_b, &ok);
+  auto first_b = rtsp_test::ParseInterleaved(wire_b, &ok);
   ASSERT_EQ(first_b.size(), 1u);
   EXPECT_EQ(first_b[0].sequence, 0);
   EXPECT_EQ(first_b[0].timestamp, 90000u);

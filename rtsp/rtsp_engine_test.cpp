@@ -194,7 +194,7 @@ TEST(RtspEngine, PauseAndResumeAsAWatchingClientSeesThem) {
   client.reset();
   // The session notices the closed socket at its next frame; the server
   // must outlive it.
-  EXPECT_TRUE(testing::WaitFor([&] { return server.connections.load() == 0; }));
+  EXPECT_TRUE(rtsp_test::WaitFor([&] { return server.connections.load() == 0; }));
   ShutdownRead(listener.get());
   loop.join();
   {

@@ -17,9 +17,6 @@ namespace {
 // A failing accept (out of descriptors, say) would otherwise spin a core.
 constexpr int kAcceptRetryDelayMs = 20;
 
-// accept() errors that mean the listener itself was shut down or closed.
-bool ListenerGone(int error) { return error == EBADF || error == EINVAL || error == ENOTSOCK; }
-
 void RunCountedSession(RtspServer& server, UniqueFd socket) {
   RtspSession(SessionContextOf(server), std::move(socket), server.request_idle_timeout_ms);
   server.connections.fetch_sub(1);  // the last touch of `server`: it may go away once this reaches 0

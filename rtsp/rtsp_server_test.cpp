@@ -17,9 +17,9 @@
 namespace lcx {
 namespace {
 
-using testing::Client;
-using testing::Req;
-using testing::WaitFor;
+using rtsp_test::Client;
+using rtsp_test::Req;
+using rtsp_test::WaitFor;
 
 // The accept loop on its own thread over a port-0 listener. Stop() shuts the
 // listener down and joins the loop; the server goes away only once every

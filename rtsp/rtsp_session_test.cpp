@@ -17,9 +17,9 @@
 namespace lcx {
 namespace {
 
-using testing::AccessUnit;
-using testing::Req;
-using testing::SessionView;
+using rtsp_test::AccessUnit;
+using rtsp_test::Req;
+using rtsp_test::SessionView;
 
 constexpr const char* kBasicAdminSecret = "Authorization: Basic YWRtaW46c2VjcmV0\r\n";  // admin:secret
 
@@ -204,7 +204,7 @@ TEST(StreamToClient, EndsAtTeardownCloseResetOrFailedWrite) {
       rtp.resize(rtp.size() - kTeardownAnswer.size());
     }
     bool ok = false;
-    auto packets = testing::ParseInterleaved(rtp, &ok);
+    auto packets = rtsp_test::ParseInterleaved(rtp, &ok);
     ASSERT_TRUE(ok) << "only whole RTP packets besides the TEARDOWN answer";
     ASSERT_EQ(packets.size(), c.packets);
     for (size_t i = 0; i < packets.size(); ++i) {
@@ -238,7 +238,7 @@ TEST(ServeRtspConnection, RequestsThenStreamOnOneConnection) {
   ASSERT_GE(peer.sent.size(), answers_end + kTeardownAnswer.size());
   EXPECT_EQ(peer.sent.substr(peer.sent.size() - kTeardownAnswer.size()), kTeardownAnswer);
   bool ok = false;
-  auto packets = testing::ParseInterleaved(
+  auto packets = rtsp_test::ParseInterleaved(
       std::string_view(peer.sent).substr(answers_end, peer.sent.size() - answers_end - kTeardownAnswer.size()), &ok);
   ASSERT_TRUE(ok);
   EXPECT_EQ(packets.size(), 2u + 3u);  // SPS, PPS, three FU-A fragments of the slice

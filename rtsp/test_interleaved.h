@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace lcx::testing {
+namespace lcx::rtsp_test {
 
 struct ParsedPacket {
   uint8_t channel = 0;
@@ -52,4 +52,4 @@ inline std::vector<ParsedPacket> ParseInterleaved(std::string_view bytes, bool* 
   return out;
 }
 
-}  // namespace lcx::testing
+}  // namespace lcx::rtsp_test

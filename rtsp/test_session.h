@@ -24,7 +24,7 @@
 #include "rtsp/rtsp_session.h"
 #include "video/stream_channel.h"
 
-namespace lcx::testing {
+namespace lcx::rtsp_test {
 
 // What a session sees of a server, owned by the test.
 struct SessionView {
@@ -122,4 +122,4 @@ class Client {
   bool connected_ = false;
 };
 
-}  // namespace lcx::testing
+}  // namespace lcx::rtsp_test
