@@ -25,7 +25,7 @@ inline constexpr HttpAuthOptions kOnvifHttpAuth{.qop_may_use_short_form = true};
 struct HttpAuthExpected {
   std::string_view method;    // enters HA2 ("DESCRIBE", "POST", "GET", ...)
   std::string_view realm;
-  std::string_view nonce;     // the nonce the challenge handed out
+  std::string_view nonce;     // the nonce the challenge handed out; empty: no Digest passes
   std::string_view user;      // the configured credentials
   std::string_view password;  // empty: nothing authenticates
 };

@@ -31,6 +31,9 @@ constexpr const char* kRfcShort =
     "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", uri=\"/dir/index.html\", "
     "response=\"670fd8c2df070c60b045671b8b24ff02\"";
 
+// The RFC example's short response had the nonce been empty.
+constexpr const char* kEmptyNonceResponse = "6105fb03149fc594f8c650b8d33c5263";
+
 // Our own realm and a connection nonce; the lines below were sent by the
 // real clients, captured on loopback after our challenge.
 constexpr Server kLcx{"Lumicast", "7d3ad1a2e0f94c51b8a6c0e2f4d61b93", "admin", "s3cret"};
@@ -106,6 +109,10 @@ TEST(CheckHttpAuthorization, ClientCases) {
        kRfc, true, true},
       {"AUTHORIZATION: in capitals is not found (R)", Http("GET", Replace(kRfcQop, "Authorization:", "AUTHORIZATION:")),
        "GET", kRfc, false, false},
+      {"no nonce on either side (the random source failed)",
+       Http("GET", "Authorization: Digest username=\"Mufasa\", nonce=\"\", uri=\"/dir/index.html\", "
+                   "response=\"" + std::string(kEmptyNonceResponse) + "\""),
+       "GET", {kRfc.realm, "", kRfc.user, kRfc.password}, false, false},
       {"nonce of an earlier connection (R, O)", Http("GET", kRfcQop), "GET", kRfcLaterConnection, false, false},
       {"method takes part in the digest (R, O)", Http("GET", kRfcQop), "DESCRIBE", kRfc, false, false},
       {"wrong password (R)", Http("GET", kRfcQop), "GET", kRfcWrongPassword, false, false},
