@@ -125,7 +125,7 @@ TEST_F(ConfigFile, TemplatesAndSeed) {
   EXPECT_EQ(DefaultConfigText(ConfigTemplate::kWeb), "# \xd8\xa5\xd8\xb9\xd8\xaf\xd8\xa7\xd8\xaf\xd8\xa7\xd8\xaa "
                                                      "\xd9\x85\xd8\xad\xd8\xb1\xd9\x91\xd9\x83 Lumicast\r\n" + keys);
 
-  SetPasswordProtectedFlag(true);
+  ASSERT_TRUE(SetPasswordProtectedFlag(true));
   Write("admin_pass = enc:xyz\r\nshow_icon = 0\r\n");
   ASSERT_TRUE(WriteDefaultConfigAt(path_, ConfigTemplate::kWeb));
   EXPECT_EQ(Read(), DefaultConfigText(ConfigTemplate::kWeb));
@@ -145,6 +145,20 @@ TEST_F(ConfigFile, TemplatesAndSeed) {
   EXPECT_TRUE(SeedConfigFromCoreDat(fresh, exe_dir));
   EXPECT_FALSE(SeedConfigFromCoreDat(fresh, exe_dir)) << "an existing file is never replaced";
   EXPECT_EQ(LoadConfig(fresh).at("fps"), "3");
+}
+
+TEST_F(ConfigFile, RestoreThatCannotClearTheFlagFails) {
+  // A directory where the flag's temporary file goes makes every flag write
+  // fail, even for root.
+  const std::string flag_dir = dir_ + "/cfg/Halvorix/LCX";
+  MakeDirectories(flag_dir + "/pwenc.tmp");
+  EXPECT_TRUE(WriteDefaultConfigAt(path_, ConfigTemplate::kWeb)) << "the flag already reads off";
+
+  // A raised flag left in place would lock the restored plain "admin".
+  ASSERT_TRUE(WriteFileSynced(flag_dir + "/pwenc", "1"));
+  EXPECT_FALSE(WriteDefaultConfigAt(path_, ConfigTemplate::kDesktop));
+  EXPECT_EQ(Read(), DefaultConfigText(ConfigTemplate::kDesktop)) << "the template is in place; a retry is safe";
+  EXPECT_TRUE(PasswordProtected());
 }
 
 TEST_F(ConfigFile, DataFolder) {
