@@ -147,20 +147,6 @@ TEST_F(ConfigFile, TemplatesAndSeed) {
   EXPECT_EQ(LoadConfig(fresh).at("fps"), "3");
 }
 
-TEST_F(ConfigFile, RestoreThatCannotClearTheFlagFails) {
-  // A directory where the flag's temporary file goes makes every flag write
-  // fail, even for root.
-  const std::string flag_dir = dir_ + "/cfg/Halvorix/LCX";
-  MakeDirectories(flag_dir + "/pwenc.tmp");
-  EXPECT_TRUE(WriteDefaultConfigAt(path_, ConfigTemplate::kWeb)) << "the flag already reads off";
-
-  // A raised flag left in place would lock the restored plain "admin".
-  ASSERT_TRUE(WriteFileSynced(flag_dir + "/pwenc", "1"));
-  EXPECT_FALSE(WriteDefaultConfigAt(path_, ConfigTemplate::kDesktop));
-  EXPECT_EQ(Read(), DefaultConfigText(ConfigTemplate::kDesktop)) << "the template is in place; a retry is safe";
-  EXPECT_TRUE(PasswordProtected());
-}
-
 TEST_F(ConfigFile, DataFolder) {
   setenv("ProgramData", dir_.c_str(), 1);
   EXPECT_EQ(GetDataFolder(), dir_ + "/Halvorix");
