@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/log.h"
 #include "platform/system.h"
 #include "security/protect.h"
 
@@ -185,8 +186,14 @@ bool WriteDefaultConfigAt(const std::string& path, ConfigTemplate which) {
     ok = ReplaceWithBytes(path, DefaultConfigText(which));
   }
   // Only a restore that took place clears the flag; a failed one changes nothing.
-  if (ok) SetPasswordProtectedFlag(false);
-  return ok;
+  if (!ok) return false;
+  // A flag left raised would lock the restored plain "admin" at the next
+  // start: report the restore as failed so it is retried.
+  if (!SetPasswordProtectedFlag(false)) {
+    LogLine("Defaults restored, but the protected-password flag could not be cleared; logins stay locked\n");
+    return false;
+  }
+  return true;
 }
 
 bool WriteDefaultConfig(ConfigTemplate which) { return WriteDefaultConfigAt(ConfigPath(), which); }

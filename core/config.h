@@ -47,6 +47,9 @@ bool SaveConfigKeysAt(const std::string& path, const ConfigMap& updates);
 // The bytes of a template, CR LF line ends.
 std::string DefaultConfigText(ConfigTemplate which);
 // Replaces the file with a template and clears the protected-password flag.
+// False when the file could not be replaced (nothing changed) or when the
+// flag could not be cleared (the template is in place but its plain password
+// would stay locked: retry).
 bool WriteDefaultConfig(ConfigTemplate which);
 bool WriteDefaultConfigAt(const std::string& path, ConfigTemplate which);
 

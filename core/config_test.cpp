@@ -125,7 +125,7 @@ TEST_F(ConfigFile, TemplatesAndSeed) {
   EXPECT_EQ(DefaultConfigText(ConfigTemplate::kWeb), "# \xd8\xa5\xd8\xb9\xd8\xaf\xd8\xa7\xd8\xaf\xd8\xa7\xd8\xaa "
                                                      "\xd9\x85\xd8\xad\xd8\xb1\xd9\x91\xd9\x83 Lumicast\r\n" + keys);
 
-  SetPasswordProtectedFlag(true);
+  ASSERT_TRUE(SetPasswordProtectedFlag(true));
   Write("admin_pass = enc:xyz\r\nshow_icon = 0\r\n");
   ASSERT_TRUE(WriteDefaultConfigAt(path_, ConfigTemplate::kWeb));
   EXPECT_EQ(Read(), DefaultConfigText(ConfigTemplate::kWeb));

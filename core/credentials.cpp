@@ -1,6 +1,7 @@
 #include "core/credentials.h"
 
 #include "core/config.h"
+#include "core/log.h"
 #include "security/protect.h"
 
 namespace lcx {
@@ -12,7 +13,10 @@ bool SaveAdminCredentialsAt(const std::string& config_path, const std::string& u
   if (!SaveConfigKeysAt(config_path, {{"admin_user", user}, {"admin_pass", *stored}})) return false;
   // Raised only once the protected value is in the file: a flag without it
   // would lock every login at the next start.
-  SetPasswordProtectedFlag(true);
+  if (!SetPasswordProtectedFlag(true)) {
+    LogLine("New password saved, but the protected-password flag could not be set\n");
+    return false;
+  }
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "onvif/onvif_service.h"
 #include "security/digest.h"
+#include "security/http_auth.h"
 
 namespace lcx {
 namespace {
@@ -14,37 +15,6 @@ std::string LowerAscii(std::string_view text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return out;
-}
-
-bool CheckBasic(std::string_view line, std::string_view user, std::string_view password) {
-  size_t start = line.find("asic ") + 5;
-  size_t end = line.find_first_of(" \r\n", start);
-  std::string decoded = Base64Decode(line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
-  size_t colon = decoded.find(':');
-  if (colon == std::string::npos) return false;
-  bool user_ok = ConstantTimeEquals(std::string_view(decoded).substr(0, colon), user);
-  bool pass_ok = ConstantTimeEquals(std::string_view(decoded).substr(colon + 1), password);
-  return user_ok && pass_ok;
-}
-
-bool CheckDigest(std::string_view line, std::string_view method, std::string_view realm, std::string_view server_nonce,
-                 std::string_view user, std::string_view password) {
-  std::string username = GetAuthParam(line, "username");
-  std::string uri = GetAuthParam(line, "uri");
-  std::string response = GetAuthParam(line, "response");
-  std::string nonce = GetAuthParam(line, "nonce");
-  if (username.empty() || uri.empty() || response.empty() || !ConstantTimeEquals(nonce, server_nonce)) return false;
-  std::string qop = GetAuthParam(line, "qop");
-  std::string nc = GetAuthParam(line, "nc");
-  std::string cnonce = GetAuthParam(line, "cnonce");
-
-  std::string ha1 = Md5Hex(std::string(user) + ":" + std::string(realm) + ":" + std::string(password));
-  std::string ha2 = Md5Hex(std::string(method) + ":" + uri);
-  std::string given = LowerAscii(response);
-  if (!qop.empty() && ConstantTimeEquals(given, Md5Hex(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":" + qop + ":" + ha2))) {
-    return true;
-  }
-  return ConstantTimeEquals(given, Md5Hex(ha1 + ":" + nonce + ":" + ha2));
 }
 
 }  // namespace
@@ -95,16 +65,7 @@ bool CheckWsSecurity(const OnvifService& service, std::string_view body) {
 
 bool CheckHttpAuth(std::string_view request, std::string_view method, std::string_view realm, std::string_view nonce,
                    std::string_view user, std::string_view password) {
-  if (password.empty()) return false;
-  size_t pos = request.find("Authorization:");
-  if (pos == std::string_view::npos) pos = request.find("authorization:");
-  if (pos == std::string_view::npos) return false;
-  size_t end = request.find("\r\n", pos);
-  std::string_view line = request.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
-
-  if (Has(line, "Basic ") || Has(line, "basic ")) return CheckBasic(line, user, password);
-  if (Has(line, "Digest") || Has(line, "digest")) return CheckDigest(line, method, realm, nonce, user, password);
-  return false;
+  return CheckHttpAuthorization(request, {method, realm, nonce, user, password}, kOnvifHttpAuth);
 }
 
 }  // namespace lcx

@@ -14,6 +14,8 @@ struct OnvifService;
 // snapshots.
 bool IsProtectedOperation(std::string_view body);
 bool CheckWsSecurity(const OnvifService& service, std::string_view body);
+// The Authorization header under the ONVIF options of security/http_auth: a
+// Digest header carrying qop may match either response form.
 bool CheckHttpAuth(std::string_view request, std::string_view method, std::string_view realm,
                    std::string_view nonce, std::string_view user, std::string_view password);
 // Trimmed text of the first element matching ":" + tag (else "<" + tag);

@@ -3,9 +3,8 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <atomic>
 #include <memory>
-
-#include "platform/system.h"
 
 namespace lcx {
 namespace {
@@ -20,6 +19,13 @@ std::string Digest(const EVP_MD* md, std::string_view data) {
     EVP_DigestFinal_ex(ctx.get(), reinterpret_cast<unsigned char*>(out.data()), &len);
   }
   return out;
+}
+
+std::atomic<RandomBytesFn> g_random_source{nullptr};
+
+bool RandomBytes(unsigned char* out, size_t n) {
+  if (RandomBytesFn f = g_random_source.load()) return f(out, n);
+  return RAND_bytes(out, static_cast<int>(n)) == 1;
 }
 
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -53,13 +59,12 @@ std::string HexLower(std::string_view bytes) {
 std::string RandomHex(int32_t n) {
   if (n <= 0) n = 16;
   std::string bytes(static_cast<size_t>(n), '\0');
-  if (RAND_bytes(reinterpret_cast<unsigned char*>(bytes.data()), n) != 1) {
-    for (int32_t i = 0; i < n; ++i) {
-      bytes[static_cast<size_t>(i)] = static_cast<char>((BootTickMs() >> (8 * (i % 8))) & 0xFF);
-    }
-  }
+  // Nonces and tokens made from the clock could be guessed: fail instead.
+  if (!RandomBytes(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size())) return {};
   return HexLower(bytes);
 }
+
+void SetRandomSourceForTesting(RandomBytesFn source) { g_random_source.store(source); }
 
 std::string Base64Encode(std::string_view bytes) {
   std::string out;

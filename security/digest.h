@@ -3,6 +3,7 @@
 // Stateless and reentrant.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,8 +14,15 @@ std::string Md5Hex(std::string_view data);        // 32 lower-case hex digits
 std::string Sha1Digest(std::string_view data);    // 20 raw bytes
 std::string Sha256Digest(std::string_view data);  // 32 raw bytes
 std::string HexLower(std::string_view bytes);
-// 2*n lower-case hex digits of fresh random bytes; n <= 0 means 16.
+// 2*n lower-case hex digits of fresh random bytes; n <= 0 means 16. Empty
+// when the system random source fails: there is no predictable fallback, so
+// a caller must treat "" as "no token" (refuse, log, close).
 std::string RandomHex(int32_t n);
+
+// Test seam: replaces the system random source. A source that returns false
+// makes RandomHex fail.
+using RandomBytesFn = bool (*)(unsigned char* out, size_t n);
+void SetRandomSourceForTesting(RandomBytesFn source);  // nullptr restores
 
 std::string Base64Encode(std::string_view bytes);
 // Skips every character outside the alphabet; never fails.

@@ -76,6 +76,23 @@ TEST(RandomHex, LengthAndAlphabet) {
   EXPECT_EQ(seen.size(), 50u);
 }
 
+bool FailingRandomSource(unsigned char*, size_t) { return false; }
+bool CountingRandomSource(unsigned char* out, size_t n) {
+  for (size_t i = 0; i < n; ++i) out[i] = static_cast<unsigned char>(i);
+  return true;
+}
+
+TEST(RandomHex, FailingSourceGivesNoToken) {
+  SetRandomSourceForTesting(&FailingRandomSource);
+  const std::string failed = RandomHex(16);
+  SetRandomSourceForTesting(&CountingRandomSource);
+  const std::string seamed = RandomHex(3);
+  SetRandomSourceForTesting(nullptr);
+  EXPECT_EQ(failed, "") << "no clock-derived fallback";
+  EXPECT_EQ(seamed, "000102") << "the bytes come from the source";
+  EXPECT_EQ(RandomHex(16).size(), 32u) << "the system source is back";
+}
+
 TEST(ConstantTimeEquals, Cases) {
   EXPECT_TRUE(ConstantTimeEquals("", ""));
   EXPECT_TRUE(ConstantTimeEquals("abc", "abc"));

@@ -104,7 +104,11 @@ std::string UnprotectString(std::string_view stored) {
 
 bool PasswordProtected() { return ReadUserFlag(kFlagName) == "1"; }
 
-void SetPasswordProtectedFlag(bool on) { WriteUserFlag(kFlagName, on ? "1" : "0"); }
+bool SetPasswordProtectedFlag(bool on) {
+  // Read back on failure: a replace whose final sync failed may still have
+  // put the value in place.
+  return WriteUserFlag(kFlagName, on ? "1" : "0") || PasswordProtected() == on;
+}
 
 std::string LockedPasswordMarker() { return std::string("\x01") + "LOCKED-" + GetMachineId(); }
 

@@ -18,7 +18,9 @@ std::string UnprotectString(std::string_view stored);
 
 // Per-user flag "a protected password was set": true only for exactly "1".
 bool PasswordProtected();
-void SetPasswordProtectedFlag(bool on);
+// Writes "1" or "0"; true when the flag now reads as `on` (a failed write
+// over a flag that already says so changes nothing that matters).
+[[nodiscard]] bool SetPasswordProtectedFlag(bool on);
 
 // 0x01 "LOCKED-" + machine identifier: stands in for the password while
 // logins are locked; nobody can type it.

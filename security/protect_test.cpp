@@ -58,14 +58,24 @@ TEST_F(ProtectTest, UnavailableProtectionIsReported) {
 
 TEST_F(ProtectTest, FlagReadsTrueOnlyForExactlyOne) {
   EXPECT_FALSE(PasswordProtected()) << "missing file";
-  SetPasswordProtectedFlag(true);
+  EXPECT_TRUE(SetPasswordProtectedFlag(true));
   EXPECT_TRUE(PasswordProtected());
-  SetPasswordProtectedFlag(false);
+  EXPECT_TRUE(SetPasswordProtectedFlag(false));
   EXPECT_FALSE(PasswordProtected());
   for (const char* v : {"true", "01", "1\n", ""}) {
     WriteFileSynced(dir_ + "/Halvorix/LCX/pwenc", v);
     EXPECT_FALSE(PasswordProtected()) << v;
   }
+}
+
+TEST_F(ProtectTest, FailedFlagWriteIsReported) {
+  ASSERT_TRUE(SetPasswordProtectedFlag(false));
+  // A directory where the flag's temporary file goes makes every write fail,
+  // even for root.
+  MakeDirectories(dir_ + "/Halvorix/LCX/pwenc.tmp");
+  EXPECT_FALSE(SetPasswordProtectedFlag(true));
+  EXPECT_FALSE(PasswordProtected()) << "the previous value stays";
+  EXPECT_TRUE(SetPasswordProtectedFlag(false)) << "the flag already reads off";
 }
 
 TEST_F(ProtectTest, PasswordStatesAtStartup) {
