@@ -6,8 +6,8 @@
 // the process and has no stop of its own. The process ends in one place:
 // after the stop signal the main thread flushes the log and calls _Exit, so
 // no static destructor ever runs under a thread that still uses the object.
-// Loops that tests must end (the ONVIF accept loop, the producer) take a
-// stop condition; the program never uses it.
+// Loops that tests must end (the RTSP and ONVIF accept loops, the producer)
+// take a stop condition; the program never uses it.
 #include "app/engine.h"
 
 #include <cstdio>
