@@ -5,8 +5,8 @@
 #include <chrono>
 #include <thread>
 
-#include "video/convert.h"
-#include "video/snapshot.h"
+#include "video/paused_picture.h"
+#include "video/scale.h"
 
 namespace lcx {
 
