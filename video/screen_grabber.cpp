@@ -108,7 +108,6 @@ struct ScreenGrabber::X11State {
   }
 };
 
-
 bool PrimaryScreenSize(int* width, int* height) {
   InitXlibOnce();
   std::lock_guard lock(g_connection_mutex);
