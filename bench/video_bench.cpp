@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "video/convert.h"
+#include "video/scale.h"
 
 #ifdef LCX_BENCH_LIBYUV
 #include <libyuv.h>

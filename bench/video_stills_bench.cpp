@@ -17,6 +17,7 @@
 
 #include "video/convert.h"
 #include "video/h264_encoder.h"
+#include "video/scale.h"
 #include "video/screen_grabber.h"
 #include "video/snapshot.h"
 #include "video/stream_producer.h"

@@ -30,6 +30,10 @@ lcx_write_config "rtsp_port = $(lcx_free_port)" "onvif_port = $(lcx_free_port)" 
   "web_port = $(lcx_free_port)" "web_admin = 0"
 DISPLAY=:59999 lcx_engine_start noscreen --background
 lcx_wait_log noscreen "RTSP init failed" 30 || fail "no init failure line"
+# The reason comes first, naming the display.
+reason=$(grep -n -m1 -F 'Screen: cannot open display ":59999"' "$LCX_HOME/noscreen.log" | cut -d: -f1)
+init=$(grep -n -m1 -F "RTSP init failed" "$LCX_HOME/noscreen.log" | cut -d: -f1)
+[[ -n $reason && $reason -lt $init ]] || fail "no reason logged before the init failure"
 sleep 1
 kill -0 "$LCX_PID" 2>/dev/null || fail "the program ended after the RTSP init failure"
 echo "it_rtsp_start_failures: all checks passed"

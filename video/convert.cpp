@@ -1,4 +1,4 @@
-// Scaling and colour conversion of BGRX pictures. The vector paths compute
+// Colour conversion of BGRX pictures. The vector paths compute
 // the same integer formulas as the reference loop in 16-bit lanes: luma sums
 // stay below 65536 (unsigned), the chroma expression of 2x2 means stays within
 // +-28688 (signed), and the division toward zero is a bias-and-shift.
@@ -10,46 +10,6 @@
 #include <cstdint>
 
 namespace lcx {
-
-void ScaleNearest(const uint8_t* src, int src_width, int src_height, uint8_t* dst,
-                  int dst_width, int dst_height) {
-  if (dst_height < 1 || dst_width < 1) return;
-  const auto* in = reinterpret_cast<const uint32_t*>(src);
-  auto* out = reinterpret_cast<uint32_t*>(dst);
-  // Source column of every destination column, floor(x * sw / dw), stepped
-  // exactly (whole part and remainder of sw / dw) once per call into a
-  // table on the stack: the row loop is then a plain indexed copy.
-  constexpr int kMaxTable = 8192;
-  uint32_t columns[kMaxTable];
-  const int table = dst_width <= kMaxTable ? dst_width : 0;
-  const int step = src_width / dst_width;
-  const int rem = src_width % dst_width;
-  {
-    int sx = 0, acc = 0;
-    for (int x = 0; x < table; ++x) {
-      columns[x] = static_cast<uint32_t>(sx);
-      sx += step;
-      acc += rem;
-      if (acc >= dst_width) acc -= dst_width, ++sx;
-    }
-  }
-  for (int y = 0; y < dst_height; ++y) {
-    const int64_t sy = static_cast<int64_t>(y) * src_height / dst_height;
-    const uint32_t* row = in + sy * src_width;
-    uint32_t* o = out + static_cast<int64_t>(y) * dst_width;
-    if (table) {
-      for (int x = 0; x < dst_width; ++x) o[x] = row[columns[x]];
-      continue;
-    }
-    int sx = 0, acc = 0;
-    for (int x = 0; x < dst_width; ++x) {
-      o[x] = row[sx];
-      sx += step;
-      acc += rem;
-      if (acc >= dst_width) acc -= dst_width, ++sx;
-    }
-  }
-}
 
 namespace {
 

@@ -1,16 +1,11 @@
-// Picture operations on top-down BGRX buffers (4 bytes per pixel, strides in
-// pixels): nearest-neighbour down-scaling and BT.601 limited-range BGRX to
-// I420 conversion with fixed integer formulas. Nothing here allocates.
+// BT.601 limited-range conversion of top-down BGRX buffers (4 bytes per
+// pixel, strides in pixels) to I420 with fixed integer formulas: the first
+// step of every encode. Nothing here allocates.
 #pragma once
 
 #include <cstdint>
 
 namespace lcx {
-
-// Copies source pixel (floor(y*sh/dh), floor(x*sw/dw)) to every destination
-// pixel (y, x). Source stride = sw, destination stride = dw.
-void ScaleNearest(const uint8_t* src, int src_width, int src_height, uint8_t* dst,
-                  int dst_width, int dst_height);
 
 // Converts the top-left width x height pixels (width, height even) of a BGRX
 // picture with the given stride into the Y, U and V planes (strides width,

@@ -1,5 +1,5 @@
-// Conversion and scaling: the fixed colour results, every vector path
-// bit-exact against the plain loop, and the nearest-neighbour sampling grid.
+// Conversion: the fixed colour results and every vector path bit-exact
+// against the plain loop.
 #include "video/convert.h"
 
 #include <gtest/gtest.h>
@@ -113,52 +113,6 @@ TEST(ConvertBgraToI420, ChromaAveragesEachTwoByTwoBlock) {
   EXPECT_EQ(out.v[0], (112 * 127 - 18 * 127 + 128) / 256 + 128);
   EXPECT_EQ(out.u[1], 128);
   EXPECT_EQ(out.v[1], 128);
-}
-
-TEST(ScaleNearest, SamplesFloorOfScaledCoordinates) {
-  const int sw = 1920, sh = 6, dw = 1280, dh = 4;
-  std::vector<uint32_t> src(sw * sh);
-  for (int y = 0; y < sh; ++y)
-    for (int x = 0; x < sw; ++x) src[y * sw + x] = static_cast<uint32_t>(y << 16 | x);
-  std::vector<uint32_t> dst(dw * dh);
-  ScaleNearest(reinterpret_cast<const uint8_t*>(src.data()), sw, sh,
-               reinterpret_cast<uint8_t*>(dst.data()), dw, dh);
-  EXPECT_EQ(dst[0], 0u);
-  EXPECT_EQ(dst[1], 1u);
-  EXPECT_EQ(dst[2], 3u);
-  EXPECT_EQ(dst[3], 4u);
-  EXPECT_EQ(dst[4], 6u);
-  for (int y = 0; y < dh; ++y) {
-    for (int x = 0; x < dw; ++x) {
-      const uint32_t want = static_cast<uint32_t>((y * sh / dh) << 16 | (x * sw / dw));
-      ASSERT_EQ(dst[y * dw + x], want) << "at " << x << "," << y;
-    }
-  }
-}
-
-TEST(ScaleNearest, OddRatiosAndZeroHeight) {
-  // Very wide pictures take the path without a column table.
-  {
-    const int wide = 9001;
-    std::vector<uint32_t> src(wide), dst(wide - 1);
-    for (int i = 0; i < wide; ++i) src[i] = static_cast<uint32_t>(i);
-    ScaleNearest(reinterpret_cast<const uint8_t*>(src.data()), wide, 1,
-                 reinterpret_cast<uint8_t*>(dst.data()), wide - 1, 1);
-    for (int x = 0; x < wide - 1; ++x)
-      ASSERT_EQ(dst[x], static_cast<uint32_t>(int64_t{x} * wide / (wide - 1)));
-  }
-  const int sw = 1366, sh = 3, dw = 640, dh = 2;
-  std::vector<uint32_t> src(sw * sh);
-  for (int i = 0; i < sw * sh; ++i) src[i] = static_cast<uint32_t>(i);
-  std::vector<uint32_t> dst(dw * dh, 0xDEADBEEF);
-  ScaleNearest(reinterpret_cast<const uint8_t*>(src.data()), sw, sh,
-               reinterpret_cast<uint8_t*>(dst.data()), dw, 0);
-  EXPECT_EQ(dst[0], 0xDEADBEEFu);
-  ScaleNearest(reinterpret_cast<const uint8_t*>(src.data()), sw, sh,
-               reinterpret_cast<uint8_t*>(dst.data()), dw, dh);
-  for (int y = 0; y < dh; ++y)
-    for (int x = 0; x < dw; ++x)
-      ASSERT_EQ(dst[y * dw + x], static_cast<uint32_t>((y * sh / dh) * sw + (int64_t{x} * sw / dw)));
 }
 
 }  // namespace

@@ -1,14 +1,14 @@
-// OpenH264 behind dlopen, with the fixed screen-content parameters, and the
-// Annex-B helpers. The library is looked up by name at run time so the
+// OpenH264 loaded at run time, with the fixed screen-content parameters, and
+// the Annex-B helpers. The library is looked up by name at run time so the
 // program starts (without video) on a machine that lacks it.
 #include "video/h264_encoder.h"
 
-#include <dlfcn.h>
 #include <wels/codec_api.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "core/log.h"
 #include "video/convert.h"
 
 namespace lcx {
@@ -18,9 +18,6 @@ namespace {
 using CreateFn = int (*)(ISVCEncoder**);
 using DestroyFn = void (*)(ISVCEncoder*);
 
-// Our own build first, then Debian's runtime package, then the development link.
-const char* const kLibraryNames[] = {"libhxcore.so", "libopenh264.so.7", "libopenh264.so"};
-
 }  // namespace
 
 H264Encoder::~H264Encoder() { Close(); }
@@ -29,19 +26,29 @@ bool H264Encoder::Open(int width, int height, int fps, int bitrate_kbps) {
   Close();
   width_ = width & ~1;
   height_ = height & ~1;
-  if (width_ < 1 || height_ < 1) return false;
-
-  for (const char* name : kLibraryNames) {
-    library_ = dlopen(name, RTLD_NOW | RTLD_LOCAL);
-    if (library_) break;
+  if (width_ < 1 || height_ < 1) {
+    LogLine("H.264 encoder: picture size %dx%d is below 2x2\n", width, height);
+    return false;
   }
-  if (!library_) return false;
-  auto create = reinterpret_cast<CreateFn>(dlsym(library_, "WelsCreateSVCEncoder"));
-  destroy_ = reinterpret_cast<DestroyFn>(dlsym(library_, "WelsDestroySVCEncoder"));
-  if (!create || !destroy_) return false;
+
+  // Our own build first, then Debian's runtime package, then the development link.
+  library_ = DynamicLibrary::Open({"libhxcore.so", "libopenh264.so.7", "libopenh264.so"});
+  if (!library_) {
+    LogLine("H.264 encoder: OpenH264 library not found (%s)\n", library_.error().c_str());
+    return false;
+  }
+  auto create = reinterpret_cast<CreateFn>(library_.Symbol("WelsCreateSVCEncoder"));
+  destroy_ = reinterpret_cast<DestroyFn>(library_.Symbol("WelsDestroySVCEncoder"));
+  if (!create || !destroy_) {
+    LogLine("H.264 encoder: %s lacks an entry point (%s)\n", library_.name().c_str(), library_.error().c_str());
+    return false;
+  }
 
   ISVCEncoder* encoder = nullptr;
-  if (create(&encoder) != 0 || !encoder) return false;
+  if (const int rc = create(&encoder); rc != 0 || !encoder) {
+    LogLine("H.264 encoder: WelsCreateSVCEncoder failed (%d)\n", rc);
+    return false;
+  }
 
   // The library's warnings about ignored screen-content options would go
   // to stderr on every open; errors still do.
@@ -65,7 +72,9 @@ bool H264Encoder::Open(int width, int height, int fps, int bitrate_kbps) {
   param.uiIntraPeriod = static_cast<unsigned>(fps);  // one IDR per second of frames
   param.eSpsPpsIdStrategy = CONSTANT_ID;
   param.bEnableFrameSkip = false;
-  if (encoder->InitializeExt(&param) != 0) {
+  if (const int rc = encoder->InitializeExt(&param); rc != 0) {
+    LogLine("H.264 encoder: InitializeExt failed (%d) at %dx%d, %d fps, %d kbit/s\n", rc, width_, height_, fps,
+            bitrate_kbps);
     destroy_(encoder);
     return false;
   }
@@ -115,8 +124,7 @@ void H264Encoder::Close() {
   if (encoder_ && destroy_) destroy_(encoder_);
   encoder_ = nullptr;
   destroy_ = nullptr;
-  if (library_) dlclose(library_);
-  library_ = nullptr;
+  library_.Close();
   picture_.clear();
   picture_.shrink_to_fit();
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/dynamic_library.h"
+
 class ISVCEncoder;
 
 namespace lcx {
@@ -19,7 +21,8 @@ class H264Encoder {
   H264Encoder& operator=(const H264Encoder&) = delete;
 
   // Width and height are rounded down to even; false for a size that rounds
-  // below 1, a missing library or entry point, or a failed initialisation.
+  // below 1, a missing library or entry point, or a failed initialisation,
+  // each logged once with its reason ("H.264 encoder: ...").
   bool Open(int width, int height, int fps, int bitrate_kbps);
   // Converts the top-left width() x height() pixels of a BGRX picture and
   // appends one access unit (Annex-B) to `out`. True with nothing appended
@@ -34,7 +37,7 @@ class H264Encoder {
 
  private:
   ISVCEncoder* encoder_ = nullptr;
-  void* library_ = nullptr;
+  DynamicLibrary library_;  // Close() ends the instance first, then the library
   void (*destroy_)(ISVCEncoder*) = nullptr;
   int width_ = 0;
   int height_ = 0;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 
+#include "core/log.h"
 #include "platform/system.h"
 
 namespace lcx {
@@ -80,6 +81,7 @@ TEST(H264Encoder, OpenRejectsTinySizes) {
   H264Encoder enc;
   EXPECT_FALSE(enc.Open(1, 1, 10, 2000));
   EXPECT_FALSE(enc.is_open());
+  EXPECT_NE(ReadLog().find("H.264 encoder: picture size 1x1 is below 2x2\n"), std::string::npos);
   std::vector<uint8_t> out;
   std::vector<uint8_t> px(16, 0);
   EXPECT_FALSE(enc.Encode(px.data(), 2, 2, out, false));

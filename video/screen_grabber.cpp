@@ -7,8 +7,6 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
-#include <sys/ipc.h>
-#include <sys/shm.h>
 
 #include <atomic>
 #include <cstring>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "core/log.h"
+#include "platform/shared_memory.h"
 
 namespace lcx {
 namespace {
@@ -82,13 +81,20 @@ struct DisplayCloser {
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
+// The name Xlib connects to, for log lines: $DISPLAY, or what Xlib assumes.
+const char* DisplayName() {
+  const char* name = XDisplayName(nullptr);
+  return name && *name ? name : "(unset)";
+}
+
 }  // namespace
 
 struct ScreenGrabber::X11State {
   DisplayPtr display;
   Rect rect;
   XImage* shm_image = nullptr;
-  XShmSegmentInfo shm{};
+  XShmSegmentInfo shm{};  // the server's view of `segment`
+  SharedMemory segment;
   bool shm_attached = false;
   std::vector<uint8_t> plain;  // fallback buffer (no MIT-SHM)
 
@@ -96,7 +102,7 @@ struct ScreenGrabber::X11State {
     std::lock_guard lock(g_connection_mutex);
     if (shm_attached) XShmDetach(display.get(), &shm);
     if (shm_image) XDestroyImage(shm_image);  // frees the XImage, not the segment
-    if (shm.shmaddr && shm.shmaddr != reinterpret_cast<char*>(-1)) shmdt(shm.shmaddr);
+    segment.Reset();
     if (display) XSync(display.get(), False);
     display.reset();
   }
@@ -122,10 +128,16 @@ bool ScreenGrabber::Open() {
   auto x = std::make_unique<X11State>();
   std::unique_lock lock(g_connection_mutex);
   x->display.reset(XOpenDisplay(nullptr));
-  if (!x->display) return false;
+  if (!x->display) {
+    LogLine("Screen: cannot open display \"%s\"\n", DisplayName());
+    return false;
+  }
   Display* dpy = x->display.get();
   x->rect = PrimaryRect(dpy);
-  if (x->rect.width < 1 || x->rect.height < 1) return false;
+  if (x->rect.width < 1 || x->rect.height < 1) {
+    LogLine("Screen: display \"%s\" has no monitor of usable size\n", DisplayName());
+    return false;
+  }
 
   const int screen = DefaultScreen(dpy);
   const int depth = DefaultDepth(dpy, screen);
@@ -142,21 +154,19 @@ bool ScreenGrabber::Open() {
     x->shm_image = XShmCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &x->shm,
                                    static_cast<unsigned>(x->rect.width), static_cast<unsigned>(x->rect.height));
     if (x->shm_image && x->shm_image->bits_per_pixel == 32 &&
-        x->shm_image->bytes_per_line == x->rect.width * 4) {
-      x->shm.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(x->shm_image->bytes_per_line) * x->rect.height,
-                            IPC_CREAT | 0600);
-      if (x->shm.shmid >= 0) {
-        x->shm.shmaddr = x->shm_image->data = static_cast<char*>(shmat(x->shm.shmid, nullptr, 0));
-        x->shm.readOnly = False;
-        int errors_before = g_x_errors.load();
-        if (x->shm.shmaddr != reinterpret_cast<char*>(-1) && XShmAttach(dpy, &x->shm)) {
-          XSync(dpy, False);
-          x->shm_attached = g_x_errors.load() == errors_before;
-        }
-        // Marked for removal now: the segment goes away with its last user,
-        // even if this process is killed.
-        shmctl(x->shm.shmid, IPC_RMID, nullptr);
+        x->shm_image->bytes_per_line == x->rect.width * 4 &&
+        x->segment.Create(static_cast<size_t>(x->shm_image->bytes_per_line) * x->rect.height)) {
+      x->shm.shmid = x->segment.id();
+      x->shm.shmaddr = x->shm_image->data = static_cast<char*>(x->segment.data());
+      x->shm.readOnly = False;
+      int errors_before = g_x_errors.load();
+      if (XShmAttach(dpy, &x->shm)) {
+        XSync(dpy, False);
+        x->shm_attached = g_x_errors.load() == errors_before;
       }
+      // Marked for removal once the server has attached (or failed to): the
+      // segment goes away with its last user, even if this process is killed.
+      x->segment.MarkForRemoval();
     }
     if (!x->shm_attached) {
       if (x->shm_image) {
@@ -164,7 +174,7 @@ bool ScreenGrabber::Open() {
         XDestroyImage(x->shm_image);
         x->shm_image = nullptr;
       }
-      if (x->shm.shmaddr && x->shm.shmaddr != reinterpret_cast<char*>(-1)) shmdt(x->shm.shmaddr);
+      x->segment.Reset();
       x->shm.shmaddr = nullptr;
     }
   }

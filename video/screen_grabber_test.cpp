@@ -11,8 +11,10 @@
 #include <new>
 #include <vector>
 
+#include "core/log.h"
 #include "platform/system.h"
 #include "video/convert.h"
+#include "video/scale.h"
 
 // Counts heap allocations so the capture path can be shown to allocate
 // nothing per frame.
@@ -96,6 +98,7 @@ TEST(ScreenGrabber, NoDisplayFailsCleanly) {
   setenv("DISPLAY", ":999", 1);
   ScreenGrabber grabber;
   EXPECT_FALSE(grabber.Open());
+  EXPECT_NE(ReadLog().find("Screen: cannot open display \":999\"\n"), std::string::npos) << "the reason is logged";
   EXPECT_EQ(grabber.Grab(), nullptr);
   int w = 0, h = 0;
   EXPECT_FALSE(PrimaryScreenSize(&w, &h));

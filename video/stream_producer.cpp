@@ -5,8 +5,9 @@
 #include <chrono>
 #include <thread>
 
-#include "video/convert.h"
-#include "video/snapshot.h"
+#include "core/log.h"
+#include "video/paused_picture.h"
+#include "video/scale.h"
 
 namespace lcx {
 
@@ -18,14 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
-void StoreParameterSets(StreamChannel& channel, const std::vector<uint8_t>& sps,
-                        const std::vector<uint8_t>& pps, const std::string& profile) {
-  std::lock_guard lock(channel.mutex);
-  if (!sps.empty()) channel.sps = sps;
-  if (!pps.empty()) channel.pps = pps;
-  if (!profile.empty()) channel.profile_level_id = profile;
 }
 
 // Encodes one picture and queues it; a failed or empty encode queues nothing.
@@ -59,13 +52,26 @@ int64_t FramePacer::Advance(int64_t now_ns) {
   return periods;
 }
 
+const char* StoreStartParameterSets(H264Encoder& encoder, const uint8_t* pixels, int stride_px, int height,
+                                    StreamChannel& channel) {
+  std::vector<uint8_t> au, sps, pps;
+  std::string profile;
+  if (!encoder.Encode(pixels, stride_px, height, au, true)) return "its first frame could not be encoded";
+  if (!ExtractParameterSets(au, sps, pps, profile)) return "its first frame lacks SPS or PPS";
+  std::lock_guard lock(channel.mutex);
+  channel.sps = std::move(sps);
+  channel.pps = std::move(pps);
+  if (!profile.empty()) channel.profile_level_id = profile;
+  return nullptr;
+}
+
 bool StartEngine(VideoEngine& e, const VideoSettings& s) {
   e.settings = s;
   e.sub_width = s.sub_width & ~1;
   e.sub_height = s.sub_height & ~1;
   e.sub_on = s.sub_on && e.sub_width >= 1 && e.sub_height >= 1;
 
-  if (!e.grabber.Open()) return false;
+  if (!e.grabber.Open()) return false;  // the grabber logs why
   const int screen_w = e.grabber.width(), screen_h = e.grabber.height();
 
   e.main_scaled = s.main_scale_width > 0 && s.main_scale_height > 0 && (s.main_scale_width & ~1) < screen_w;
@@ -77,35 +83,47 @@ bool StartEngine(VideoEngine& e, const VideoSettings& s) {
     e.main_width = screen_w;
     e.main_height = screen_h;
   }
-  if (!e.main_encoder.Open(e.main_width, e.main_height, s.fps, s.main_bitrate_kbps)) return false;
+  if (!e.main_encoder.Open(e.main_width, e.main_height, s.fps, s.main_bitrate_kbps)) {
+    LogLine("Video: main stream encoder could not be opened at %dx%d\n", e.main_width, e.main_height);
+    return false;
+  }
 
   const uint8_t* shot = e.grabber.Grab();
-  if (!shot) return false;
+  if (!shot) {
+    LogLine("Video: the first screen grab failed\n");
+    return false;
+  }
   const uint8_t* main_src = shot;
   if (e.main_scaled) {
     ScaleNearest(shot, screen_w, screen_h, e.main_scaled_buffer.data(), e.main_width, e.main_height);
     main_src = e.main_scaled_buffer.data();
   }
-  std::vector<uint8_t> au, sps, pps;
-  std::string profile;
-  e.main_encoder.Encode(main_src, e.main_scaled ? e.main_width : screen_w, e.main_height, au, true);
-  const bool ok = ExtractParameterSets(au, sps, pps, profile);
-  StoreParameterSets(e.main_channel, sps, pps, profile);
+  if (const char* why = StoreStartParameterSets(e.main_encoder, main_src, e.main_scaled ? e.main_width : screen_w,
+                                                e.main_height, e.main_channel)) {
+    LogLine("Video: main stream at %dx%d: %s\n", e.main_width, e.main_height, why);
+    return false;
+  }
 
+  // Without parameter sets the sub-stream's SDP would be unusable: a sub
+  // encoder that fails in any way turns only the sub-stream off.
   if (e.sub_on) {
+    const char* why = nullptr;
     if (!e.sub_encoder.Open(e.sub_width, e.sub_height, s.fps, s.sub_bitrate_kbps)) {
-      e.sub_on = false;
+      why = "its encoder could not be opened";
     } else {
       e.sub_scaled_buffer.assign(static_cast<size_t>(e.sub_width) * e.sub_height * 4, 0);
       ScaleNearest(shot, screen_w, screen_h, e.sub_scaled_buffer.data(), e.sub_width, e.sub_height);
-      std::vector<uint8_t> sub_au, sub_sps, sub_pps;
-      std::string sub_profile;
-      e.sub_encoder.Encode(e.sub_scaled_buffer.data(), e.sub_width, e.sub_height, sub_au, true);
-      ExtractParameterSets(sub_au, sub_sps, sub_pps, sub_profile);
-      StoreParameterSets(e.sub_channel, sub_sps, sub_pps, sub_profile);
+      why = StoreStartParameterSets(e.sub_encoder, e.sub_scaled_buffer.data(), e.sub_width, e.sub_height,
+                                    e.sub_channel);
+    }
+    if (why) {
+      LogLine("Video: sub-stream at %dx%d turned off: %s\n", e.sub_width, e.sub_height, why);
+      e.sub_on = false;
+      e.sub_encoder.Close();
+      e.sub_scaled_buffer = {};
     }
   }
-  return ok;
+  return true;
 }
 
 void RunProducer(VideoEngine& e) {

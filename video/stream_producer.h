@@ -52,9 +52,16 @@ struct VideoEngine {
 
 // Opens the grabber and the encoders and stores each stream's SPS, PPS and
 // profile-level-id. False when the grabber or the main encoder cannot open or
-// the first main frame lacks SPS or PPS. A sub encoder that fails only turns
-// the sub-stream off (sub_on false).
+// the first main frame lacks SPS or PPS. A sub encoder that fails to open or
+// to give a first frame with SPS and PPS only turns the sub-stream off
+// (sub_on false). Every failure is logged once with its reason.
 bool StartEngine(VideoEngine& engine, const VideoSettings& settings);
+
+// Encodes the start-up picture as an IDR with `encoder` and stores its SPS,
+// PPS and profile-level-id in `channel`: the ones every later SDP carries.
+// Null on success; otherwise why not, and the channel is left as it was.
+const char* StoreStartParameterSets(H264Encoder& encoder, const uint8_t* pixels, int stride_px, int height,
+                                    StreamChannel& channel);
 
 // Body of the producer thread. Runs until engine.stop is set (never, in the
 // program).

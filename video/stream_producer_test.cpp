@@ -6,6 +6,7 @@
 
 #include <thread>
 
+#include "core/log.h"
 #include "platform/system.h"
 
 namespace lcx {
@@ -45,6 +46,61 @@ TEST(FramePacer, KeepsTheStreamClockOnTheWallClock) {
     // The stream clock never runs ahead of the time that really passed.
     EXPECT_LE(stamp * kPeriod, c.steps.back().work_done_at + kPeriod);
   }
+}
+
+// The start-up frame supplies the parameter sets every SDP carries: a
+// failed encode must leave the channel as it was and say why, so that
+// StartEngine can turn the stream off instead of offering an empty SDP.
+TEST(StartParameterSets, StoredOnlyFromAGoodFirstFrame) {
+  std::vector<uint8_t> px(64 * 64 * 4, 0x40);
+  StreamChannel failed;
+  H264Encoder closed;  // encodes nothing
+  const char* why = StoreStartParameterSets(closed, px.data(), 64, 64, failed);
+  ASSERT_NE(why, nullptr);
+  EXPECT_STREQ(why, "its first frame could not be encoded");
+  std::vector<uint8_t> sps, pps;
+  std::string profile;
+  CopyParameterSets(failed, sps, pps, profile);
+  EXPECT_TRUE(sps.empty());
+  EXPECT_TRUE(pps.empty());
+  EXPECT_EQ(profile, "42C020");
+
+  H264Encoder encoder;
+  if (!encoder.Open(64, 64, 10, 256)) GTEST_SKIP() << "OpenH264 library not installed";
+  StreamChannel good;
+  EXPECT_EQ(StoreStartParameterSets(encoder, px.data(), 64, 64, good), nullptr);
+  CopyParameterSets(good, sps, pps, profile);
+  ASSERT_FALSE(sps.empty());
+  EXPECT_EQ(sps[0] & 0x1F, 7);
+  EXPECT_EQ(pps[0] & 0x1F, 8);
+  EXPECT_TRUE(good.queue.empty()) << "the start-up frame is not queued";
+}
+
+// OpenH264 opens at sizes under 16 but refuses to encode them: the sub-stream
+// must go off (its SDP would carry empty parameter sets) and the main stay.
+TEST(StartEngine, SubStreamWithoutAFirstFrameIsTurnedOff) {
+  int w = 0, h = 0;
+  if (!PrimaryScreenSize(&w, &h)) GTEST_SKIP() << "no X display";
+  H264Encoder probe;
+  if (!probe.Open(16, 16, 10, 256)) GTEST_SKIP() << "OpenH264 library not installed";
+  VideoSettings s;
+  s.fps = 10;
+  s.main_scale_width = 320;
+  s.main_scale_height = 180;
+  s.sub_on = true;
+  s.sub_width = 8;
+  s.sub_height = 8;
+  VideoEngine engine;
+  ASSERT_TRUE(StartEngine(engine, s));
+  EXPECT_FALSE(engine.sub_on);
+  EXPECT_NE(ReadLog().find("Video: sub-stream at 8x8 turned off: its first frame could not be encoded\n"),
+            std::string::npos);
+  std::vector<uint8_t> sps, pps;
+  std::string profile;
+  CopyParameterSets(engine.sub_channel, sps, pps, profile);
+  EXPECT_TRUE(sps.empty());
+  CopyParameterSets(engine.main_channel, sps, pps, profile);
+  EXPECT_FALSE(sps.empty()) << "the main stream is unaffected";
 }
 
 class ProducerTest : public ::testing::Test {
