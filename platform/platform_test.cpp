@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include <thread>
@@ -27,19 +29,29 @@ TEST(Platform, ShowAdminReachesTheListener) {
   EXPECT_TRUE(got);
 }
 
-TEST(Platform, SpawnedChildInheritsNoDescriptors) {
-  // A relaunched copy must be able to bind the ports this process holds.
+TEST(Platform, SpawnedChildInheritsNoDescriptorsAndNoBlockedSignals) {
+  // A relaunched copy must be able to bind the ports this process holds, and
+  // a browser started for us must still end on SIGTERM although the engine
+  // blocks the stop signals.
   int err = 0;
   UniqueFd listener = ListenTcp(0, 8, &err);
   ASSERT_TRUE(listener.valid()) << err;
+  sigset_t term, before;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &term, &before);
   const std::string dir = TempFolder();
   const std::string out = dir + "/fds.txt";
-  ASSERT_TRUE(SpawnDetached("/bin/sh", {"-c", "ls /proc/$$/fd > fds.tmp; mv fds.tmp fds.txt"}, dir));
+  const bool spawned = SpawnDetached(
+      "/bin/sh", {"-c", "{ ls /proc/$$/fd; grep SigBlk /proc/$$/status; } > fds.tmp; mv fds.tmp fds.txt"}, dir);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  ASSERT_TRUE(spawned);
   std::string listing;
   for (int i = 0; i < 200 && !ReadWholeFile(out, listing); ++i) SleepMs(10);
   ASSERT_FALSE(listing.empty());
   // 0, 1, 2 and the descriptor ls itself opens; nothing of ours.
   EXPECT_EQ(listing.find("\n" + std::to_string(listener.get()) + "\n"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("SigBlk:\t0000000000000000"), std::string::npos) << listing;
 }
 
 TEST(Platform, DurableReplace) {

@@ -133,11 +133,15 @@ bool SpawnDetached(const std::string& path, const std::vector<std::string>& args
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   // Its own session, so the child survives the terminal or service that
-  // started us; default signal dispositions since we ignore SIGPIPE.
-  sigset_t all;
+  // started us; default signal dispositions since we ignore SIGPIPE, and an
+  // empty mask since we block the stop signals (a browser started through
+  // xdg-open would otherwise never see SIGTERM).
+  sigset_t all, none;
   sigfillset(&all);
+  sigemptyset(&none);
   posix_spawnattr_setsigdefault(&attr, &all);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
   int rc = posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
   posix_spawnattr_destroy(&attr);
