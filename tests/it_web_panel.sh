@@ -85,7 +85,14 @@ const context = await chromium.launchPersistentContext(profile, {
 });
 const page = context.pages()[0] ?? await context.newPage();
 const dialogs = [];
-page.on('dialog', (d) => { dialogs.push(d.message()); d.accept(); });
+// Counted once closed: a click while an alert is still open is lost.
+page.on('dialog', async (d) => { const m = d.message(); await d.accept(); dialogs.push(m); });
+// The message of the first alert after `seen` of them (answers arrive asynchronously).
+async function dialogAfter(seen) {
+  for (let i = 0; i < 100 && dialogs.length === seen; i++) await new Promise((r) => setTimeout(r, 50));
+  check(dialogs.length > seen, `no alert within 5 s after ${JSON.stringify(dialogs)}; server: ${server.output()}`);
+  return dialogs.at(-1);
+}
 const shot = (name) => page.screenshot({ path: join(shots, name + '.png') });
 const text = (sel) => page.locator(sel).innerText();
 
@@ -134,7 +141,7 @@ try {
   await shot('admin-en-live');
 
   // Pause: the button posts on=0, the settings JSON reports it.
-  await page.click('#streamBtn');
+  await Promise.all([page.waitForResponse((r) => r.url().endsWith('/stream')), page.click('#streamBtn')]);
   const paused = await page.evaluate(async () => (await (await fetch('/config.json')).json()).paused);
   check(paused === 1, `paused after the stream button: ${paused}`);
   await page.click('#langbtn');
@@ -192,13 +199,14 @@ try {
   await page.goto(server.base + '/login');
   await page.click('#frgt');
   await page.fill('#rcode', 'AAAA' + code.slice(4));
+  let seen = dialogs.length;
   await page.click('#rec_btn');
-  await page.waitForTimeout(500);
-  check(dialogs.at(-1) === 'كود الاسترجاع غير صحيح', `a wrong code: ${dialogs.at(-1)}`);
+  check(await dialogAfter(seen) === 'كود الاسترجاع غير صحيح', `a wrong code: ${dialogs.at(-1)}`);
   await page.fill('#rcode', code);
+  seen = dialogs.length;
   await page.click('#rec_btn');
+  check((await dialogAfter(seen)).startsWith('تم الاسترجاع'), `recovery alert: ${dialogs.at(-1)}`);
   await ends(server, 'recovery');
-  check(dialogs.at(-1).startsWith('تم الاسترجاع'), `recovery alert: ${dialogs.at(-1)}`);
   check(/^admin_user = admin\r$/m.test(config()) && /^admin_pass = admin\r$/m.test(config()),
         `credentials not reset:\n${config()}`);
 

@@ -89,6 +89,10 @@ void WebAdminServer::Run() {
   UniqueFd listener = ListenTcp(web_port_, 8, &error);
   if (!listener) {
     LogLine("Web admin bind failed: %d\n", error);
+    if (error == EACCES && web_port_ < 1024)
+      LogLine("Web: port %d is privileged: allow it with 'setcap cap_net_bind_service=+ep %s' "
+              "or choose a web_port above 1023\n",
+              web_port_, ExecutablePath().c_str());
     return;
   }
   // The bound port, so a test that asked for port 0 can find the server.

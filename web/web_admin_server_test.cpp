@@ -306,6 +306,16 @@ TEST_F(WebServer, RestartRestoreAndRecoveryAskForARelaunch) {
   EXPECT_EQ(relaunches_.load(), 0);  // Answer only asks; the connection relaunches
 }
 
+TEST_F(WebServer, RunReturnsWhenThePortIsTaken) {
+  int error = 0;
+  UniqueFd taken = ListenTcp(0, 1, &error);
+  ASSERT_TRUE(taken.valid()) << error;
+  settings_.web_port = static_cast<uint16_t>(LocalPort(taken.get()));
+  WebAdminServer server(settings_, Hooks());
+  server.Run();
+  EXPECT_NE(ReadLog().find("Web admin bind failed: 98\n"), std::string::npos);
+}
+
 // The whole server on a loopback port: what a browser sees on the wire.
 class WebServerOnPort : public WebServer {
  protected:

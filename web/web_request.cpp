@@ -27,7 +27,7 @@ void SplitRequestLine(WebRequest& request) {
   std::string_view head = request.head;
   size_t first = head.find(' ');
   request.method = std::string(first == std::string_view::npos ? head : head.substr(0, first));
-  request.path = "/";
+  request.path.assign(1, '/');  // assign(): GCC 12 warns falsely on = "/" here
   if (first == std::string_view::npos || first + 1 == head.size()) return;
   size_t second = head.find(' ', first + 1);
   if (second == std::string_view::npos) return;
