@@ -17,6 +17,7 @@ packages=(
   gstreamer1.0-plugins-bad gstreamer1.0-libav
   nodejs npm iproute2 procps psmisc curl util-linux
   dpkg-dev lintian desktop-file-utils
+  chromium openssl xxd
 )
 
 missing=()
@@ -38,8 +39,8 @@ if ((${#missing[@]})); then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# Real ONVIF client for the integration tests.
-if [[ ! -d $here/tests/node_modules/onvif ]]; then
+# Real ONVIF client and the browser driver for the integration tests.
+if [[ ! -d $here/tests/node_modules/onvif || ! -d $here/tests/node_modules/playwright-core ]]; then
   echo "deps: installing npm test clients"
   (cd "$here/tests" && npm install --no-audit --no-fund --silent >/dev/null)
 fi

@@ -1,0 +1,227 @@
+#!/usr/bin/env bash
+# The web panel in a real browser: headless Chromium (driven through
+# playwright-core) signs in, reads the settings and the preview, pauses the
+# stream, saves, applies and restarts (the session survives), recovers a
+# forgotten password with a code, and is locked out after eight failures; in
+# Arabic and English. The server is the web library alone
+# (lcx_web_test_server, which ends instead of relaunching), in a private
+# network namespace with loopback only. Screenshots go to $LCX_WEB_SHOTS
+# when it is set.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+src=${LCX_SOURCE_DIR:-$(cd "$here/.." && pwd)}
+
+if [[ -z ${LCX_IN_NETNS:-} ]]; then
+  command -v unshare >/dev/null || { echo "SKIP: unshare is not installed"; exit 77; }
+  flag=-n
+  [[ $(id -u) -eq 0 ]] || flag=-rn
+  exec unshare "$flag" env LCX_IN_NETNS=1 bash "$0" "$@"
+fi
+ip link set lo up
+
+source "$here/lib/display.sh"
+source "$here/lib/engine.sh"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+[[ -x /usr/bin/chromium ]] || { echo "SKIP: chromium is not installed"; exit 77; }
+[[ -d $here/node_modules/playwright-core ]] || { echo "SKIP: playwright-core is not installed (scripts/deps.sh)"; exit 77; }
+[[ -x $LCX_BIN/lcx_web_test_server ]] || fail "$LCX_BIN/lcx_web_test_server is not built"
+
+lcx_start_display 1280x720x24
+lcx_engine_home
+lcx_write_config "# test panel" "admin_user = admin" "admin_pass = admin" "fps = 10" "stream = screenlive"
+# A throw-away recovery key: the real private key never comes near the tests.
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$LCX_HOME/recovery.pem" 2>/dev/null
+"$src/resources/recovery_key.sh" blob "$LCX_HOME/recovery.pem" "$LCX_HOME/recovery.key"
+shots=${LCX_WEB_SHOTS:-$LCX_HOME/shots}
+mkdir -p "$shots"
+
+cd "$here"  # node resolves playwright-core from tests/node_modules
+lcx_engine_env node --input-type=module - "$LCX_BIN/lcx_web_test_server" "$LCX_HOME" "$src" "$shots" <<'JS' || fail "browser session"
+import { spawn, execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { chromium } from 'playwright-core';
+
+const [bin, home, src, shots] = process.argv.slice(2);
+const fail = (m) => { console.error('FAIL: ' + m); process.exit(1); };
+const check = (cond, m) => { if (!cond) fail(m); };
+const config = () => readFileSync(join(home, 'Halvorix', 'lcx.cfg'), 'latin1');
+
+// One copy of the server; resolves once it listens. `ended` settles when it exits.
+function startServer(name) {
+  return new Promise((resolve) => {
+    const proc = spawn(bin, ['--port', '0', '--recovery-key', join(home, 'recovery.key')],
+                       { stdio: ['ignore', 'pipe', 'inherit'] });
+    let out = '';
+    const ended = new Promise((r) => proc.on('exit', (code) => r(code)));
+    const timer = setTimeout(() => fail(`${name}: no ready line in 10 s: ${out}`), 10000);
+    proc.stdout.on('data', (d) => {
+      out += d;
+      const m = out.match(/Web Admin ready -> http:\/\/127\.0\.0\.1:(\d+)\/  \(login: (\S+)\)/);
+      if (m && !proc.ready) {
+        proc.ready = true;
+        clearTimeout(timer);
+        resolve({ proc, base: `http://127.0.0.1:${m[1]}`, ended, output: () => out });
+      }
+    });
+  });
+}
+async function ends(server, what) {
+  const code = await Promise.race([server.ended, new Promise((r) => setTimeout(() => r('running'), 8000))]);
+  check(code === 0 && server.output().includes('TEST: relaunch requested'),
+        `${what}: the server did not ask for a relaunch (${code}): ${server.output()}`);
+}
+
+let server = await startServer('first');
+const profile = mkdtempSync(join(tmpdir(), 'lcx-chromium-'));
+const context = await chromium.launchPersistentContext(profile, {
+  executablePath: '/usr/bin/chromium',
+  headless: true,
+  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+         '--disable-component-update', '--disable-sync'],
+  viewport: { width: 1280, height: 860 },
+});
+const page = context.pages()[0] ?? await context.newPage();
+const dialogs = [];
+// Counted once closed: a click while an alert is still open is lost.
+page.on('dialog', async (d) => { const m = d.message(); await d.accept(); dialogs.push(m); });
+// The message of the first alert after `seen` of them (answers arrive asynchronously).
+async function dialogAfter(seen) {
+  for (let i = 0; i < 100 && dialogs.length === seen; i++) await new Promise((r) => setTimeout(r, 50));
+  check(dialogs.length > seen, `no alert within 5 s after ${JSON.stringify(dialogs)}; server: ${server.output()}`);
+  return dialogs.at(-1);
+}
+const shot = (name) => page.screenshot({ path: join(shots, name + '.png') });
+const text = (sel) => page.locator(sel).innerText();
+
+try {
+  // Login page: Arabic first, the machine identifier printed for recovery.
+  let resp = await page.goto(server.base + '/login');
+  check(resp.status() === 200, `GET /login: ${resp.status()}`);
+  check(await page.getAttribute('html', 'dir') === 'rtl', 'the login page does not open right to left');
+  check(!(await page.locator('#err').isVisible()), 'error box shown on a plain GET /login');
+  const hwid = (await text('#hwid')).trim();
+  check(/^[0-9a-f]{64}$/.test(hwid), `machine identifier "${hwid}"`);
+  await shot('login-ar');
+
+  // A wrong password: 401 with the error box.
+  await page.fill('input[name=user]', 'admin');
+  await page.fill('input[name=pass]', 'wrong');
+  [resp] = await Promise.all([page.waitForNavigation(), page.click('#login')]);
+  check(resp.status() === 401, `wrong login answered ${resp.status()}`);
+  check(await page.locator('#err').isVisible(), 'no error box after a wrong login');
+  await shot('login-ar-error');
+
+  // English, remembered when the page is loaded again.
+  await page.click('#lbtn');
+  await page.goto(server.base + '/login');
+  check(await page.getAttribute('html', 'dir') === 'ltr', 'English is not left to right after a reload');
+  check(!(await page.locator('#err').isVisible()), 'error box shown on a plain GET /login');
+  check((await text('#login')).trim() === 'Login', 'login button not in English');
+  await page.click('#frgt');
+  await shot('login-en');
+
+  // The right password: the panel, its settings from /config.json, the preview.
+  await page.fill('input[name=user]', 'admin');
+  await page.fill('input[name=pass]', 'admin');
+  [resp] = await Promise.all([page.waitForNavigation(), page.click('#login')]);
+  check(page.url() === server.base + '/', `after login at ${page.url()}`);
+  await page.waitForFunction(() => document.getElementById('ip').textContent.trim() === '127.0.0.1', null,
+                             { timeout: 5000 });
+  check((await text('#version')).trim() === '1.1', 'version');
+  check((await text('#hwid')).trim() === hwid, 'machine identifier on the panel');
+  check(await page.inputValue('#fps') === '10', 'fps not filled from the file');
+  check(await page.inputValue('#device_name') === 'Lumicast', 'device name default');
+  await page.click('#nav-live');
+  await page.waitForFunction(() => document.getElementById('prev').naturalWidth === 1280, null, { timeout: 5000 })
+    .catch(() => fail('the preview is not a 1280-wide picture of the screen'));
+  check((await text('#rtsp_main')).trim() === 'rtsp://127.0.0.1:554/screenlive', 'main stream URL');
+  await shot('admin-en-live');
+
+  // Pause: the button posts on=0, the settings JSON reports it.
+  await Promise.all([page.waitForResponse((r) => r.url().endsWith('/stream')), page.click('#streamBtn')]);
+  const paused = await page.evaluate(async () => (await (await fetch('/config.json')).json()).paused);
+  check(paused === 1, `paused after the stream button: ${paused}`);
+  await page.click('#langbtn');
+  check(await page.getAttribute('html', 'dir') === 'rtl', 'panel does not switch to Arabic');
+  await page.waitForTimeout(1500);  // a preview of the paused card
+  await shot('admin-ar-live-paused');
+
+  // The log section shows the running log.
+  await page.click('#nav-log');
+  await page.waitForFunction(() => document.getElementById('logbox').textContent.includes('Web: stream STOPPED by admin'),
+                             null, { timeout: 6000 }).catch(() => fail('the log does not show the pause'));
+  await shot('admin-ar-log');
+
+  // A save the server refuses shows its Arabic message; a good one is written.
+  await page.click('#nav-video');
+  await page.fill('#stream', 'bad.name');
+  await page.click('#btn_save');
+  await page.waitForFunction(() => document.getElementById('toast').textContent.includes('قيمة غير صالحة: stream'),
+                             null, { timeout: 5000 }).catch(() => fail('no server message for a bad stream name'));
+  await shot('admin-ar-save-error');
+  check(!config().includes('bad.name'), 'a refused save reached the file');
+  await page.fill('#stream', 'cam1');
+  await page.fill('#fps', '25');
+  await page.click('#nav-users');
+  await page.fill('#admin_pass', 'N3w-pass');
+  await page.fill('#admin_pass2', 'N3w-pass');
+  // Apply & restart: save, then restart; the server ends asking for a relaunch.
+  await page.click('#btn_apply');
+  await ends(server, 'apply and restart');
+  const saved = config();
+  check(/^fps = 25\r$/m.test(saved) && /^stream = cam1\r$/m.test(saved), `saved file:\n${saved}`);
+  check(/^admin_pass = enc:/m.test(saved), 'the new password is not stored protected');
+
+  // The next copy restores the session: the panel opens without a login,
+  // the saved settings show, the pause was not stored.
+  server = await startServer('after restart');
+  resp = await page.goto(server.base + '/');
+  check(page.url() === server.base + '/' && resp.status() === 200, `panel after restart: ${page.url()} ${resp.status()}`);
+  await page.waitForFunction(() => document.getElementById('fps').value === '25', null, { timeout: 5000 })
+    .catch(() => fail('saved fps not shown after restart'));
+  await shot('admin-ar-after-restart');
+
+  // Logout, then the new password works and the old one does not.
+  await page.click('[data-i18n=logout]');
+  await page.waitForURL(server.base + '/login');
+  const login = (user, pass) => fetch(server.base + '/login', {
+    method: 'POST', redirect: 'manual', body: `user=${user}&pass=${pass}`,
+    headers: { 'Content-Type': 'application/x-www-form-urlencoded' } }).then((r) => r.status);
+  check(await login('admin', 'admin') === 401, 'the old password still logs in');
+  check(await login('admin', 'N3w-pass') === 302, 'the new password does not log in');
+
+  // Forgotten password: the code issued for this machine resets to admin / admin.
+  const code = execFileSync(join(src, 'resources', 'recovery_key.sh'),
+                            ['sign', join(home, 'recovery.pem'), hwid]).toString().trim();
+  await page.goto(server.base + '/login');
+  await page.click('#frgt');
+  await page.fill('#rcode', 'AAAA' + code.slice(4));
+  let seen = dialogs.length;
+  await page.click('#rec_btn');
+  check(await dialogAfter(seen) === 'كود الاسترجاع غير صحيح', `a wrong code: ${dialogs.at(-1)}`);
+  await page.fill('#rcode', code);
+  seen = dialogs.length;
+  await page.click('#rec_btn');
+  check((await dialogAfter(seen)).startsWith('تم الاسترجاع'), `recovery alert: ${dialogs.at(-1)}`);
+  await ends(server, 'recovery');
+  check(/^admin_user = admin\r$/m.test(config()) && /^admin_pass = admin\r$/m.test(config()),
+        `credentials not reset:\n${config()}`);
+
+  // Eight failures lock even the right password out.
+  server = await startServer('after recovery');
+  for (let i = 0; i < 8; i++) check(await login('admin', 'guess' + i) === 401, `failure ${i + 1} not a 401`);
+  check(await login('admin', 'admin') === 429, 'no lock after eight failures');
+  resp = await page.goto(server.base + '/login');
+  await shot('login-ar-plain');
+  server.proc.kill();
+} finally {
+  await context.close();
+  rmSync(profile, { recursive: true, force: true });
+  if (server.proc.exitCode === null) server.proc.kill();
+}
+console.log('web panel: all checks passed');
+JS
+echo "PASS: web panel"

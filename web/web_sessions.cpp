@@ -1,0 +1,135 @@
+#include "web/web_sessions.h"
+
+#include <optional>
+#include <sstream>
+
+#include "core/log.h"
+#include "platform/system.h"
+#include "security/protect.h"
+#include "web/web_request.h"
+
+namespace lcx {
+namespace {
+
+// Walks the longer text so the time says nothing about where they differ.
+bool SameBytes(std::string_view a, std::string_view b) {
+  size_t n = a.size() > b.size() ? a.size() : b.size();
+  if (n == 0) n = 1;
+  unsigned diff = a.size() != b.size() ? 1u : 0u;
+  for (size_t i = 0; i < n; ++i) {
+    unsigned x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0u;
+    unsigned y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0u;
+    diff |= x ^ y;
+  }
+  return diff == 0;
+}
+
+}  // namespace
+
+bool CheckCredentials(std::string_view admin_user, std::string_view admin_password,
+                      std::string_view user, std::string_view password) {
+  if (admin_password.empty() || password.empty()) return false;
+  bool user_ok = SameBytes(user, admin_user);
+  bool pass_ok = SameBytes(password, admin_password);
+  return user_ok && pass_ok;
+}
+
+WebSessions::WebSessions(Clock clock, TokenSource tokens)
+    : clock_(std::move(clock)), tokens_(std::move(tokens)) {}
+
+bool WebSessions::IsLockedOut() {
+  uint64_t now = clock_();
+  std::lock_guard<std::mutex> lock(guard_);
+  return now < locked_until_;
+}
+
+void WebSessions::RecordAttempt(bool success) {
+  uint64_t now = clock_();
+  std::lock_guard<std::mutex> lock(guard_);
+  if (success) {
+    failed_attempts_ = 0;
+    locked_until_ = 0;
+    return;
+  }
+  if (++failed_attempts_ >= kLoginFailureThreshold) {
+    locked_until_ = now + kLoginLockMs;
+    failed_attempts_ = 0;
+    LogLine("Web: too many failed auth attempts -> locked 60s\n");
+  }
+}
+
+std::string WebSessions::CreateSession() {
+  std::string token = tokens_();
+  if (token.empty()) return {};
+  uint64_t now = clock_();
+  std::lock_guard<std::mutex> lock(guard_);
+  for (auto it = sessions_.begin(); it != sessions_.end();) {
+    it = now - it->second > kSessionIdleMs ? sessions_.erase(it) : std::next(it);
+  }
+  sessions_[token] = now;
+  return token;
+}
+
+bool WebSessions::CheckSession(std::string_view head, bool touch) {
+  std::string token = ReadCookie(head, kSessionCookie);
+  if (token.empty()) return false;
+  uint64_t now = clock_();
+  std::lock_guard<std::mutex> lock(guard_);
+  auto it = sessions_.find(token);
+  if (it == sessions_.end()) return false;
+  if (now - it->second > kSessionIdleMs) {
+    sessions_.erase(it);
+    return false;
+  }
+  if (touch) it->second = now;
+  return true;
+}
+
+void WebSessions::EndSession(std::string_view head) {
+  std::string token = ReadCookie(head, kSessionCookie);
+  if (token.empty()) return;
+  std::lock_guard<std::mutex> lock(guard_);
+  sessions_.erase(token);
+}
+
+std::string WebSessions::TextLocked() const {
+  std::string text;
+  for (const auto& [token, tick] : sessions_) text += token + " " + std::to_string(tick) + "\n";
+  return text;
+}
+
+std::string WebSessions::SessionText() {
+  std::lock_guard<std::mutex> lock(guard_);
+  return TextLocked();
+}
+
+void WebSessions::LoadSessionText(std::string_view text) {
+  uint64_t now = clock_();
+  std::istringstream in{std::string(text)};
+  std::string token;
+  uint64_t tick = 0;
+  std::lock_guard<std::mutex> lock(guard_);
+  while (in >> token >> tick) {
+    if (tick <= now && now - tick <= kSessionIdleMs) sessions_[token] = tick;
+  }
+}
+
+bool WebSessions::SaveSessions(const std::string& path) {
+  // Held while writing too, so a login during a restart cannot slip past the file.
+  std::lock_guard<std::mutex> lock(guard_);
+  std::optional<std::string> stored = ProtectString(TextLocked());
+  return stored && WriteFileSynced(path, *stored);
+}
+
+void WebSessions::LoadSessions(const std::string& path) {
+  std::string stored;
+  if (!ReadWholeFile(path, stored) || stored.rfind("enc:", 0) != 0) return;
+  LoadSessionText(UnprotectString(stored));
+}
+
+size_t WebSessions::SessionCount() {
+  std::lock_guard<std::mutex> lock(guard_);
+  return sessions_.size();
+}
+
+}  // namespace lcx

@@ -1,0 +1,202 @@
+#include "web/web_sessions.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <optional>
+
+#include "core/log.h"
+#include "platform/system.h"
+#include "security/protect.h"
+
+namespace lcx {
+namespace {
+
+std::optional<std::string> FixedKeySource() { return std::string("test machine|key"); }
+std::optional<std::string> NoKeySource() { return std::nullopt; }
+
+std::string CookieHead(const std::string& token) {
+  return "GET / HTTP/1.1\r\nCookie: lcx_sess=" + token + "\r\n\r\n";
+}
+
+class Sessions : public ::testing::Test {
+ protected:
+  void SetUp() override { SetProtectionKeySourceForTesting(FixedKeySource); }
+  void TearDown() override { SetProtectionKeySourceForTesting(nullptr); }
+
+  WebSessions Make() {
+    return WebSessions([this] { return now_; }, [this] {
+      char buf[40];
+      snprintf(buf, sizeof buf, "%032x", ++token_counter_);
+      return std::string(buf);
+    });
+  }
+  uint64_t now_ = 1000000;
+  unsigned token_counter_ = 0;
+};
+
+TEST(WebCredentials, CheckCredentials) {
+  struct Case {
+    const char* name;
+    const char* admin_user;
+    const char* admin_pass;
+    const char* user;
+    const char* pass;
+    bool ok;
+  } cases[] = {
+      {"right pair", "admin", "s3cret", "admin", "s3cret", true},
+      {"user differs only in case", "admin", "s3cret", "Admin", "s3cret", false},
+      {"password a prefix", "admin", "s3cret", "admin", "s3cre", false},
+      {"password longer", "admin", "s3cret", "admin", "s3cret!", false},
+      {"empty password in force admits nobody", "admin", "", "admin", "", false},
+      {"empty password given", "admin", "s3cret", "admin", "", false},
+      {"empty user name in force matches an empty one", "", "pw", "", "pw", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(CheckCredentials(c.admin_user, c.admin_pass, c.user, c.pass), c.ok);
+  }
+}
+
+TEST_F(Sessions, LockAfterEightFailuresAndItsExpiry) {
+  WebSessions s = Make();
+  for (int i = 0; i < 7; ++i) s.RecordAttempt(false);
+  EXPECT_FALSE(s.IsLockedOut());
+  s.RecordAttempt(false);  // the eighth
+  EXPECT_TRUE(s.IsLockedOut());
+  EXPECT_NE(ReadLog().find("Web: too many failed auth attempts -> locked 60s\n"), std::string::npos);
+  now_ += kLoginLockMs - 1;
+  EXPECT_TRUE(s.IsLockedOut());
+  now_ += 1;
+  EXPECT_FALSE(s.IsLockedOut());
+  // The count started again from zero with the lock.
+  for (int i = 0; i < 7; ++i) s.RecordAttempt(false);
+  EXPECT_FALSE(s.IsLockedOut());
+}
+
+TEST_F(Sessions, SuccessBetweenFailuresClearsTheCount) {
+  WebSessions s = Make();
+  for (int i = 0; i < 7; ++i) s.RecordAttempt(false);
+  s.RecordAttempt(true);
+  for (int i = 0; i < 7; ++i) s.RecordAttempt(false);
+  EXPECT_FALSE(s.IsLockedOut());
+}
+
+TEST_F(Sessions, IdleLimitAndTouch) {
+  WebSessions s = Make();
+  std::string token = s.CreateSession();
+  ASSERT_EQ(token.size(), 32u);
+  // Used every 299 s it stays alive indefinitely.
+  for (int i = 0; i < 5; ++i) {
+    now_ += 299000;
+    EXPECT_TRUE(s.CheckSession(CookieHead(token), true));
+  }
+  // Only previews (no touch) for longer than the limit: dead, and removed.
+  now_ += 200000;
+  EXPECT_TRUE(s.CheckSession(CookieHead(token), false));
+  now_ += kSessionIdleMs - 200000 + 1;
+  EXPECT_FALSE(s.CheckSession(CookieHead(token), true));
+  EXPECT_EQ(s.SessionCount(), 0u);
+}
+
+TEST_F(Sessions, ExactlyAtTheLimitStillLives) {
+  WebSessions s = Make();
+  std::string token = s.CreateSession();
+  now_ += kSessionIdleMs;
+  EXPECT_TRUE(s.CheckSession(CookieHead(token), true));
+}
+
+TEST_F(Sessions, UnknownBlankAndEndedTokens) {
+  WebSessions s = Make();
+  std::string token = s.CreateSession();
+  EXPECT_FALSE(s.CheckSession(CookieHead("ffffffffffffffffffffffffffffffff"), true));
+  EXPECT_FALSE(s.CheckSession("GET / HTTP/1.1\r\nCookie: lcx_sess=   \r\n\r\n", true));
+  EXPECT_FALSE(s.CheckSession(CookieHead(token.substr(0, 31)), true));
+  s.EndSession(CookieHead("unknown"));
+  s.EndSession("GET / HTTP/1.1\r\n\r\n");
+  EXPECT_TRUE(s.CheckSession(CookieHead(token), true));
+  s.EndSession(CookieHead(token));
+  EXPECT_FALSE(s.CheckSession(CookieHead(token), true));
+}
+
+TEST_F(Sessions, CreatingASessionPurgesExpiredOnes) {
+  WebSessions s = Make();
+  s.CreateSession();
+  now_ += kSessionIdleMs + 1;
+  s.CreateSession();
+  EXPECT_EQ(s.SessionCount(), 1u);
+}
+
+TEST_F(Sessions, NoTokenWithoutRandomBytes) {
+  WebSessions s([this] { return now_; }, [] { return std::string(); });
+  EXPECT_EQ(s.CreateSession(), "");
+  EXPECT_EQ(s.SessionCount(), 0u);
+}
+
+TEST_F(Sessions, SurviveARestartThroughTheProtectedFile) {
+  char tmpl[] = "/tmp/lcx-sessions-XXXXXX";
+  const std::string path = std::string(mkdtemp(tmpl)) + "/sessions.dat";
+  WebSessions before = Make();
+  std::string a = before.CreateSession();
+  now_ += 1000;
+  std::string b = before.CreateSession();
+  EXPECT_EQ(before.SessionText(), a + " 1000000\n" + b + " 1001000\n");
+  ASSERT_TRUE(before.SaveSessions(path));
+  std::string stored;
+  ASSERT_TRUE(ReadWholeFile(path, stored));
+  EXPECT_EQ(stored.rfind("enc:", 0), 0u);
+  EXPECT_EQ(stored.find(a), std::string::npos);
+
+  // The next process, 299.5 s after the first login: the first session is
+  // still young enough, and both keep their stored ticks.
+  now_ = 1000000 + 299500;
+  WebSessions after = Make();
+  after.LoadSessions(path);
+  EXPECT_EQ(after.SessionText(), a + " 1000000\n" + b + " 1001000\n");
+  now_ += 600;
+  EXPECT_FALSE(after.CheckSession(CookieHead(a), true));
+  EXPECT_TRUE(after.CheckSession(CookieHead(b), true));
+  RemoveFile(path);
+}
+
+TEST_F(Sessions, FileFromAnotherMachineOrPlantedInClearIsIgnored) {
+  char tmpl[] = "/tmp/lcx-sessions-XXXXXX";
+  const std::string path = std::string(mkdtemp(tmpl)) + "/sessions.dat";
+  // Planted in clear by someone who can write the data folder.
+  ASSERT_TRUE(WriteFileSynced(path, "0123456789abcdef0123456789abcdef 1000000\n"));
+  WebSessions s = Make();
+  s.LoadSessions(path);
+  EXPECT_EQ(s.SessionCount(), 0u);
+
+  std::optional<std::string> other = ProtectString("0123456789abcdef0123456789abcdef 1000000\n");
+  ASSERT_TRUE(other);
+  SetProtectionKeySourceForTesting([]() -> std::optional<std::string> { return std::string("other machine"); });
+  ASSERT_TRUE(WriteFileSynced(path, *other));
+  s.LoadSessions(path);
+  EXPECT_EQ(s.SessionCount(), 0u);
+  RemoveFile(path);
+}
+
+TEST_F(Sessions, LoadKeepsOnlyPlausibleTicks) {
+  WebSessions s = Make();
+  s.LoadSessionText(
+      "aaaa 999000\n"              // one second old
+      "bbbb 700000\n"              // 300 s old: at the limit, kept
+      "cccc 699999\n"              // one millisecond too old
+      "dddd 1000001\n"             // from the future (a reboot since)
+      "eeee notanumber ffff 1\n");  // reading stops at the first bad pair
+  EXPECT_EQ(s.SessionText(), "aaaa 999000\nbbbb 700000\n");
+}
+
+TEST_F(Sessions, NotWrittenWhenItCannotBeProtected) {
+  char tmpl[] = "/tmp/lcx-sessions-XXXXXX";
+  const std::string path = std::string(mkdtemp(tmpl)) + "/sessions.dat";
+  WebSessions s = Make();
+  s.CreateSession();
+  SetProtectionKeySourceForTesting(NoKeySource);
+  EXPECT_FALSE(s.SaveSessions(path));
+  EXPECT_FALSE(FileExists(path));
+}
+
+}  // namespace
+}  // namespace lcx
