@@ -23,7 +23,7 @@ GtkWidget* NewGrid() {
 
 // A tab page: padded, scrolling only if a language's texts need more room.
 GtkWidget* TabPage(GtkWidget* content) {
-  gtk_container_set_border_width(GTK_CONTAINER(content), 16);
+  gtk_container_set_border_width(GTK_CONTAINER(content), 12);
   GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
   gtk_container_add(GTK_CONTAINER(scroll), content);
@@ -36,7 +36,6 @@ GtkWidget* NumberEntry(const std::string& value) {
   gtk_entry_set_input_purpose(GTK_ENTRY(entry), GTK_INPUT_PURPOSE_DIGITS);
   gtk_entry_set_width_chars(GTK_ENTRY(entry), 8);
   gtk_entry_set_max_length(GTK_ENTRY(entry), 10);
-  gtk_widget_set_direction(entry, GTK_TEXT_DIR_LTR);
   gtk_widget_set_halign(entry, GTK_ALIGN_START);
   return entry;
 }
@@ -159,10 +158,11 @@ void DesktopUi::RefreshStatus() {
   const bool paused = StreamPaused.load();
   const std::string lines[] = {
       Tr(lang_, txt::kDeviceAddress) + ip,
-      "RTSP : rtsp://" + ip + ":" + std::to_string(context_.rtsp_port) + "/" + context_.main_stream,
-      "ONVIF: http://" + ip + ":" + std::to_string(context_.onvif_port) + "/onvif/device_service",
-      context_.web_admin ? Tr(lang_, txt::kWebPanel) + ("http://" + ip + ":" + std::to_string(context_.web_port) + "/")
-                         : std::string(Tr(lang_, txt::kWebPanelOff)),
+      "RTSP : " + LeftToRight("rtsp://" + ip + ":" + std::to_string(context_.rtsp_port) + "/" + context_.main_stream),
+      "ONVIF: " + LeftToRight("http://" + ip + ":" + std::to_string(context_.onvif_port) + "/onvif/device_service"),
+      context_.web_admin
+          ? Tr(lang_, txt::kWebPanel) + LeftToRight("http://" + ip + ":" + std::to_string(context_.web_port) + "/")
+          : std::string(Tr(lang_, txt::kWebPanelOff)),
       Tr(lang_, paused ? txt::kStreamStopped : txt::kStreamRunning),
       Tr(lang_, txt::kVersion) + context_.version,
   };
@@ -222,7 +222,7 @@ GtkWidget* DesktopUi::BuildNetworkTab() {
 
   OnSignal(aw_.stream_auth, "toggled", [this] {
     if (!building_ && Active(aw_.stream_auth))
-      ShowMessage(admin_window(), lang_, txt::kSecureWarning, BoxKind::kWarning);
+      Say(admin_window(), txt::kSecureWarning, BoxKind::kWarning);
   });
   OnSignal(aw_.autostart, "toggled", [this] {
     if (building_) return;
@@ -233,7 +233,7 @@ GtkWidget* DesktopUi::BuildNetworkTab() {
     if (building_) return;
     const bool shown = Active(aw_.show_icon);
     set_icon_shown(shown);
-    if (!shown) ShowMessage(admin_window(), lang_, txt::kIconHiddenNotice, BoxKind::kInfo);
+    if (!shown) Say(admin_window(), txt::kIconHiddenNotice, BoxKind::kInfo);
   });
   return TabPage(grid);
 }
@@ -249,9 +249,10 @@ void DesktopUi::IconShownChanged(bool shown) {
 
 GtkWidget* DesktopUi::BuildUsersTab() {
   const ConfigMap config = LoadConfig(ConfigPath());
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
 
   GtkWidget* grid = NewGrid();
+  gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
   aw_.user = gtk_entry_new();
   gtk_entry_set_text(GTK_ENTRY(aw_.user), GetString(config, "admin_user", "admin").c_str());
   gtk_entry_set_max_length(GTK_ENTRY(aw_.user), 48);
@@ -315,9 +316,9 @@ void DesktopUi::OnApply() {
   f.stream_auth = Active(aw_.stream_auth);
   f.device_name = EntryText(aw_.device_name);
   const ConfigMap updates = ApplyUpdates(f);
-  if (!AskOkCancel(admin_window(), lang_, txt::kAskApply, "OK")) return;
+  if (!Ask(admin_window(), txt::kAskApply, "OK")) return;
   if (!SaveConfigKeys(updates)) {
-    ShowMessage(admin_window(), lang_, txt::kSaveFailed, BoxKind::kError);
+    Say(admin_window(), txt::kSaveFailed, BoxKind::kError);
     return;
   }
   LogLine("Desktop: settings saved, restarting\n");
@@ -328,7 +329,7 @@ void DesktopUi::OnChangeCredentials() {
   const CredentialsOutcome outcome =
       ChangeCredentials(EntryText(aw_.user), EntryText(aw_.password), EntryText(aw_.confirm));
   const bool saved = outcome == CredentialsOutcome::kSaved;
-  ShowMessage(admin_window(), lang_, MessageFor(outcome), saved ? BoxKind::kInfo : BoxKind::kError);
+  Say(admin_window(), MessageFor(outcome), saved ? BoxKind::kInfo : BoxKind::kError);
   if (saved) {
     LogLine("Desktop: administrator credentials changed, restarting\n");
     hooks_.relaunch();
@@ -336,9 +337,9 @@ void DesktopUi::OnChangeCredentials() {
 }
 
 void DesktopUi::OnFactoryReset() {
-  if (!AskOkCancel(admin_window(), lang_, txt::kAskFactoryReset, Tr(lang_, txt::kFactoryHeading))) return;
+  if (!Ask(admin_window(), txt::kAskFactoryReset, Tr(lang_, txt::kFactoryHeading))) return;
   if (!FactoryReset()) {
-    ShowMessage(admin_window(), lang_, txt::kSaveFailed, BoxKind::kError);
+    Say(admin_window(), txt::kSaveFailed, BoxKind::kError);
     return;
   }
   LogLine("Desktop: factory reset, restarting\n");

@@ -30,6 +30,8 @@ struct DesktopHooks {
   std::function<std::string()> machine_id;
   // True when `code` is the maker's signature for this machine identifier.
   std::function<bool(const std::string& code, const std::string& machine_id)> verify_recovery_code;
+  // Told of every message box as it opens (caption and text); may be empty.
+  std::function<void(const std::string& caption, const std::string& text)> message_shown;
 };
 
 // RelaunchSelf(false), OpenUrl, GetMachineId and the recovery-code check

@@ -76,6 +76,9 @@ int main(int argc, char** argv) {
     std::_Exit(0);
   };
   hooks.open_url = [](const std::string& url) { Say("open_url " + url); };
+  hooks.message_shown = [](const std::string& caption, const std::string& text) {
+    Say("message [" + caption + "] " + text);
+  };
 
   if (eula && !lcx::EnsureEulaAccepted(context, hooks)) {
     lcx::LogLine("EULA declined — exiting.\n");

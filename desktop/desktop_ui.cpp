@@ -61,6 +61,16 @@ void DesktopUi::FlipLanguage() {
   }
 }
 
+void DesktopUi::Say(GtkWindow* parent, const Text& text, BoxKind kind) {
+  if (hooks_.message_shown) hooks_.message_shown(kind == BoxKind::kInfo ? "OK" : "!", Tr(lang_, text));
+  ShowMessage(parent, lang_, text, kind);
+}
+
+bool DesktopUi::Ask(GtkWindow* parent, const Text& text, const char* caption) {
+  if (hooks_.message_shown) hooks_.message_shown(caption, Tr(lang_, text));
+  return AskOkCancel(parent, lang_, text, caption);
+}
+
 // ---- login -----------------------------------------------------------------
 
 void DesktopUi::OpenLogin() {
@@ -83,6 +93,7 @@ GtkWidget* DesktopUi::DeviceIdRow() {
   gtk_entry_set_text(GTK_ENTRY(value), id.c_str());
   gtk_editable_set_editable(GTK_EDITABLE(value), FALSE);
   gtk_widget_set_direction(value, GTK_TEXT_DIR_LTR);
+  gtk_entry_set_width_chars(GTK_ENTRY(value), 64);
   gtk_style_context_add_class(gtk_widget_get_style_context(value), "lcx-mono");
   gtk_box_pack_start(GTK_BOX(row), value, TRUE, TRUE, 0);
   GtkWidget* copy = gtk_button_new_with_label(Tr(lang_, txt::kCopy));
@@ -163,7 +174,7 @@ void DesktopUi::OnLogin(GtkWidget* user, GtkWidget* password) {
   // The file is read again on every attempt, so a change made meanwhile by
   // the web panel counts at once.
   if (!CheckDesktopLogin(LoadConfig(ConfigPath()), EntryText(user), EntryText(password))) {
-    ShowMessage(GTK_WINDOW(login_), lang_, txt::kInvalidLogin, BoxKind::kError);
+    Say(GTK_WINDOW(login_), txt::kInvalidLogin, BoxKind::kError);
     return;
   }
   logged_in_ = true;
@@ -174,11 +185,11 @@ void DesktopUi::OnLogin(GtkWidget* user, GtkWidget* password) {
 void DesktopUi::OnRecover(GtkWindow* parent, GtkWidget* code_entry) {
   const RecoveryOutcome outcome = RecoverWithCode(EntryText(code_entry), hooks_);
   if (outcome != RecoveryOutcome::kRecovered) {
-    ShowMessage(parent, lang_, MessageFor(outcome), BoxKind::kError);
+    Say(parent, MessageFor(outcome), BoxKind::kError);
     return;
   }
   LogLine("Desktop: password recovered via vendor HWID code -> reset to admin/admin\n");
-  ShowMessage(parent, lang_, MessageFor(outcome), BoxKind::kInfo);
+  Say(parent, MessageFor(outcome), BoxKind::kInfo);
   hooks_.relaunch();
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "desktop/desktop_context.h"
+#include "desktop/gtk_util.h"
 #include "desktop/texts.h"
 
 namespace lcx {
@@ -80,6 +81,9 @@ class DesktopUi {
   void OnChangeCredentials();
   void OnFactoryReset();
   GtkWidget* DeviceIdRow();
+  // Message boxes in the current language, reported to message_shown.
+  void Say(GtkWindow* parent, const Text& text, BoxKind kind);
+  bool Ask(GtkWindow* parent, const Text& text, const char* caption);
 
   GtkWindow* admin_window() const { return admin_ ? GTK_WINDOW(admin_) : nullptr; }
 

@@ -11,7 +11,7 @@ constexpr char kCss[] =
     "window.lcx label.lcx-heading { font-weight: bold; font-size: 120%; color: #12306e; }\n"
     "window.lcx button.lcx-link { color: #1b4fd6; padding: 2px 4px; }\n"
     "window.lcx label.lcx-warning { color: #8a5a00; }\n"
-    "window.lcx .lcx-mono { font-family: monospace; }\n";
+    "window.lcx .lcx-mono { font-family: monospace; font-size: 9pt; }\n";
 
 void InstallCss() {
   GObjectPtr<GtkCssProvider> css(gtk_css_provider_new());
@@ -27,6 +27,7 @@ GtkWidget* NewBox(GtkWindow* parent, Language lang, const Text& text, GtkMessage
   gtk_window_set_title(GTK_WINDOW(dialog), caption);
   gtk_window_set_position(GTK_WINDOW(dialog), parent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+  gtk_widget_set_size_request(dialog, 360, -1);
   return dialog;
 }
 
@@ -72,8 +73,13 @@ GtkWidget* NewWindow(const char* title, int width, int height, bool resizable) {
   return window;
 }
 
+std::string LeftToRight(const std::string& text) { return "\u2066" + text + "\u2069"; }
+
 GtkWidget* NewLabel(const std::string& text, bool wrap) {
-  GtkWidget* label = gtk_label_new(text.c_str());
+  // A right-to-left mark first: otherwise Pango takes the direction from the
+  // first strong letter, and "Lumicast — ..." would be laid out left to right.
+  const bool rtl = gtk_widget_get_default_direction() == GTK_TEXT_DIR_RTL;
+  GtkWidget* label = gtk_label_new(((rtl ? "\u200f" : "") + text).c_str());
   gtk_label_set_xalign(GTK_LABEL(label), 0.0f);  // the start side: right in Arabic
   if (wrap) {
     gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
@@ -118,6 +124,8 @@ bool AskOkCancel(GtkWindow* parent, Language lang, const Text& text, const char*
   gtk_dialog_add_button(GTK_DIALOG(dialog), Tr(lang, txt::kCancel), GTK_RESPONSE_CANCEL);
   gtk_dialog_add_button(GTK_DIALOG(dialog), Tr(lang, txt::kOk), GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  // Enter confirms and Escape cancels, as in every question box.
+  gtk_widget_grab_focus(gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK));
   const bool ok = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK;
   gtk_widget_destroy(dialog);
   return ok;
