@@ -168,7 +168,8 @@ void DesktopUi::RefreshStatus() {
   };
   for (const std::string& line : lines) {
     GtkWidget* label = NewLabel(line, true);
-    gtk_label_set_selectable(GTK_LABEL(label), TRUE);
+    gtk_label_set_selectable(GTK_LABEL(label), TRUE);  // addresses can be copied
+    gtk_widget_set_can_focus(label, FALSE);  // or opening the window selects the first line
     Pack(aw_.status_text, label);
   }
   gtk_widget_show_all(aw_.status_text);

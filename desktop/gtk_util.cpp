@@ -73,7 +73,9 @@ GtkWidget* NewWindow(const char* title, int width, int height, bool resizable) {
   return window;
 }
 
-std::string LeftToRight(const std::string& text) { return "\u2066" + text + "\u2069"; }
+// Left-to-right marks on both sides: a trailing "/" of a URL then sits
+// between two left-to-right characters and stays where it belongs.
+std::string LeftToRight(const std::string& text) { return "\u200e" + text + "\u200e"; }
 
 GtkWidget* NewLabel(const std::string& text, bool wrap) {
   // A right-to-left mark first: otherwise Pango takes the direction from the

@@ -33,8 +33,8 @@ GtkWidget* NewWindow(const char* title, int width, int height, bool resizable);
 // The program's icon (drawn at build time) at a size, or nullptr.
 GdkPixbuf* AppIconPixbuf(int size);
 
-// A text that runs left to right inside either layout (addresses, URLs):
-// isolated, so its neutral characters keep their places in Arabic.
+// A text that runs left to right inside either layout (addresses, URLs),
+// so its neutral characters keep their places in Arabic.
 std::string LeftToRight(const std::string& text);
 
 // Labels read right to left in Arabic even when they begin with a Latin word.

@@ -126,13 +126,18 @@ std::map<std::string, std::string> ParseShowEnvironment(const std::string& outpu
   return env;
 }
 
-std::string SessionDisplay(const std::map<std::string, std::string>& session_env) { return DisplayIn(session_env); }
+std::string SessionIdentity(const std::map<std::string, std::string>& env) {
+  const std::string display = DisplayIn(env);
+  if (display.empty()) return "";
+  auto runtime = env.find("XDG_RUNTIME_DIR");
+  return display + "\n" + (runtime == env.end() ? std::string() : runtime->second);
+}
 
 bool EngineRunsInSession(const std::vector<ProcessInfo>& processes, uid_t uid, pid_t self,
-                         const std::string& session_display, const DisplayOfFn& display_of) {
+                         const std::string& session, const IdentityOfFn& identity_of) {
   for (const ProcessInfo& p : processes) {
     if (p.name != "lcx_onvif" || p.uid != uid || p.pid == self) continue;
-    if (display_of(p.pid) == session_display) return true;
+    if (identity_of(p.pid) == session) return true;
   }
   return false;
 }
@@ -154,15 +159,16 @@ int RunService() {
     std::string output;
     std::map<std::string, std::string> session_env;
     if (Systemctl({"show-environment"}, &output) == 0) session_env = ParseShowEnvironment(output);
-    const std::string display = SessionDisplay(session_env);
+    const std::string session = SessionIdentity(session_env);
+    const std::string display = DisplayIn(session_env);
     std::string state;
     bool started = false;
-    if (display.empty()) {
+    if (session.empty()) {
       state = "no graphical session";
-    } else if (EngineRunsInSession(ListProcesses(), getuid(), getpid(), display, [](pid_t pid) {
-                 std::optional<std::string> d;
-                 if (auto env = ProcessEnvironment(pid)) d = DisplayIn(*env);
-                 return d;
+    } else if (EngineRunsInSession(ListProcesses(), getuid(), getpid(), session, [](pid_t pid) {
+                 std::optional<std::string> id;
+                 if (auto env = ProcessEnvironment(pid)) id = SessionIdentity(*env);
+                 return id;
                })) {
       state = "engine running on " + display;
     } else if (SpawnDetachedWithEnvironment(exe, {"--background"}, ExecutableDir(), session_env)) {

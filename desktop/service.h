@@ -36,14 +36,15 @@ int RunService();
 // `systemctl --user show-environment` output as a map ($'...' values
 // unescaped).
 std::map<std::string, std::string> ParseShowEnvironment(const std::string& output);
-// The session's display: DISPLAY, else WAYLAND_DISPLAY; "" when the user
-// manager knows of no graphical session.
-std::string SessionDisplay(const std::map<std::string, std::string>& session_env);
-// True when a process named lcx_onvif of `uid`, other than `self`, runs on
-// the session's display. `display_of` gives a process's display (nullopt
+// What tells the graphical session apart: its display (DISPLAY, else
+// WAYLAND_DISPLAY) and the runtime folder; "" when the user manager knows of
+// no graphical session.
+std::string SessionIdentity(const std::map<std::string, std::string>& env);
+// True when a process named lcx_onvif of `uid`, other than `self`, belongs
+// to the session. `identity_of` gives a process's SessionIdentity (nullopt
 // when its environment cannot be read).
-using DisplayOfFn = std::function<std::optional<std::string>(pid_t)>;
+using IdentityOfFn = std::function<std::optional<std::string>(pid_t)>;
 bool EngineRunsInSession(const std::vector<ProcessInfo>& processes, uid_t uid, pid_t self,
-                         const std::string& session_display, const DisplayOfFn& display_of);
+                         const std::string& session, const IdentityOfFn& identity_of);
 
 }  // namespace lcx

@@ -30,17 +30,21 @@ TEST(DesktopService, ShowEnvironmentIsParsedWithItsQuoting) {
   EXPECT_EQ(env.at("EMPTY"), "");
   EXPECT_EQ(env.size(), 5u);
 
-  EXPECT_EQ(SessionDisplay(env), ":0");
-  EXPECT_EQ(SessionDisplay({{"WAYLAND_DISPLAY", "wayland-0"}}), "wayland-0");
-  EXPECT_EQ(SessionDisplay({{"DISPLAY", ""}, {"HOME", "/h"}}), "") << "no graphical session";
+  EXPECT_EQ(SessionIdentity(env), ":0\n");
+  EXPECT_EQ(SessionIdentity({{"DISPLAY", ":1"}, {"XDG_RUNTIME_DIR", "/run/user/1000"}}), ":1\n/run/user/1000");
+  EXPECT_EQ(SessionIdentity({{"WAYLAND_DISPLAY", "wayland-0"}}), "wayland-0\n");
+  EXPECT_EQ(SessionIdentity({{"DISPLAY", ""}, {"HOME", "/h"}}), "") << "no graphical session";
 }
 
-TEST(DesktopService, EngineIsLookedForByNameUserAndDisplay) {
+TEST(DesktopService, EngineIsLookedForByNameUserAndSession) {
   const uid_t me = 1000;
   const pid_t self = 50;
-  auto display_of = [](pid_t pid) -> std::optional<std::string> {
+  const std::string session = ":0\n/run/user/1000";
+  auto identity_of = [](pid_t pid) -> std::optional<std::string> {
     if (pid == 13) return std::nullopt;  // environment unreadable
-    return pid == 12 ? ":1" : ":0";
+    if (pid == 12) return ":1\n/run/user/1000";
+    if (pid == 14) return ":0\n/tmp/elsewhere";
+    return ":0\n/run/user/1000";
   };
   struct Case {
     const char* name;
@@ -53,12 +57,13 @@ TEST(DesktopService, EngineIsLookedForByNameUserAndDisplay) {
       {"the service's own process", {{self, me, "lcx_onvif"}}, false},
       {"another user's engine", {{11, 1001, "lcx_onvif"}}, false},
       {"an engine on another display", {{12, me, "lcx_onvif"}}, false},
+      {"an engine with another runtime folder", {{14, me, "lcx_onvif"}}, false},
       {"an engine whose environment cannot be read", {{13, me, "lcx_onvif"}}, false},
       {"a name that only starts the same", {{11, me, "lcx_onvif_old"}}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(EngineRunsInSession(c.processes, me, self, ":0", display_of), c.found);
+    EXPECT_EQ(EngineRunsInSession(c.processes, me, self, session, identity_of), c.found);
   }
 }
 
