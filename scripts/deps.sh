@@ -16,6 +16,8 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-libav
   nodejs npm iproute2 procps psmisc curl
+  libgtk-3-dev libayatana-appindicator3-dev libsystemd-dev fonts-noto-color-emoji
+  openbox trayer xdotool imagemagick dbus-daemon
 )
 
 missing=()
