@@ -14,6 +14,7 @@
 #include "desktop/gtk_util.h"
 #include "desktop/tray.h"
 #include "platform/instance.h"
+#include "platform/processes.h"
 #include "platform/stop_signal_fd.h"
 #include "platform/system.h"
 #include "security/machine_id.h"
@@ -104,6 +105,15 @@ int RunDesktop(const DesktopContext& context, const DesktopHooks& hooks, bool sh
   UniqueFd show_admin = ListenShowAdmin(ShowAdminSocketPath());
   if (show_admin) g_unix_fd_add(show_admin.get(), G_IO_IN, OnShowAdminSocket, &loop);
   else LogLine("Desktop: could not listen on %s\n", ShowAdminSocketPath().c_str());
+
+  // The browser (xdg-open) is started and not waited for; collect it once
+  // it has ended, so a long-running program leaves no zombies behind.
+  g_timeout_add_seconds(
+      10, +[](gpointer) -> gboolean {
+        ReapExitedChildren();
+        return G_SOURCE_CONTINUE;
+      },
+      nullptr);
 
   g_main_loop_run(loop.loop);
   if (tray) tray->Remove();

@@ -5,6 +5,7 @@
 //   lcx_desktop_harness [--eula] [--no-icon] [--eula-html FILE] [--key FILE]
 //                       [--web-port N] [--no-web]
 //   lcx_desktop_harness --show-admin          what a second start does
+//   lcx_desktop_harness --machine-id          the identifier recovery codes sign
 //   lcx_desktop_harness --install-service | --uninstall-service | --service
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "platform/instance.h"
 #include "platform/signals.h"
 #include "platform/system.h"
+#include "security/machine_id.h"
 #include "video/stream_producer.h"
 
 namespace {
@@ -54,6 +56,10 @@ int main(int argc, char** argv) {
       return lcx::RunService();
     }
     if (a == "--show-admin") return lcx::SendShowAdmin(lcx::ShowAdminSocketPath()) ? 0 : 1;
+    if (a == "--machine-id") {
+      std::printf("%s\n", lcx::GetMachineId().c_str());
+      return 0;
+    }
     if (a == "--eula") eula = true;
     if (a == "--no-icon") icon = false;
     if (a == "--no-web") context.web_admin = false;

@@ -44,7 +44,8 @@ TEST(Processes, DetachedChildGetsExactlyTheGivenEnvironmentAndNoBlockedSignal) {
   char tmpl[] = "/tmp/lcx-processes-XXXXXX";
   const std::string dir = mkdtemp(tmpl);
   ASSERT_TRUE(SpawnDetachedWithEnvironment(
-      "/bin/sh", {"-c", "{ env; grep SigBlk /proc/$$/status; } > out.tmp; mv out.tmp out.txt"}, dir,
+      // grep reads its own mask: the shell's own may be all blocked while it forks.
+      "/bin/sh", {"-c", "{ env; grep SigBlk /proc/self/status; } > out.tmp; mv out.tmp out.txt"}, dir,
       {{"DISPLAY", ":7"}, {"PATH", "/usr/bin:/bin"}}));
   std::string out;
   for (int i = 0; i < 300 && !ReadWholeFile(dir + "/out.txt", out); ++i) SleepMs(10);

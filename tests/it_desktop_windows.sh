@@ -2,7 +2,8 @@
 # The desktop as a user meets it, on Xvfb with openbox and a trayer tray:
 # the first-run agreement (declined, then accepted), the tray icon and its
 # menu, a second start bringing up the login window, a wrong and a right
-# login, the language switch, "Apply & restart", the tray icon coming back
+# login, the language switch, "Apply & restart", recovery with a code signed
+# by a key made here, the tray icon coming back
 # after the tray restarts, "Exit" and SIGTERM. The desktop library runs in
 # lcx_desktop_harness, whose relaunch and browser print a line instead.
 # Screenshots of every window go to $LCX_DESKTOP_SHOTS when it is set.
@@ -168,6 +169,44 @@ saved=$(tr -d '\r' <"$cfg")
 for line in 'fps = 60' 'bitrate = 256' 'rtsp_port = 554' 'sub_width = 640' 'web_admin = 1' 'device_name = Lumicast'; do
   grep -qxF "$line" <<<"$saved" || fail "'$line' not saved; the file: $saved"
 done
+
+echo "--- recovery from the login window: a wrong code is refused, this machine's code resets the login"
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$LCX_HOME/key.pem" 2>/dev/null
+modulus=$(openssl rsa -in "$LCX_HOME/key.pem" -noout -modulus | cut -d= -f2)
+python3 -c 'import struct, sys
+sys.stdout.buffer.write(b"RSA1" + struct.pack("<5I", 2048, 3, 256, 0, 0) + bytes.fromhex("010001") + bytes.fromhex(sys.argv[1]))' \
+  "$modulus" >"$LCX_HOME/public.key"
+code=$(printf 'LCXRESET:%s' "$("$harness" --machine-id)" | openssl dgst -sha256 -sign "$LCX_HOME/key.pem" | base64 -w0)
+printf 'eula_accepted = 1\r\nlang = en\r\nadmin_user = boss\r\nadmin_pass = enc:AAAA\r\n' >"$cfg"
+mkdir -p "$LCX_HOME/cfg/Halvorix/LCX"
+printf 1 >"$LCX_HOME/cfg/Halvorix/LCX/pwenc"  # a protected password had been set
+start_harness --key "$LCX_HOME/public.key"
+lcx_wait_line "$out" "HARNESS desktop running"
+"$harness" --show-admin || fail "--show-admin found no running desktop: $(cat "$out")"
+login=$(lcx_wait_window "Login — Control Panel")
+lcx_click_in "$login" 85 206  # "Forgot password?"
+sleep 0.5
+lcx_shot "$shots/login_en_recovery.png" "$login"
+lcx_click_in "$login" 380 388  # the code field
+xdotool type --delay 5 "bm90IGEgY29kZQ=="
+lcx_click_in "$login" 693 388  # "Recover"
+lcx_wait_line "$out" "HARNESS message [!] Invalid code for this device."
+xdotool windowactivate --sync "$(lcx_wait_window "!")"
+xdotool key Return
+lcx_wait_no_window "!"
+lcx_click_in "$login" 380 388
+xdotool key ctrl+a
+xdotool type --delay 2 "$code"
+lcx_click_in "$login" 693 388
+lcx_wait_line "$out" "HARNESS message [OK] Login reset to admin/admin. Restarting."
+xdotool windowactivate --sync "$(lcx_wait_window "OK")"
+xdotool key Return
+lcx_wait_line "$out" "HARNESS relaunch"
+wait_harness
+saved=$(tr -d '\r' <"$cfg")
+grep -qx 'admin_user = admin' <<<"$saved" && grep -qx 'admin_pass = admin' <<<"$saved" ||
+  fail "recovery did not reset the login: $saved"
+[[ $(cat "$LCX_HOME/cfg/Halvorix/LCX/pwenc") == 0 ]] || fail "the protected-password flag was not cleared"
 
 echo "--- the icon comes back when the tray restarts; a hidden one does not"
 start_harness
