@@ -51,17 +51,19 @@ bool EnsureEulaAccepted(const DesktopContext& context, const DesktopHooks& hooks
   gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_WORD_CHAR);
   gtk_text_view_set_left_margin(GTK_TEXT_VIEW(view), 8);
   gtk_text_view_set_right_margin(GTK_TEXT_VIEW(view), 8);
-  const std::string text = EulaPlainText(context.eula_html, lang);
-  GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
-  gtk_text_buffer_set_text(buffer, text.c_str(), -1);
-  // Every paragraph in the language's direction, also those that begin
-  // with a Latin word ("Lumicast ...").
-  GtkTextTag* direction = gtk_text_buffer_create_tag(buffer, nullptr, "direction",
-                                                     lang == Language::kArabic ? GTK_TEXT_DIR_RTL : GTK_TEXT_DIR_LTR,
-                                                     nullptr);
-  GtkTextIter start, end;
-  gtk_text_buffer_get_bounds(buffer, &start, &end);
-  gtk_text_buffer_apply_tag(buffer, direction, &start, &end);
+  std::string text = EulaPlainText(context.eula_html, lang);
+  if (lang == Language::kArabic) {
+    // A right-to-left mark at the head of every paragraph: Pango takes each
+    // paragraph's direction from its first letter, and some begin with
+    // "Lumicast".
+    std::string marked = "\u200f";
+    for (char c : text) {
+      marked += c;
+      if (c == '\n') marked += "\u200f";
+    }
+    text = std::move(marked);
+  }
+  gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), text.c_str(), -1);
   GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroll), GTK_SHADOW_IN);
   gtk_container_add(GTK_CONTAINER(scroll), view);
