@@ -18,6 +18,8 @@ packages=(
   nodejs npm iproute2 procps psmisc curl util-linux
   dpkg-dev lintian desktop-file-utils
   chromium openssl xxd
+  libgtk-3-dev libayatana-appindicator3-dev libsystemd-dev fonts-noto-color-emoji
+  openbox trayer xdotool imagemagick dbus-daemon
 )
 
 missing=()

@@ -1,0 +1,88 @@
+// What the desktop windows do, without any window: read the fields from the
+// configuration file, validate and save them, check a login, recover,
+// reset, switch the stream, the icon, the language and the autostart entry.
+// Every action re-reads the file; nothing here keeps settings between calls.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/config.h"
+#include "desktop/desktop_context.h"
+#include "desktop/texts.h"
+
+namespace lcx {
+
+// The admin window's editable settings as shown: numbers as typed.
+struct AdminFields {
+  int32_t main_width = 0;  // one of kMainWidthChoices (or the file's own value)
+  std::string fps = "10";
+  std::string bitrate = "2000";
+  bool substream = true;
+  int32_t sub_width = 640;  // one of kSubWidthChoices (or the file's own value)
+  std::string sub_bitrate = "512";
+  std::string rtsp_port = "554";
+  std::string onvif_port = "8000";
+  std::string web_port = "8080";
+  bool web_admin = true;
+  bool stream_auth = false;
+  std::string device_name = "Lumicast";
+};
+
+inline constexpr int32_t kMainWidthChoices[] = {0, 1920, 1280, 854, 640};
+inline constexpr int32_t kSubWidthChoices[] = {854, 640, 480, 320};
+
+// The fields with the editors' defaults for absent keys (RTSP port 554).
+AdminFields AdminFieldsFromConfig(const ConfigMap& config);
+// "Apply & restart": numbers clamped (fps 1..60, bit rates 256..16384 and
+// 64..2048, ports 1..65535), flags "1"/"0", the device name only with 1 to
+// 48 bytes.
+ConfigMap ApplyUpdates(const AdminFields& fields);
+
+// The desktop login: the entered pair against `admin_user` and the plain
+// `admin_pass` of the file as it is now; an empty plain password (one that
+// does not decrypt) never matches. No lock rule, no delay.
+bool CheckDesktopLogin(const ConfigMap& config, const std::string& user, const std::string& password);
+
+enum class CredentialsOutcome { kSaved, kNothingToChange, kPasswordsDiffer, kPasswordTooLong, kSaveFailed };
+// A user name of 1 to 48 bytes replaces `admin_user`; with both password
+// fields empty only the user name is saved (nothing to change when it is
+// the stored one or invalid); otherwise the passwords must match and have at
+// most 64 bytes, and are saved protected with the flag raised.
+CredentialsOutcome ChangeCredentials(const std::string& user, const std::string& password,
+                                     const std::string& confirm);
+const Text& MessageFor(CredentialsOutcome outcome);
+
+enum class RecoveryOutcome { kRecovered, kEmptyCode, kInvalidCode, kSaveFailed };
+// A valid code puts back admin/admin and clears the protected-password flag.
+RecoveryOutcome RecoverWithCode(const std::string& code, const DesktopHooks& hooks);
+const Text& MessageFor(RecoveryOutcome outcome);
+
+// Replaces the file with the English-header template (which also clears the
+// protected-password flag).
+bool FactoryReset();
+
+// Flips StreamPaused at once and saves `stream_on`; returns the new paused
+// state.
+bool ToggleStreamPaused();
+bool SaveShowIcon(bool shown);
+bool SaveLanguage(Language lang);
+
+// The XDG autostart entry ~/.config/autostart/Lumicast.desktop.
+std::string AutostartPath();
+std::string AutostartEntryText(const std::string& exe_path, const std::string& exe_dir);
+bool AutostartEnabled();
+// Creates or deletes the entry; true when the file is as asked afterwards.
+bool SetAutostart(bool on, const std::string& exe_path, const std::string& exe_dir);
+
+// The agreement: accepted when `eula_accepted` is exactly "1".
+bool EulaAccepted(const ConfigMap& config);
+bool SaveEulaAccepted();
+// Writes the page as $TMPDIR/Lumicast_eula.html; the path, or "" on failure.
+std::string WriteEulaFile(const std::string& html);
+// The readable text of one language's part of the page, for the EULA box:
+// tags dropped, blocks on lines of their own, entities decoded.
+std::string EulaPlainText(const std::string& html, Language lang);
+
+}  // namespace lcx
