@@ -2,10 +2,11 @@
 // and starts the server threads.
 //
 // Thread lifetime: every server (RTSP with its producer and connections,
-// ONVIF HTTP, WS-Discovery) runs on detached threads for the whole life of
-// the process and has no stop of its own. The process ends in one place:
-// after the stop signal the main thread flushes the log and calls _Exit, so
-// no static destructor ever runs under a thread that still uses the object.
+// ONVIF HTTP, WS-Discovery, the web panel) runs on detached threads for the
+// whole life of the process and has no stop of its own. The main thread runs
+// the desktop loop; the process ends in one place, EndProcess: after "Exit"
+// or a stop signal the log is flushed and _Exit called, so no static
+// destructor ever runs under a thread that still uses the object.
 // Loops that tests must end (the RTSP and ONVIF accept loops, the producer)
 // take a stop condition; the program never uses it.
 #include "app/engine.h"
@@ -20,6 +21,8 @@
 #include "core/relaunch.h"
 #include "core/settings.h"
 #include "core/subsystem_settings.h"
+#include "core/version.h"
+#include "desktop/desktop.h"
 #include "onvif/device_identity.h"
 #include "onvif/discovery.h"
 #include "onvif/onvif_server.h"
@@ -27,10 +30,14 @@
 #include "platform/instance.h"
 #include "platform/signals.h"
 #include "platform/system.h"
+#include "resources/documents.h"
 #include "rtsp/rtsp_server.h"
+#include "security/machine_id.h"
 #include "security/protect.h"
+#include "security/recovery_code.h"
 #include "video/snapshot.h"
 #include "video/stream_producer.h"
+#include "web/web_admin_server.h"
 
 namespace lcx {
 namespace {
@@ -82,18 +89,44 @@ void RunEngine(const std::vector<std::string>& args, const Invocation& invocatio
   LogLine("%s", AuthBannerLine(s).c_str());
   ConfigureOnvif(GetOnvifService(), OnvifSettingsFrom(s, ip));
 
+  DesktopContext desktop;
+  desktop.exe_path = ExecutablePath();
+  desktop.exe_dir = ExecutableDir();
+  desktop.address = ip;
+  desktop.version = kVersionText;
+  desktop.web_port = s.web_port;
+  desktop.rtsp_port = s.rtsp_port;
+  desktop.onvif_port = s.onvif_port;
+  desktop.web_admin = s.web_admin;
+  desktop.main_stream = s.main_stream;
+  desktop.eula_html = std::string(EulaHtml());
+  desktop.recovery_key_blob = RecoveryPublicKey();
+  const DesktopHooks desktop_hooks = DefaultDesktopHooks(desktop);
+  if (!invocation.background && !EnsureEulaAccepted(desktop, desktop_hooks)) {
+    LogLine("EULA declined — exiting.\n");
+    EndProcess(0);
+  }
+
   StartDetached([rtsp = RtspSettingsFrom(s), video = VideoSettingsFrom(s)] { RunRtspThread(rtsp, video); });
   StartDetached([] { RunOnvifHttp(GetOnvifService()); });
   StartDetached([] { RunDiscovery(GetOnvifService()); });
-  if (s.web_admin) LogLine("Web: administration panel not available in this build\n");
+  if (s.web_admin) {
+    // Built on the main thread (it loads the saved sessions) and never
+    // destroyed, like the other server objects.
+    static WebAdminServer web(WebSettingsFrom(s, ip, GetMachineId(), GetDataFolder()));
+    StartDetached([] { web.Run(); });
+  }
 
   // SIGHUP restarts the program the way the editors do, so a changed
   // configuration file can be applied from a shell.
-  if (WaitForStopSignal() == StopSignal::kHangUp) {
-    LogLine("Restarting to apply the configuration (SIGHUP)\n");
-    RelaunchSelf(invocation.background);
-  }
-  EndProcess(0);
+  const int code = RunDesktop(desktop, desktop_hooks, s.show_icon, [&](StopSignal signal) {
+    if (signal == StopSignal::kHangUp) {
+      LogLine("Restarting to apply the configuration (SIGHUP)\n");
+      RelaunchSelf(invocation.background);
+    }
+    EndProcess(0);
+  });
+  EndProcess(code);
 }
 
 }  // namespace lcx

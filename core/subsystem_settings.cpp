@@ -1,6 +1,11 @@
 #include "core/subsystem_settings.h"
 
 namespace lcx {
+namespace {
+
+std::string UsablePassword(const EngineSettings& s) { return s.password_locked ? std::string() : s.admin_pass; }
+
+}  // namespace
 
 VideoSettings VideoSettingsFrom(const EngineSettings& s) {
   VideoSettings v;
@@ -21,7 +26,7 @@ RtspSettings RtspSettingsFrom(const EngineSettings& s) {
   r.main_name = s.main_stream;
   r.sub_name = s.sub_stream;
   r.user = s.admin_user;
-  r.password = s.admin_pass;
+  r.password = UsablePassword(s);
   r.auth_required = s.stream_auth;
   return r;
 }
@@ -39,10 +44,24 @@ OnvifSettings OnvifSettingsFrom(const EngineSettings& s, const std::string& adve
   o.sub_width = s.sizes.sub_width;
   o.sub_height = s.sizes.sub_height;
   o.user = s.admin_user;
-  o.password = s.admin_pass;
+  o.password = UsablePassword(s);
   o.auth_required = s.stream_auth;
   o.device_name = s.device_name;
   return o;
+}
+
+WebSettings WebSettingsFrom(const EngineSettings& s, const std::string& advertised_ip,
+                            const std::string& machine_id, const std::string& data_folder) {
+  WebSettings w;
+  w.host_address = advertised_ip;
+  w.machine_id = machine_id;
+  w.version = kVersionText;
+  w.admin_user = s.admin_user;
+  w.admin_password = UsablePassword(s);
+  w.password_locked = s.password_locked;
+  w.web_port = static_cast<uint16_t>(s.web_port);
+  w.data_folder = data_folder;
+  return w;
 }
 
 }  // namespace lcx

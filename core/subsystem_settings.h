@@ -42,9 +42,25 @@ struct OnvifSettings {
   std::string device_name;
 };
 
-// Each reads settings after ApplyScreenSize and ResolveAdminPassword.
+struct WebSettings {
+  std::string host_address;  // the advertised address
+  std::string machine_id;
+  std::string version;
+  std::string admin_user;
+  std::string admin_password;    // plain, as start-up resolved it
+  bool password_locked = false;  // the tamper rule locked the logins
+  uint16_t web_port = 8080;
+  std::string data_folder;  // holds lcx.cfg and sessions.dat
+};
+
+// Each reads settings after ApplyScreenSize and ResolveAdminPassword. While
+// the password is locked, the servers are handed no password at all: the
+// locked marker is built from the machine identifier, which the login page
+// shows, so handing it on would let anyone type it.
 VideoSettings VideoSettingsFrom(const EngineSettings& settings);
 RtspSettings RtspSettingsFrom(const EngineSettings& settings);
 OnvifSettings OnvifSettingsFrom(const EngineSettings& settings, const std::string& advertised_ip);
+WebSettings WebSettingsFrom(const EngineSettings& settings, const std::string& advertised_ip,
+                            const std::string& machine_id, const std::string& data_folder);
 
 }  // namespace lcx

@@ -79,5 +79,29 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
   }
 }
 
+TEST(SubsystemSettings, WebPanelAndALockedPassword) {
+  EngineSettings s = ReadEngineSettings({{"admin_user", "op"}, {"admin_pass", "pw"}, {"web_port", "8181"}}, {});
+  ApplyScreenSize(s, 1920, 1080);
+  WebSettings w = WebSettingsFrom(s, "10.0.0.5", "ab12", "/data");
+  EXPECT_EQ(w.host_address, "10.0.0.5");
+  EXPECT_EQ(w.machine_id, "ab12");
+  EXPECT_EQ(w.version, std::string(kVersionText));
+  EXPECT_EQ(w.admin_user, "op");
+  EXPECT_EQ(w.admin_password, "pw");
+  EXPECT_FALSE(w.password_locked);
+  EXPECT_EQ(w.web_port, 8181);
+  EXPECT_EQ(w.data_folder, "/data");
+
+  // The locked marker holds the machine identifier, which the login page
+  // shows: no server may accept it as a password.
+  s.admin_pass = "\x01LOCKED-ab12";
+  s.password_locked = true;
+  EXPECT_EQ(RtspSettingsFrom(s).password, "");
+  EXPECT_EQ(OnvifSettingsFrom(s, "10.0.0.5").password, "");
+  w = WebSettingsFrom(s, "10.0.0.5", "ab12", "/data");
+  EXPECT_EQ(w.admin_password, "");
+  EXPECT_TRUE(w.password_locked);
+}
+
 }  // namespace
 }  // namespace lcx

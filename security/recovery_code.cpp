@@ -6,6 +6,8 @@
 
 #include <memory>
 
+#include "platform/system.h"
+#include "resources/documents.h"
 #include "security/digest.h"
 
 namespace lcx {
@@ -106,6 +108,14 @@ bool VerifyRecoveryCode(std::string_view code, std::string_view machine_id,
          EVP_DigestVerify(md.get(), reinterpret_cast<const unsigned char*>(signature.data()),
                           signature.size(), reinterpret_cast<const unsigned char*>(message.data()),
                           message.size()) == 1;
+}
+
+std::string RecoveryPublicKey() {
+  std::string_view built_in = BuiltInRecoveryKey();
+  if (!built_in.empty()) return std::string(built_in);
+  std::string from_file;
+  ReadWholeFile("public.key", from_file);
+  return from_file;
 }
 
 }  // namespace lcx

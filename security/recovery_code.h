@@ -33,4 +33,8 @@ std::string RecoveryMessage(std::string_view machine_id);
 bool VerifyRecoveryCode(std::string_view code, std::string_view machine_id,
                         std::string_view public_key_blob);
 
+// The key blob the program carries, or the file "public.key" in the current
+// folder when the program was built without one.
+std::string RecoveryPublicKey();
+
 }  // namespace lcx

@@ -15,6 +15,7 @@
 #include "video/snapshot.h"
 #include "video/stream_producer.h"
 #include "web/web_config_api.h"
+#include "resources/documents.h"
 #include "web/web_resources.h"
 #include "web/web_routes.h"
 
@@ -23,8 +24,6 @@ namespace {
 
 constexpr char kJsonNotOk[] = "{\"ok\":false}";
 constexpr char kJsonRestarting[] = "{\"restarting\":true}";
-
-bool ListenerGone(int error) { return error == EBADF || error == EINVAL || error == ENOTSOCK; }
 
 WebReply Reply(std::string bytes, AfterReply after = AfterReply::kNothing) {
   return WebReply{std::move(bytes), after};
@@ -45,14 +44,6 @@ std::string Printable(std::string_view text) {
 }
 
 }  // namespace
-
-std::string RecoveryPublicKey() {
-  std::string_view built_in = BuiltInRecoveryKey();
-  if (!built_in.empty()) return std::string(built_in);
-  std::string from_file;
-  ReadWholeFile("public.key", from_file);
-  return from_file;
-}
 
 WebHooks DefaultWebHooks() {
   WebHooks hooks;

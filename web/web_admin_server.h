@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/subsystem_settings.h"
 #include "platform/unique_fd.h"
 #include "web/web_http.h"
 #include "web/web_request.h"
@@ -21,17 +22,6 @@
 namespace lcx {
 
 // What start-up hands the web panel.
-struct WebSettings {
-  std::string host_address;    // the advertised address
-  std::string machine_id;
-  std::string version;
-  std::string admin_user;
-  std::string admin_password;  // plain, as start-up resolved it
-  bool password_locked = false;  // the tamper rule locked the logins
-  uint16_t web_port = 8080;
-  std::string data_folder;     // holds lcx.cfg and sessions.dat
-};
-
 // Everything the handlers take from the rest of the program, replaceable
 // so tests see a relaunch without being replaced, and drive the clock.
 struct WebHooks {
@@ -44,8 +34,6 @@ struct WebHooks {
 };
 WebHooks DefaultWebHooks();
 
-// The built-in recovery key, else "public.key" in the current directory.
-std::string RecoveryPublicKey();
 
 enum class AfterReply { kNothing, kRelaunch, kSaveSessionsAndRelaunch };
 struct WebReply {

@@ -12,10 +12,6 @@ extern const uint8_t kWebAdminHtml[];
 extern const size_t kWebAdminHtmlSize;
 extern const uint8_t kLoginBgJpg[];
 extern const size_t kLoginBgJpgSize;
-extern const uint8_t kEulaHtml[];
-extern const size_t kEulaHtmlSize;
-extern const uint8_t kRecoveryPublicKey[];
-extern const size_t kRecoveryPublicKeySize;
 
 namespace {
 std::string_view View(const uint8_t* bytes, size_t size) {
@@ -26,7 +22,5 @@ std::string_view View(const uint8_t* bytes, size_t size) {
 std::string_view LoginPageTemplate() { return View(kWebLoginHtml, kWebLoginHtmlSize); }
 std::string_view AdminPageHtml() { return View(kWebAdminHtml, kWebAdminHtmlSize); }
 std::string_view LoginBackgroundJpeg() { return View(kLoginBgJpg, kLoginBgJpgSize); }
-std::string_view EulaHtml() { return View(kEulaHtml, kEulaHtmlSize); }
-std::string_view BuiltInRecoveryKey() { return View(kRecoveryPublicKey, kRecoveryPublicKeySize); }
 
 }  // namespace lcx

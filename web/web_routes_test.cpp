@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "resources/documents.h"
 #include "web/web_resources.h"
 
 namespace lcx {
