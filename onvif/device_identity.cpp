@@ -1,6 +1,6 @@
 // Device identity: everything a recorder uses to tell this camera from any
 // other is derived from the machine identifier, so it survives restarts and
-// differs between computers; only the Digest nonce changes per start.
+// differs between computers; only the Digest nonce secret changes per start.
 #include "onvif/device_identity.h"
 
 #include <string>
@@ -53,7 +53,10 @@ void ConfigureOnvifWithId(OnvifService& service, const OnvifSettings& settings, 
   service.endpoint_uuid = UuidFrom(id.substr(0, 32));
   service.message_uuid = UuidFrom(id.substr(32, 32));
   service.serial_number = "LCX-" + id.substr(0, 12);
-  service.digest_nonce = Md5Hex(service.endpoint_uuid + std::to_string(boot_tick_ms));
+  // Random, so nonces cannot be made outside; should the random source fail,
+  // one that still changes per start (nonces then only expire).
+  service.digest_secret = RandomHex(16);
+  if (service.digest_secret.empty()) service.digest_secret = Md5Hex(service.endpoint_uuid + std::to_string(boot_tick_ms));
   service.device_name = DeviceNameFromSetting(settings.device_name, id);
 }
 

@@ -35,11 +35,16 @@ TEST(ConfigureOnvif, IdentityFromMachineId) {
   EXPECT_EQ(a.message_uuid, "urn:uuid:fedcba98-7654-3210-fedc-ba9876543210");
   EXPECT_EQ(a.serial_number, "LCX-0123456789ab");
   EXPECT_EQ(a.device_name, "Lumicast-0123");
-  EXPECT_EQ(a.digest_nonce, Md5Hex("urn:uuid:01234567-89ab-cdef-0123-456789abcdef1000"));
-  // A restart keeps the identity and changes only the nonce.
+  EXPECT_EQ(a.digest_secret.size(), 32u);
+  // A restart keeps the identity and changes only the nonce secret.
   EXPECT_EQ(b.endpoint_uuid, a.endpoint_uuid);
   EXPECT_EQ(b.serial_number, a.serial_number);
-  EXPECT_NE(b.digest_nonce, a.digest_nonce);
+  EXPECT_NE(b.digest_secret, a.digest_secret);
+  // Without a random source the secret still changes per start.
+  SetRandomSourceForTesting([](unsigned char*, size_t) { return false; });
+  ConfigureOnvifWithId(b, Settings(), kId, 1000);
+  SetRandomSourceForTesting(nullptr);
+  EXPECT_EQ(b.digest_secret, Md5Hex("urn:uuid:01234567-89ab-cdef-0123-456789abcdef1000"));
 
   EXPECT_EQ(a.ip, "192.168.1.20");
   EXPECT_EQ(a.rtsp_port, 554);

@@ -1,5 +1,9 @@
 #include "onvif/discovery.h"
 
+#include <arpa/inet.h>
+
+#include <vector>
+
 #include "core/address.h"
 #include "core/log.h"
 #include "onvif/onvif_operations.h"
@@ -11,18 +15,221 @@ namespace lcx {
 namespace {
 
 constexpr size_t kMaxDatagram = 8191;
+constexpr std::string_view kDiscoveryNamespace = "http://schemas.xmlsoap.org/ws/2005/04/discovery";
+constexpr std::string_view kProbeAction = "http://schemas.xmlsoap.org/ws/2005/04/discovery/Probe";
+
+// Just enough XML for a probe: elements with their namespace declarations,
+// character data with entities, CDATA, comments and processing
+// instructions. Anything else (a DOCTYPE, a bad entity, a stray "<",
+// mismatched tags) makes the datagram no probe.
+class ProbeReader {
+ public:
+  explicit ProbeReader(std::string_view xml) : xml_(xml) {}
+  std::optional<std::string> Read();
+
+ private:
+  struct Element {
+    std::string_view name;
+    std::vector<std::pair<std::string_view, std::string_view>> namespaces;  // prefix ("" = default), URI
+  };
+  bool Text(std::string_view raw, std::string* out);
+  bool StartTag(Element* element, bool* empty);
+  std::string_view Namespace(std::string_view prefix) const;
+  std::string_view LocalName(std::string_view name) const {
+    size_t colon = name.find(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+  }
+  std::string_view Prefix(std::string_view name) const {
+    size_t colon = name.find(':');
+    return colon == std::string_view::npos ? std::string_view() : name.substr(0, colon);
+  }
+
+  std::string_view xml_;
+  size_t at_ = 0;
+  std::vector<Element> open_;
+};
+
+bool ProbeReader::Text(std::string_view raw, std::string* out) {
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] != '&') {
+      out->push_back(raw[i]);
+      continue;
+    }
+    size_t semi = raw.find(';', i);
+    if (semi == std::string_view::npos) return false;
+    std::string_view name = raw.substr(i + 1, semi - i - 1);
+    static constexpr std::pair<std::string_view, char> kNamed[] = {
+        {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+    bool known = false;
+    for (const auto& [entity, c] : kNamed) {
+      if (name == entity) {
+        out->push_back(c);
+        known = true;
+      }
+    }
+    if (!known && name.size() >= 2 && name[0] == '#') {
+      // Character references: only plain ASCII is of use in a MessageID.
+      bool hex = name[1] == 'x';
+      long value = 0;
+      std::string_view digits = name.substr(hex ? 2 : 1);
+      for (char c : digits) {
+        int d = c >= '0' && c <= '9' ? c - '0' : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (d < 0 || value > 0x10FFFF) return false;
+        value = value * (hex ? 16 : 10) + d;
+      }
+      if (digits.empty() || value < 1 || value > 0x7E) return false;
+      out->push_back(static_cast<char>(value));
+      known = true;
+    }
+    if (!known) return false;
+    i = semi;
+  }
+  return true;
+}
+
+std::string_view ProbeReader::Namespace(std::string_view prefix) const {
+  for (auto element = open_.rbegin(); element != open_.rend(); ++element) {
+    for (const auto& [declared, uri] : element->namespaces) {
+      if (declared == prefix) return uri;
+    }
+  }
+  return {};
+}
+
+// At the "<" of a start tag: reads the name and attributes up to ">".
+bool ProbeReader::StartTag(Element* element, bool* empty) {
+  size_t i = at_ + 1;
+  auto name_end = [&](size_t from) { return xml_.find_first_of(" \t\r\n/>=", from); };
+  size_t end = name_end(i);
+  if (end == std::string_view::npos || end == i) return false;
+  element->name = xml_.substr(i, end - i);
+  i = end;
+  for (;;) {
+    i = xml_.find_first_not_of(" \t\r\n", i);
+    if (i == std::string_view::npos) return false;
+    if (xml_[i] == '>' || xml_.substr(i, 2) == "/>") {
+      *empty = xml_[i] == '/';
+      at_ = i + (*empty ? 2 : 1);
+      return true;
+    }
+    end = name_end(i);
+    if (end == std::string_view::npos || end == i) return false;
+    std::string_view attribute = xml_.substr(i, end - i);
+    i = xml_.find_first_not_of(" \t\r\n", end);
+    if (i == std::string_view::npos || xml_[i] != '=') return false;
+    i = xml_.find_first_not_of(" \t\r\n", i + 1);
+    if (i == std::string_view::npos || (xml_[i] != '"' && xml_[i] != '\'')) return false;
+    size_t close = xml_.find(xml_[i], i + 1);
+    if (close == std::string_view::npos) return false;
+    std::string_view value = xml_.substr(i + 1, close - i - 1);
+    if (value.find('<') != std::string_view::npos) return false;
+    if (attribute == "xmlns") element->namespaces.emplace_back(std::string_view(), value);
+    if (attribute.substr(0, 6) == "xmlns:") element->namespaces.emplace_back(attribute.substr(6), value);
+    i = close + 1;
+  }
+}
+
+std::optional<std::string> ProbeReader::Read() {
+  std::string action, message_id, text;
+  bool in_header = false, in_body = false, is_probe = false, body_seen_child = false;
+  std::string* collect = nullptr;  // the header element whose text is wanted
+  while (at_ < xml_.size()) {
+    size_t lt = xml_.find('<', at_);
+    std::string_view raw = xml_.substr(at_, lt == std::string_view::npos ? std::string_view::npos : lt - at_);
+    if (!Text(raw, &text)) return std::nullopt;
+    if (lt == std::string_view::npos) break;
+    at_ = lt;
+    std::string_view rest = xml_.substr(at_);
+    if (rest.substr(0, 4) == "<!--" || rest.substr(0, 2) == "<?") {
+      size_t end = rest.substr(0, 2) == "<?" ? rest.find("?>") : rest.find("-->");
+      if (end == std::string_view::npos) return std::nullopt;
+      at_ += end + (rest[1] == '?' ? 2 : 3);
+      continue;
+    }
+    if (rest.substr(0, 9) == "<![CDATA[") {
+      size_t end = rest.find("]]>");
+      if (end == std::string_view::npos) return std::nullopt;
+      text.append(rest.substr(9, end - 9));
+      at_ += end + 3;
+      continue;
+    }
+    if (rest.substr(0, 2) == "<!") return std::nullopt;
+    if (rest.substr(0, 2) == "</") {
+      size_t gt = rest.find('>');
+      if (gt == std::string_view::npos || open_.empty()) return std::nullopt;
+      std::string_view name = rest.substr(2, gt - 2);
+      while (!name.empty() && (name.back() == ' ' || name.back() == '\t' || name.back() == '\r' || name.back() == '\n'))
+        name.remove_suffix(1);
+      if (name != open_.back().name) return std::nullopt;
+      if (collect && open_.size() == 3) {
+        *collect = text;
+        collect = nullptr;
+      }
+      if (open_.size() == 2) in_header = in_body = false;
+      open_.pop_back();
+      at_ += gt + 1;
+      continue;
+    }
+    Element element;
+    bool empty = false;
+    if (!StartTag(&element, &empty)) return std::nullopt;
+    open_.push_back(element);
+    text.clear();
+    const std::string_view local = LocalName(element.name);
+    const size_t depth = open_.size();  // 1: Envelope, 2: Header or Body
+    if (depth == 1 && local != "Envelope") return std::nullopt;
+    if (depth == 2) {
+      in_header = local == "Header";
+      in_body = local == "Body";
+    }
+    if (depth == 3 && in_header && (local == "Action" || local == "MessageID")) {
+      collect = local == "Action" ? &action : &message_id;
+    }
+    if (depth == 3 && in_body && !body_seen_child) {
+      body_seen_child = true;
+      is_probe = local == "Probe" && Namespace(Prefix(element.name)) == kDiscoveryNamespace;
+    }
+    if (empty) {
+      if (collect && depth == 3) {
+        collect->clear();
+        collect = nullptr;
+      }
+      if (depth == 2) in_header = in_body = false;
+      open_.pop_back();
+    }
+  }
+  if (!open_.empty() || !is_probe) return std::nullopt;
+  constexpr std::string_view kBlank = " \t\r\n";
+  size_t first = action.find_first_not_of(kBlank);
+  size_t last = action.find_last_not_of(kBlank);
+  if (first == std::string::npos || std::string_view(action).substr(first, last - first + 1) != kProbeAction) {
+    return std::nullopt;
+  }
+  // Echoed back: printable ASCII only, so the answer stays well-formed.
+  for (char c : message_id) {
+    if ((c < 0x20 && c != '\t') || c > 0x7E) return std::nullopt;
+  }
+  return message_id;
+}
+
+std::string EscapeXmlText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
 
 }  // namespace
 
-std::string ProbeMessageId(std::string_view datagram) {
-  size_t at = datagram.find("MessageID");
-  if (at == std::string_view::npos) return {};
-  size_t open = datagram.find('>', at);
-  if (open == std::string_view::npos) return {};
-  size_t close = datagram.find('<', open + 1);
-  if (close == std::string_view::npos) return {};
-  return std::string(datagram.substr(open + 1, close - open - 1));
-}
+std::optional<std::string> ParseProbe(std::string_view datagram) { return ProbeReader(datagram).Read(); }
 
 std::string BuildProbeMatches(const OnvifService& service, std::string_view relates_to) {
   std::string scopes;
@@ -39,7 +246,7 @@ std::string BuildProbeMatches(const OnvifService& service, std::string_view rela
          " xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\""
          " xmlns:tds=\"http://www.onvif.org/ver10/device/wsdl\">";
   out += "<env:Header><a:MessageID>" + service.message_uuid + "</a:MessageID><a:RelatesTo>";
-  out.append(relates_to);
+  out += EscapeXmlText(relates_to);
   out += "</a:RelatesTo><a:To>http://schemas.xmlsoap.org/ws/2004/08/addressing/role/anonymous</a:To>"
          "<a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/ProbeMatches</a:Action></env:Header>";
   out += "<env:Body><d:ProbeMatches><d:ProbeMatch><a:EndpointReference><a:Address>" + service.endpoint_uuid +
@@ -51,8 +258,45 @@ std::string BuildProbeMatches(const OnvifService& service, std::string_view rela
 }
 
 std::optional<std::string> AnswerDiscoveryDatagram(const OnvifService& service, std::string_view datagram) {
-  if (datagram.find("Probe") == std::string_view::npos) return std::nullopt;
-  return BuildProbeMatches(service, ProbeMessageId(datagram));
+  std::optional<std::string> message_id = ParseProbe(datagram);
+  if (!message_id) return std::nullopt;
+  return BuildProbeMatches(service, *message_id);
+}
+
+bool AllowDiscoveryAnswer(DiscoveryRateLimit& limit, uint32_t address, int64_t now_ms) {
+  constexpr int64_t kWindowMs = 1000;
+  auto sender = limit.senders.find(address);
+  if (sender == limit.senders.end()) {
+    if (limit.senders.size() >= limit.max_senders) {
+      std::erase_if(limit.senders, [&](const auto& entry) { return now_ms - entry.second.start_ms >= kWindowMs; });
+      if (limit.senders.size() >= limit.max_senders) return false;
+    }
+    sender = limit.senders.emplace(address, DiscoveryRateLimit::Window{now_ms, 0}).first;
+  }
+  DiscoveryRateLimit::Window& window = sender->second;
+  if (now_ms - window.start_ms >= kWindowMs) window = {now_ms, 0};
+  if (window.count >= limit.per_second) return false;
+  ++window.count;
+  return true;
+}
+
+DiscoveryGuard GuardFor(int fd) {
+  DiscoveryGuard guard;
+  guard.own_port = htons(static_cast<uint16_t>(LocalPort(fd)));
+  for (const std::string& ip : ListUpNonLoopbackIpv4()) {
+    in_addr address{};
+    if (inet_pton(AF_INET, ip.c_str(), &address) == 1) guard.own_addresses.push_back(address.s_addr);
+  }
+  return guard;
+}
+
+bool FromOwnSocket(const DiscoveryGuard& guard, const DatagramPeer& from) {
+  if (from.port != guard.own_port) return false;
+  if ((ntohl(from.address) >> 24) == 127) return true;
+  for (uint32_t own : guard.own_addresses) {
+    if (own == from.address) return true;
+  }
+  return false;
 }
 
 UniqueFd OpenDiscoverySocket(int port, int* joined, int* error) {
@@ -69,17 +313,17 @@ UniqueFd OpenDiscoverySocket(int port, int* joined, int* error) {
   return fd;
 }
 
-bool ServeDiscoveryDatagram(const OnvifService& service, int fd) {
-  char buf[kMaxDatagram + 1];
+bool ServeDiscoveryDatagram(const OnvifService& service, int fd, DiscoveryGuard& guard, int64_t now_ms) {
+  char buf[kMaxDatagram];
   DatagramPeer from;
   // The real size is reported, so an oversized datagram is dropped rather
   // than answered from its first part.
   long n = ReceiveDatagram(fd, buf, kMaxDatagram, &from);
   if (n <= 0) return false;
   if (static_cast<size_t>(n) > kMaxDatagram) return true;
-  buf[n] = '\0';
+  if (FromOwnSocket(guard, from)) return true;
   std::optional<std::string> answer = AnswerDiscoveryDatagram(service, std::string_view(buf, static_cast<size_t>(n)));
-  if (answer) SendDatagram(fd, *answer, from);
+  if (answer && AllowDiscoveryAnswer(guard.limit, from.address, now_ms)) SendDatagram(fd, *answer, from);
   return true;
 }
 
@@ -91,8 +335,9 @@ void RunDiscovery(OnvifService& service) {
     return;
   }
   LogLine("WS-Discovery ready (UDP 3702, joined %d interface(s))\n", joined);
+  DiscoveryGuard guard = GuardFor(fd.get());
   for (;;) {
-    if (!ServeDiscoveryDatagram(service, fd.get())) SleepMs(5);
+    if (!ServeDiscoveryDatagram(service, fd.get(), guard, static_cast<int64_t>(BootTickMs()))) SleepMs(5);
   }
 }
 

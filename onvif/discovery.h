@@ -1,12 +1,19 @@
-// WS-Discovery responder: every datagram on UDP 3702 that mentions "Probe"
-// gets one ProbeMatches back, unicast to its sender. Passive: no Hello, no
-// Bye, no filtering by type or scope. One thread owns the socket.
+// WS-Discovery responder: a Probe on UDP 3702 gets one ProbeMatches back,
+// unicast to its sender. Passive: no Hello, no Bye, no filtering by type or
+// scope. Only a real Probe is answered, never our own answers or a datagram
+// from our own socket, and each sender only a few times a second, so no
+// datagram can start a loop between responders or make this one an
+// amplifier. One thread owns the socket and the guard.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
+#include "platform/net.h"
 #include "platform/unique_fd.h"
 
 namespace lcx {
@@ -16,20 +23,49 @@ struct OnvifService;
 inline constexpr int kDiscoveryPort = 3702;
 inline constexpr const char* kDiscoveryGroup = "239.255.255.250";
 
-// Text between the first ">" after "MessageID" and the next "<"; "" when
-// any of the three is missing.
-std::string ProbeMessageId(std::string_view datagram);
+// The MessageID of a Probe (entities decoded; "" when it has none), or
+// nothing when the datagram is not an envelope whose header's Action is the
+// Probe action and whose body holds a Probe of the discovery namespace, or
+// is not well-formed as far as it is read, or its MessageID could not be
+// written back as plain text.
+std::optional<std::string> ParseProbe(std::string_view datagram);
+// `relates_to` is escaped, so the answer is well-formed whatever it holds.
 std::string BuildProbeMatches(const OnvifService& service, std::string_view relates_to);
 // The answer to one datagram, or nothing when it is not a probe.
 std::optional<std::string> AnswerDiscoveryDatagram(const OnvifService& service, std::string_view datagram);
+
+// At most `per_second` answers to one sender address in a second, and at
+// most `max_senders` addresses at once (spoofed sources cannot grow it).
+struct DiscoveryRateLimit {
+  struct Window {
+    int64_t start_ms = 0;
+    int count = 0;
+  };
+  int per_second = 5;
+  size_t max_senders = 256;
+  std::unordered_map<uint32_t, Window> senders;
+};
+// True when one more answer to `address` is allowed at `now_ms`, and counts it.
+bool AllowDiscoveryAnswer(DiscoveryRateLimit& limit, uint32_t address, int64_t now_ms);
+
+// What the loop keeps between datagrams.
+struct DiscoveryGuard {
+  uint16_t own_port = 0;                // network order, as DatagramPeer holds it
+  std::vector<uint32_t> own_addresses;  // network order; loopback is always ours
+  DiscoveryRateLimit limit;
+};
+// The guard for a socket: its port and the addresses of this machine.
+DiscoveryGuard GuardFor(int fd);
+bool FromOwnSocket(const DiscoveryGuard& guard, const DatagramPeer& from);
 
 // UDP socket bound to `port` on all addresses, member of the group on the
 // default interface and on each multicast interface; *joined counts the
 // latter. Invalid on bind failure (errno in *error).
 UniqueFd OpenDiscoverySocket(int port, int* joined, int* error);
 // Receives one datagram (waiting at most as long as the socket's receive
-// time-out allows) and answers it; false when nothing was received.
-bool ServeDiscoveryDatagram(const OnvifService& service, int fd);
+// time-out allows) and answers it when it is a probe the guard lets through
+// at `now_ms`; false when nothing was received.
+bool ServeDiscoveryDatagram(const OnvifService& service, int fd, DiscoveryGuard& guard, int64_t now_ms);
 
 // Thread body: returns only when UDP 3702 cannot be bound.
 void RunDiscovery(OnvifService& service);

@@ -55,7 +55,22 @@ TEST(BuildProbeMatches, WholeMessage) {
             "<d:MetadataVersion>1</d:MetadataVersion></d:ProbeMatch></d:ProbeMatches></env:Body></env:Envelope>");
 }
 
+// Envelope around a header and a body, as the Node.js onvif client writes
+// it: no prefixes, namespaces declared where they are used.
+std::string Envelope(const std::string& action, const std::string& header_rest, const std::string& body) {
+  return "<Envelope xmlns=\"http://www.w3.org/2003/05/soap-envelope\"><Header>"
+         "<wsa:MessageID xmlns:wsa=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\">" + header_rest +
+         "</wsa:MessageID><wsa:Action xmlns:wsa=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\">" + action +
+         "</wsa:Action></Header><Body>" + body + "</Body></Envelope>";
+}
+const std::string kProbeAction = "http://schemas.xmlsoap.org/ws/2005/04/discovery/Probe";
+const std::string kProbeBody =
+    "<Probe xmlns=\"http://schemas.xmlsoap.org/ws/2005/04/discovery\"><Types>dn:NetworkVideoTransmitter</Types>"
+    "<Scopes /></Probe>";
+
 TEST(AnswerDiscoveryDatagram, WhatGetsAnAnswer) {
+  OnvifService service = Service();
+  const std::string matches = BuildProbeMatches(service, "uuid:1111");
   struct Case {
     const char* name;
     std::string datagram;
@@ -65,19 +80,72 @@ TEST(AnswerDiscoveryDatagram, WhatGetsAnAnswer) {
       {"standard probe", Probe("uuid:1111"), true, "uuid:1111"},
       {"probe for another type", Probe("uuid:2222", "dp0:Display"), true, "uuid:2222"},
       {"MessageID taken untrimmed", Probe(" uuid:3 "), true, " uuid:3 "},
-      {"probe without MessageID", "<s:Body><d:Probe/></s:Body>", true, ""},
+      {"Node.js onvif client", Envelope(kProbeAction, "urn:uuid:4", kProbeBody), true, "urn:uuid:4"},
+      {"prefixed probe, comment and declaration",
+       "<?xml version=\"1.0\"?><!-- hi --><s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\" "
+       "xmlns:a=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\" "
+       "xmlns:d=\"http://schemas.xmlsoap.org/ws/2005/04/discovery\"><s:Header><a:Action>\n " + kProbeAction +
+           " </a:Action></s:Header><s:Body><d:Probe/></s:Body></s:Envelope>",
+       true, ""},
+      {"entities decoded, then escaped again", Probe("uuid:a&amp;b&#60;c&#x3e;"), true, "uuid:a&b<c>"},
+      {"MessageID in CDATA", Probe("<![CDATA[uuid:c&d]]>"), true, "uuid:c&d"},
+      // Never our own answer: it once named "Probe" and was answered without end.
+      {"our own ProbeMatches", matches, false, ""},
+      {"ProbeMatches body under the Probe action",
+       Envelope(kProbeAction, "uuid:5", "<d:ProbeMatches xmlns:d=\"http://schemas.xmlsoap.org/ws/2005/04/discovery\"/>"),
+       false, ""},
+      {"Probe body under another action",
+       Envelope("http://schemas.xmlsoap.org/ws/2005/04/discovery/Hello", "uuid:6", kProbeBody), false, ""},
+      {"Probe of another namespace",
+       Envelope(kProbeAction, "uuid:7", "<Probe xmlns=\"urn:other\"/>"), false, ""},
+      {"Probe action, no body element", Envelope(kProbeAction, "uuid:8", ""), false, ""},
       {"hello", "<a:MessageID>uuid:9</a:MessageID><s:Body><d:Hello/></s:Body>", false, ""},
       {"bye", "<a:MessageID>uuid:9</a:MessageID><s:Body><d:Bye/></s:Body>", false, ""},
+      {"the bare word", "Probe", false, ""},
       {"anything else", "hello world", false, ""},
+      {"MessageID not well-formed", Probe("uuid:1&x\" ]]>"), false, ""},
+      {"MessageID with a control character", Probe("uuid:1&#7;"), false, ""},
+      {"MessageID not ASCII", Probe("uuid:\xc3\xa9"), false, ""},
+      {"tags that do not match", Envelope(kProbeAction, "uuid:10", kProbeBody + "</Extra>"), false, ""},
+      {"document cut short", Probe("uuid:11").substr(0, 400), false, ""},
+      {"DOCTYPE", "<!DOCTYPE x [<!ENTITY e \"Probe\">]>" + Probe("uuid:12"), false, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto answer = AnswerDiscoveryDatagram(Service(), c.datagram);
+    auto answer = AnswerDiscoveryDatagram(service, c.datagram);
     ASSERT_EQ(answer.has_value(), c.answered);
     if (answer) {
-      EXPECT_EQ(*answer, BuildProbeMatches(Service(), c.relates_to));
+      EXPECT_EQ(*answer, BuildProbeMatches(service, c.relates_to));
     }
   }
+}
+
+TEST(BuildProbeMatches, EscapesWhatItEchoes) {
+  std::string answer = BuildProbeMatches(Service(), "uuid:1&x\" ]]><y>");
+  EXPECT_NE(answer.find("<a:RelatesTo>uuid:1&amp;x\" ]]&gt;&lt;y&gt;</a:RelatesTo>"), std::string::npos) << answer;
+}
+
+TEST(AllowDiscoveryAnswer, PerSenderPerSecond) {
+  DiscoveryRateLimit limit;
+  limit.per_second = 2;
+  limit.max_senders = 2;
+  EXPECT_TRUE(AllowDiscoveryAnswer(limit, 1, 1000));
+  EXPECT_TRUE(AllowDiscoveryAnswer(limit, 1, 1500));
+  EXPECT_FALSE(AllowDiscoveryAnswer(limit, 1, 1999));
+  EXPECT_TRUE(AllowDiscoveryAnswer(limit, 2, 1999)) << "another sender has its own budget";
+  EXPECT_FALSE(AllowDiscoveryAnswer(limit, 3, 1999)) << "no room for a third sender";
+  EXPECT_TRUE(AllowDiscoveryAnswer(limit, 1, 2000)) << "a new second";
+  EXPECT_TRUE(AllowDiscoveryAnswer(limit, 3, 3000)) << "room once an old window has passed";
+}
+
+TEST(FromOwnSocket, OwnPortOnOwnAddresses) {
+  DiscoveryGuard guard;
+  guard.own_port = htons(3702);
+  guard.own_addresses = {htonl(0x0AD50001)};  // 10.213.0.1
+  EXPECT_TRUE(FromOwnSocket(guard, {htonl(0x7F000001), htons(3702)}));
+  EXPECT_TRUE(FromOwnSocket(guard, {htonl(0x0AD50001), htons(3702)}));
+  EXPECT_FALSE(FromOwnSocket(guard, {htonl(0x0AD50001), htons(40000)}));
+  EXPECT_FALSE(FromOwnSocket(guard, {htonl(0x0AD50002), htons(3702)})) << "another camera's responder";
 }
 
 TEST(ServeDiscoveryDatagram, AnswersTheSenderOnce) {
@@ -102,20 +170,47 @@ TEST(ServeDiscoveryDatagram, AnswersTheSenderOnce) {
     return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
   };
   OnvifService service = Service();
+  DiscoveryGuard guard = GuardFor(server.get());
+  guard.limit.per_second = 3;
+  auto serve = [&] { return ServeDiscoveryDatagram(service, server.get(), guard, 1000); };
 
   for (const char* id : {"uuid:a", "uuid:b"}) {
     send(Probe(id));
-    EXPECT_TRUE(ServeDiscoveryDatagram(service, server.get()));
+    EXPECT_TRUE(serve());
     EXPECT_EQ(receive(), BuildProbeMatches(service, id));
     EXPECT_EQ(receive(), "") << "exactly one answer";
   }
   send("<d:Hello>uuid:c</d:Hello>");
-  EXPECT_TRUE(ServeDiscoveryDatagram(service, server.get()));
+  EXPECT_TRUE(serve());
   EXPECT_EQ(receive(), "");
   // Too long for the receive buffer: dropped, not answered from its start.
   send(Probe("uuid:d") + std::string(9000, ' '));
-  EXPECT_TRUE(ServeDiscoveryDatagram(service, server.get()));
+  EXPECT_TRUE(serve());
   EXPECT_EQ(receive(), "");
+  // The third probe in the same second is the last one answered.
+  send(Probe("uuid:e"));
+  EXPECT_TRUE(serve());
+  EXPECT_EQ(receive(), BuildProbeMatches(service, "uuid:e"));
+  send(Probe("uuid:f"));
+  EXPECT_TRUE(serve());
+  EXPECT_EQ(receive(), "");
+
+  // A probe from our own address and port (a spoofed one, or our own answer
+  // come back) is never answered, even when it is a probe.
+  UniqueFd own(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  int on = 1;
+  ::setsockopt(own.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  ASSERT_EQ(::bind(own.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  SetReceiveTimeoutMs(own.get(), 300);
+  guard.limit.senders.clear();
+  std::string probe = Probe("uuid:g");
+  sockaddr_in other_loopback = addr;  // not the address `own` is bound to, or it would hear itself
+  other_loopback.sin_addr.s_addr = htonl(0x7F000002);
+  ::sendto(own.get(), probe.data(), probe.size(), 0, reinterpret_cast<sockaddr*>(&other_loopback),
+           sizeof other_loopback);
+  EXPECT_TRUE(serve());
+  char buf[9000];
+  EXPECT_LT(::recv(own.get(), buf, sizeof buf, 0), 1);
 }
 
 }  // namespace

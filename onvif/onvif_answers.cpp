@@ -13,9 +13,9 @@ constexpr const char* kNotAuthorizedFault =
     "</env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">Sender not authorized</env:Text></env:Reason>"
     "</env:Fault>";
 
-std::string Challenge(const OnvifService& service) {
+std::string Challenge(std::string_view nonce, bool stale) {
   return std::string("WWW-Authenticate: Digest realm=\"") + kOnvifRealm + "\", qop=\"auth\", nonce=\"" +
-         service.digest_nonce + "\"\r\n";
+         std::string(nonce) + (stale ? "\", stale=true\r\n" : "\"\r\n");
 }
 
 }  // namespace
@@ -28,14 +28,17 @@ std::string EmptyAnswer(std::string_view status) {
   return "HTTP/1.1 " + std::string(status) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 }
 
-std::string SnapshotChallenge(const OnvifService& service) {
-  return "HTTP/1.1 401 Unauthorized\r\n" + Challenge(service) + "Content-Length: 0\r\nConnection: close\r\n\r\n";
+std::string SnapshotChallenge(std::string_view nonce, bool stale) {
+  return "HTTP/1.1 401 Unauthorized\r\n" + Challenge(nonce, stale) + "Content-Length: 0\r\nConnection: close\r\n\r\n";
 }
 
-std::string AnswerSnapshot(const OnvifService& service, std::string_view request, const SnapshotEncoder& encode) {
-  if (service.auth_enabled &&
-      !CheckHttpAuth(request, "GET", kOnvifRealm, service.digest_nonce, service.user, service.password)) {
-    return SnapshotChallenge(service);
+std::string AnswerSnapshot(const OnvifService& service, const OnvifAuthState& auth, std::string_view request,
+                           const SnapshotEncoder& encode) {
+  if (service.auth_enabled) {
+    HttpAuthResult result = CheckHttpAuth(service, request, "GET", auth);
+    if (result != HttpAuthResult::kAccepted) {
+      return SnapshotChallenge(OnvifDigestNonce(service, auth), result == HttpAuthResult::kStale);
+    }
   }
   std::vector<uint8_t> jpeg;
   if (!encode(service.width, service.height, jpeg) || jpeg.empty()) {
@@ -47,12 +50,14 @@ std::string AnswerSnapshot(const OnvifService& service, std::string_view request
   return out;
 }
 
-std::string AnswerSoapCall(const OnvifService& service, std::string_view request, std::string_view body) {
-  bool authorised = !service.auth_enabled || !IsProtectedOperation(body) || CheckWsSecurity(service, body) ||
-                    CheckHttpAuth(request, "POST", kOnvifRealm, service.digest_nonce, service.user, service.password);
+std::string AnswerSoapCall(const OnvifService& service, OnvifAuthState& auth, std::string_view request,
+                           std::string_view body) {
+  HttpAuthResult http = HttpAuthResult::kRefused;
+  bool authorised = !service.auth_enabled || !IsProtectedOperation(body) || CheckWsSecurity(service, body, auth) ||
+                    (http = CheckHttpAuth(service, request, "POST", auth)) == HttpAuthResult::kAccepted;
   if (!authorised) {
     std::string envelope = WrapSoapEnvelope(kNotAuthorizedFault);
-    return "HTTP/1.1 401 Unauthorized\r\n" + Challenge(service) +
+    return "HTTP/1.1 401 Unauthorized\r\n" + Challenge(OnvifDigestNonce(service, auth), http == HttpAuthResult::kStale) +
            "Content-Type: application/soap+xml; charset=utf-8\r\nContent-Length: " + std::to_string(envelope.size()) +
            "\r\nConnection: close\r\n\r\n" + envelope;
   }
@@ -62,9 +67,10 @@ std::string AnswerSoapCall(const OnvifService& service, std::string_view request
          std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n" + envelope;
 }
 
-std::string AnswerOnvifRequest(const OnvifService& service, std::string_view request, std::string_view body,
-                               const SnapshotEncoder& encode) {
-  return IsSnapshotRequest(request) ? AnswerSnapshot(service, request, encode) : AnswerSoapCall(service, request, body);
+std::string AnswerOnvifRequest(const OnvifService& service, OnvifAuthState& auth, std::string_view request,
+                               std::string_view body, const SnapshotEncoder& encode) {
+  return IsSnapshotRequest(request) ? AnswerSnapshot(service, auth, request, encode)
+                                    : AnswerSoapCall(service, auth, request, body);
 }
 
 }  // namespace lcx

@@ -2,7 +2,8 @@
 // gets the JPEG, the Digest challenge or 500; anything else is a SOAP call
 // and gets its operation's envelope or the NotAuthorized fault. Pure: the
 // picture comes from the encoder the caller passes in, asked only once the
-// credentials have passed.
+// credentials have passed; the clocks and the used tokens come in with
+// OnvifAuthState.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 namespace lcx {
 
 struct OnvifService;
+struct OnvifAuthState;
 
 // Fills `jpeg` with a picture of width x height; false when there is none.
 using SnapshotEncoder = std::function<bool(int width, int height, std::vector<uint8_t>& jpeg)>;
@@ -21,15 +23,18 @@ using SnapshotEncoder = std::function<bool(int width, int height, std::vector<ui
 // A GET whose text mentions "napshot" anywhere (request line or headers).
 bool IsSnapshotRequest(std::string_view request);
 // The complete answer to one request (`body` is the part after the header).
-std::string AnswerOnvifRequest(const OnvifService& service, std::string_view request, std::string_view body,
-                               const SnapshotEncoder& encode);
+std::string AnswerOnvifRequest(const OnvifService& service, OnvifAuthState& auth, std::string_view request,
+                               std::string_view body, const SnapshotEncoder& encode);
 // Complete HTTP answer (header and envelope) to a SOAP call.
-std::string AnswerSoapCall(const OnvifService& service, std::string_view request,
+std::string AnswerSoapCall(const OnvifService& service, OnvifAuthState& auth, std::string_view request,
                            std::string_view body);
 // Complete HTTP answer to a snapshot request. Only HTTP credentials open it,
 // never WS-Security; the main stream's size is asked for.
-std::string AnswerSnapshot(const OnvifService& service, std::string_view request, const SnapshotEncoder& encode);
-std::string SnapshotChallenge(const OnvifService& service);
+std::string AnswerSnapshot(const OnvifService& service, const OnvifAuthState& auth, std::string_view request,
+                           const SnapshotEncoder& encode);
+// The 401 to a snapshot request; `stale`: the client's Digest was right but
+// its nonce expired, so it may retry with `nonce` without asking its user.
+std::string SnapshotChallenge(std::string_view nonce, bool stale);
 // "HTTP/1.1 " + status, no body, "Connection: close".
 std::string EmptyAnswer(std::string_view status);
 

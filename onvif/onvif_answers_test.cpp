@@ -5,8 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "onvif/onvif_auth.h"
 #include "onvif/onvif_service.h"
 #include "onvif/soap_envelope.h"
+#include "security/digest.h"
+#include "security/http_auth.h"
 
 namespace lcx {
 namespace {
@@ -19,9 +22,21 @@ std::string Ok(const std::string& envelope) {
 // The answer to an empty or unrecognised SOAP call.
 const std::string kEmptyAnswer = Ok(WrapSoapEnvelope("<tds:GetSystemDateAndTimeResponse/>"));
 
+constexpr int64_t kNowS = 5000;
+const std::string kNonce = MakeDigestNonce({"abcdef0123456789", kNowS});
 const std::string kChallenge =
     "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"Lumicast\", qop=\"auth\", "
-    "nonce=\"abcdef0123456789\"\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    "nonce=\"" + kNonce + "\"\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+
+// Clocks that stand still unless a test moves them.
+struct TestAuth : OnvifAuthState {
+  int64_t monotonic = kNowS;
+  int64_t unix_time = 1284623445;  // 2010-09-16T07:50:45Z
+  TestAuth() {
+    clock.monotonic_s = [this] { return monotonic; };
+    clock.unix_s = [this] { return unix_time; };
+  }
+};
 
 const std::string kBasic = "Authorization: Basic YWRtaW46c2VjcmV0\r\n";  // admin:secret
 
@@ -34,7 +49,7 @@ OnvifService AuthService() {
   s.user = "admin";
   s.password = "secret";
   s.auth_enabled = true;
-  s.digest_nonce = "abcdef0123456789";
+  s.digest_secret = "abcdef0123456789";
   return s;
 }
 
@@ -55,6 +70,7 @@ TEST(IsSnapshotRequest, Routing) {
 
 TEST(AnswerSoapCall, AuthorisationDecidesTheAnswer) {
   OnvifService s = AuthService();
+  TestAuth auth;
   const std::string fault =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\""
       " xmlns:tds=\"http://www.onvif.org/ver10/device/wsdl\" xmlns:trt=\"http://www.onvif.org/ver10/media/wsdl\""
@@ -64,7 +80,7 @@ TEST(AnswerSoapCall, AuthorisationDecidesTheAnswer) {
       "</env:Fault></env:Body></env:Envelope>";
   const std::string refused =
       "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"Lumicast\", qop=\"auth\", "
-      "nonce=\"abcdef0123456789\"\r\nContent-Type: application/soap+xml; charset=utf-8\r\nContent-Length: " +
+      "nonce=\"" + kNonce + "\"\r\nContent-Type: application/soap+xml; charset=utf-8\r\nContent-Length: " +
       std::to_string(fault.size()) + "\r\nConnection: close\r\n\r\n" + fault;
   const std::string post = "POST /onvif/media_service HTTP/1.1\r\n";
   const std::string token =
@@ -72,22 +88,22 @@ TEST(AnswerSoapCall, AuthorisationDecidesTheAnswer) {
       "</wsse:Password></wsse:UsernameToken>";
 
   std::string body = "<trt:GetStreamUri/>";
-  EXPECT_EQ(AnswerSoapCall(s, post + "\r\n" + body, body), refused);
-  std::string with_basic = AnswerSoapCall(s, post + kBasic + "\r\n" + body, body);
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n" + body, body), refused);
+  std::string with_basic = AnswerSoapCall(s, auth, post + kBasic + "\r\n" + body, body);
   EXPECT_NE(with_basic.find("<tt:Uri>rtsp://10.1.2.3:554/screenlive</tt:Uri>"), std::string::npos) << with_basic;
   EXPECT_EQ(with_basic.substr(0, 15), "HTTP/1.1 200 OK");
   std::string with_token = token + body;
-  EXPECT_EQ(AnswerSoapCall(s, post + "\r\n" + with_token, with_token).substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n" + with_token, with_token).substr(0, 15), "HTTP/1.1 200 OK");
 
   // Open operations, unrecognised ones and an empty body need nothing.
-  EXPECT_EQ(AnswerSoapCall(s, post + "\r\n", ""), kEmptyAnswer);
-  EXPECT_EQ(AnswerSoapCall(s, post + "\r\n<tds:GetDeviceInformation/>", "<tds:GetDeviceInformation/>").substr(0, 15),
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n", ""), kEmptyAnswer);
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n<tds:GetDeviceInformation/>", "<tds:GetDeviceInformation/>").substr(0, 15),
             "HTTP/1.1 200 OK");
-  EXPECT_EQ(AnswerSoapCall(s, post + "\r\n<trt:GetVideoEncoderConfiguration/>", "<trt:GetVideoEncoderConfiguration/>"),
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n<trt:GetVideoEncoderConfiguration/>", "<trt:GetVideoEncoderConfiguration/>"),
             refused);
 
   s.auth_enabled = false;
-  EXPECT_EQ(AnswerSoapCall(s, post + "\r\n" + body, body).substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n" + body, body).substr(0, 15), "HTTP/1.1 200 OK");
 }
 
 TEST(AnswerSnapshot, CredentialsThenPicture) {
@@ -122,6 +138,7 @@ TEST(AnswerSnapshot, CredentialsThenPicture) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     OnvifService s = AuthService();
+    TestAuth auth;
     s.auth_enabled = c.auth;
     s.width = 320;
     s.height = 180;
@@ -136,13 +153,14 @@ TEST(AnswerSnapshot, CredentialsThenPicture) {
       jpeg = kJpeg;
       return true;
     };
-    EXPECT_EQ(AnswerSnapshot(s, c.request, encode), c.expected);
+    EXPECT_EQ(AnswerSnapshot(s, auth, c.request, encode), c.expected);
     EXPECT_EQ(asked, c.encoder_asked);
   }
 }
 
 TEST(AnswerOnvifRequest, SnapshotOrSoapCall) {
   OnvifService s = AuthService();
+  TestAuth auth;
   auto never = [](int, int, std::vector<uint8_t>&) -> bool {
     ADD_FAILURE() << "not a snapshot request";
     return false;
@@ -150,9 +168,43 @@ TEST(AnswerOnvifRequest, SnapshotOrSoapCall) {
   auto fails = [](int, int, std::vector<uint8_t>&) { return false; };
   // A POST to the snapshot path and a GET of a service path are SOAP calls
   // with the body as it stands.
-  EXPECT_EQ(AnswerOnvifRequest(s, "POST /onvif/snapshot HTTP/1.1\r\n\r\n", "", never), kEmptyAnswer);
-  EXPECT_EQ(AnswerOnvifRequest(s, "GET /onvif/device_service HTTP/1.1\r\n\r\n", "", never), kEmptyAnswer);
-  EXPECT_EQ(AnswerOnvifRequest(s, "GET /onvif/snapshot HTTP/1.1\r\n\r\n", "", fails), kChallenge);
+  EXPECT_EQ(AnswerOnvifRequest(s, auth, "POST /onvif/snapshot HTTP/1.1\r\n\r\n", "", never), kEmptyAnswer);
+  EXPECT_EQ(AnswerOnvifRequest(s, auth, "GET /onvif/device_service HTTP/1.1\r\n\r\n", "", never), kEmptyAnswer);
+  EXPECT_EQ(AnswerOnvifRequest(s, auth, "GET /onvif/snapshot HTTP/1.1\r\n\r\n", "", fails), kChallenge);
+}
+
+// What a replayed request gets: the Node.js client's Digest over a nonce
+// that has since expired is told stale (it retries), and a captured
+// UsernameToken passes once only.
+TEST(AnswerSoapCall, ReplayedCredentials) {
+  OnvifService s = AuthService();
+  TestAuth auth;
+  const std::string body = "<trt:GetProfiles/>";
+  auto digest_request = [&](const std::string& nonce) {
+    std::string ha1 = Md5Hex("admin:Lumicast:secret"), ha2 = Md5Hex("POST:/onvif/media_service");
+    return "POST /onvif/media_service HTTP/1.1\r\nAuthorization: Digest username=\"admin\",realm=\"Lumicast\","
+           "nonce=\"" + nonce + "\",uri=\"/onvif/media_service\",qop=auth,nc=00000001,cnonce=\"59aec607\","
+           "response=\"" + Md5Hex(ha1 + ":" + nonce + ":00000001:59aec607:auth:" + ha2) + "\"\r\n\r\n" + body;
+  };
+  const std::string request = digest_request(kNonce);
+  EXPECT_EQ(AnswerSoapCall(s, auth, request, body).substr(0, 15), "HTTP/1.1 200 OK");
+  auth.monotonic += kDigestNonceLifetimeS + 1;
+  const std::string later = AnswerSoapCall(s, auth, request, body);
+  const std::string fresh = MakeDigestNonce({s.digest_secret, auth.monotonic});
+  EXPECT_EQ(later.substr(0, later.find("\r\nContent-Type")),
+            "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"Lumicast\", qop=\"auth\", nonce=\"" +
+                fresh + "\", stale=true");
+  EXPECT_EQ(AnswerSoapCall(s, auth, digest_request(fresh), body).substr(0, 15), "HTTP/1.1 200 OK");
+
+  // The UsernameToken profile's worked example, sent at its creation time.
+  const std::string token =
+      "<wsse:UsernameToken><wsse:Username>admin</wsse:Username><wsse:Password Type=\"x#PasswordDigest\">" +
+      Base64Encode(Sha1Digest(Base64Decode("LKqI6G/AikKCQrN0zqZFlg==") + "2010-09-16T07:50:45Z" + "secret")) +
+      "</wsse:Password><wsse:Nonce>LKqI6G/AikKCQrN0zqZFlg==</wsse:Nonce><wsu:Created>2010-09-16T07:50:45Z"
+      "</wsu:Created></wsse:UsernameToken>" + body;
+  const std::string post = "POST /onvif/media_service HTTP/1.1\r\n\r\n";
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + token, token).substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + token, token).substr(0, 25), "HTTP/1.1 401 Unauthorized");
 }
 
 }  // namespace

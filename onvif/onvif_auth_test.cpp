@@ -5,6 +5,7 @@
 #include <string>
 
 #include "onvif/onvif_service.h"
+#include "security/digest.h"
 
 namespace lcx {
 namespace {
@@ -71,12 +72,47 @@ std::string Text(const std::string& value) {
          "oasis-200401-wss-username-token-profile-1.0#PasswordText\">" + value + "</wsse:Password>";
 }
 
+// Our clock for a test: both clocks stand at `unix_s`.
+struct FixedClock : OnvifAuthState {
+  explicit FixedClock(int64_t unix_s) {
+    clock.monotonic_s = [unix_s] { return unix_s; };
+    clock.unix_s = [unix_s] { return unix_s; };
+  }
+};
+
+constexpr int64_t kExampleCreated = 1284623445;  // 2010-09-16T07:50:45Z
+
+TEST(ParseXsdDateTime, Forms) {
+  struct Case {
+    const char* text;
+    std::optional<int64_t> seconds;
+  } cases[] = {
+      {"2010-09-16T07:50:45Z", kExampleCreated},
+      {"2010-09-16T07:50:45.123Z", kExampleCreated},  // the Node.js client's form
+      {"2010-09-16T07:50:45", kExampleCreated},
+      {"2010-09-16T09:50:45+02:00", kExampleCreated},
+      {"2010-09-16T05:20:45-02:30", kExampleCreated},
+      {"1970-01-01T00:00:00Z", 0},
+      {"2024-02-29T12:00:00Z", 1709208000},
+      {"2010-09-16 07:50:45Z", std::nullopt},
+      {"2010-13-16T07:50:45Z", std::nullopt},
+      {"2010-09-16T07:50:45.Z", std::nullopt},
+      {"2010-09-16T07:50:45Zjunk", std::nullopt},
+      {"2010-09-16T07:50", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(ParseXsdDateTime(c.text), c.seconds);
+  }
+}
+
 TEST(CheckWsSecurity, UsernameTokens) {
   OnvifService service;
   service.user = "user";
   service.password = "userpassword";
-  // Token from the UsernameToken profile's worked example; its creation time
-  // is years old and must still pass.
+  // Token from the UsernameToken profile's worked example; our clock is set
+  // to its creation time unless a row says otherwise.
   const std::string nonce = "LKqI6G/AikKCQrN0zqZFlg==";
   const std::string created = "2010-09-16T07:50:45Z";
   const std::string digest = "tuOSpGlFlIXsozq4HFNeeGeFLEI=";
@@ -85,6 +121,7 @@ TEST(CheckWsSecurity, UsernameTokens) {
     const char* name;
     std::string body;
     bool expected;
+    int64_t clock_offset_s = 0;
   } cases[] = {
       {"digest", Token("user", Digest(digest), nonce, created), true},
       {"digest, user in capitals", Token("USER", Digest(digest), nonce, created), true},
@@ -108,28 +145,82 @@ TEST(CheckWsSecurity, UsernameTokens) {
        true},
       {"prefixed Created with attributes", Token("user", Digest(digest), nonce, "") +
            "<wsu:Created wsu:Id=\"c1\">" + created + "</wsu:Created>", true},
+      {"recorder clock 14 min behind", Token("user", Digest(digest), nonce, created), true, 14 * 60},
+      {"recorder clock 14 min ahead", Token("user", Digest(digest), nonce, created), true, -14 * 60},
+      {"created 16 min ago", Token("user", Digest(digest), nonce, created), false, 16 * 60},
+      {"created 16 min in the future", Token("user", Digest(digest), nonce, created), false, -16 * 60},
+      {"years old", Token("user", Digest(digest), nonce, created), false, 10 * 365 * 86400LL},
+      {"plain password is not dated", Token("user", Text("userpassword"), nonce, created), true, 10 * 365 * 86400LL},
+      {"created not a time",
+       Token("user", Digest(Base64Encode(Sha1Digest(Base64Decode(nonce) + "soon" + "userpassword"))), nonce, "soon"),
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(CheckWsSecurity(service, c.body), c.expected);
+    FixedClock state(kExampleCreated + c.clock_offset_s);
+    EXPECT_EQ(CheckWsSecurity(service, c.body, state), c.expected);
   }
 
   service.password.clear();
-  EXPECT_FALSE(CheckWsSecurity(service, Token("user", Text(""), "", "")));
-  EXPECT_FALSE(CheckWsSecurity(service, Token("user", Text("x"), "", "")));
+  FixedClock state(kExampleCreated);
+  EXPECT_FALSE(CheckWsSecurity(service, Token("user", Text(""), "", ""), state));
+  EXPECT_FALSE(CheckWsSecurity(service, Token("user", Text("x"), "", ""), state));
+}
+
+TEST(CheckWsSecurity, ADigestPassesOnce) {
+  OnvifService service;
+  service.user = "user";
+  service.password = "userpassword";
+  FixedClock state(kExampleCreated);
+  const std::string token =
+      Token("user", Digest("tuOSpGlFlIXsozq4HFNeeGeFLEI="), "LKqI6G/AikKCQrN0zqZFlg==", "2010-09-16T07:50:45Z");
+  EXPECT_TRUE(CheckWsSecurity(service, token, state));
+  EXPECT_FALSE(CheckWsSecurity(service, token, state)) << "replayed";
+  // The same nonce bytes spelt differently are the same token.
+  std::string respelt = token;
+  respelt.replace(respelt.find("LKqI6G/"), 7, "LKqI6G /");
+  EXPECT_FALSE(CheckWsSecurity(service, respelt, state)) << "replayed with the nonce re-spelt";
+  // A fresh nonce at the same second is a new token.
+  const std::string other_nonce = Base64Encode("another nonce 16");
+  const std::string other = Token(
+      "user", Digest(Base64Encode(Sha1Digest("another nonce 16" + std::string("2010-09-16T07:50:45Z") + "userpassword"))),
+      other_nonce, "2010-09-16T07:50:45Z");
+  EXPECT_TRUE(CheckWsSecurity(service, other, state));
+}
+
+TEST(RememberToken, ForgetsExpiredAndOldestBeyondCapacity) {
+  SeenTokens seen;
+  seen.capacity = 3;
+  EXPECT_TRUE(RememberToken(seen, "a", 100, 0));
+  EXPECT_FALSE(RememberToken(seen, "a", 100, 50));
+  EXPECT_TRUE(RememberToken(seen, "a", 200, 101)) << "forgotten once out of the window";
+  EXPECT_TRUE(RememberToken(seen, "b", 200, 101));
+  EXPECT_TRUE(RememberToken(seen, "c", 200, 101));
+  EXPECT_TRUE(RememberToken(seen, "d", 200, 101));  // "a" makes room
+  EXPECT_EQ(seen.keys.size(), 3u);
+  EXPECT_FALSE(RememberToken(seen, "d", 200, 101));
+  EXPECT_TRUE(RememberToken(seen, "a", 200, 101));
 }
 
 // The client cases live in security/http_auth_test.cpp; this checks that the
 // ONVIF entry point passes its arguments through and uses the ONVIF options.
 TEST(CheckHttpAuth, PassesArgumentsAndAcceptsTheShortFormWithQop) {
-  // RFC 2617's example: the qop response, and the short response sent with qop.
+  OnvifService service;
+  service.user = "Mufasa";
+  service.password = "Circle Of Life";
+  service.digest_secret = "run secret";
+  FixedClock state(900);
+  const std::string nonce = OnvifDigestNonce(service, state);
+  EXPECT_EQ(nonce, MakeDigestNonce({"run secret", 900}));
+  // The qop response, and the short response sent with qop.
+  const std::string ha1 = Md5Hex("Mufasa:Lumicast:Circle Of Life"), ha2 = Md5Hex("GET:/dir/index.html");
   const std::string head = "GET /dir/index.html HTTP/1.1\r\nAuthorization: Digest username=\"Mufasa\", "
-                           "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", uri=\"/dir/index.html\", qop=auth, "
+                           "nonce=\"" + nonce + "\", uri=\"/dir/index.html\", qop=auth, "
                            "nc=00000001, cnonce=\"0a4f113b\", response=";
-  for (const char* response : {"\"6629fae49393a05397450978507c4ef1\"", "\"670fd8c2df070c60b045671b8b24ff02\""}) {
+  for (const std::string& response :
+       {Md5Hex(ha1 + ":" + nonce + ":00000001:0a4f113b:auth:" + ha2), Md5Hex(ha1 + ":" + nonce + ":" + ha2)}) {
     SCOPED_TRACE(response);
-    EXPECT_TRUE(CheckHttpAuth(head + response + "\r\n\r\n", "GET", "testrealm@host.com",
-                              "dcd98b7102dd2f0e8b11d0f600bfb0c093", "Mufasa", "Circle Of Life"));
+    EXPECT_EQ(CheckHttpAuth(service, head + "\"" + response + "\"\r\n\r\n", "GET", state), HttpAuthResult::kAccepted);
   }
 }
 

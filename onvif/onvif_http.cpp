@@ -65,7 +65,8 @@ RequestRead ReadOnvifRequest(int fd, const OnvifLimits& limits, OnvifRequest& re
   }
   request.body_start = header_end + 4;
 
-  int64_t length = RequestContentLength(text);
+  // Only the header block announces a length: a body may hold the text.
+  int64_t length = RequestContentLength(std::string_view(text).substr(0, request.body_start));
   if (length > 0 && static_cast<uint64_t>(length) + request.body_start > limits.max_request_bytes) {
     return RequestRead::kBodyTooLarge;
   }

@@ -1,7 +1,7 @@
 // Framing on the ONVIF port, the only ONVIF code besides accept that touches
 // a descriptor: reads one HTTP request (header up to the blank line, then as
-// much body as Content-Length announces) within a time budget and a size
-// bound, writes the answer, and refuses a request it will not read in full.
+// much body as the header's Content-Length announces) within a time budget
+// and a size bound, writes the answer, and refuses a request it will not read in full.
 #pragma once
 
 #include <cstddef>
@@ -29,7 +29,8 @@ struct OnvifRequest {
 };
 
 // Value of "Content-Length:" (else "content-length:") read like atoi,
-// saturated instead of overflowing; 0 when neither is present.
+// saturated instead of overflowing; 0 when neither is present. Given the
+// header block only.
 int64_t RequestContentLength(std::string_view text);
 
 RequestRead ReadOnvifRequest(int fd, const OnvifLimits& limits, OnvifRequest& request);

@@ -83,6 +83,18 @@ TEST(ReadOnvifRequest, Framing) {
       {"huge Content-Length", {header + "Content-Length: 99999999999\r\n\r\n"}, false, RequestRead::kBodyTooLarge,
        ""},
       {"header that never ends", {header + std::string(5000, 'a')}, false, RequestRead::kHeaderTooLarge, ""},
+      // A body's text is no header, however the bytes are split.
+      {"no Content-Length, body mentions one",
+       {header + "\r\n<!-- Content-Length: 999999 -->"}, false, RequestRead::kComplete,
+       "<!-- Content-Length: 999999 -->"},
+      {"no Content-Length, body mentions one in a later read",
+       {header + "\r\n<a>", "<!-- Content-Length: 999999 -->"}, false, RequestRead::kComplete, "<a>"},
+      {"lower-case length, body mentions a larger one",
+       {header + "content-length: 31\r\n\r\n", "<!-- Content-Length: 999999 -->"}, false, RequestRead::kComplete,
+       "<!-- Content-Length: 999999 -->"},
+      {"lower-case length, body mentions a larger one, one read",
+       {header + "content-length: 31\r\n\r\n<!-- Content-Length: 999999 -->"}, false, RequestRead::kComplete,
+       "<!-- Content-Length: 999999 -->"},
   };
   OnvifLimits limits;
   limits.receive_timeout_ms = 400;

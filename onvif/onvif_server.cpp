@@ -17,7 +17,8 @@ namespace lcx {
 namespace {
 
 // Reads one request and answers it; the caller closes the socket.
-void ServeOneRequest(const OnvifService& service, int fd, OnvifConnectionTable* table, uint64_t id) {
+void ServeOneRequest(const OnvifService& service, OnvifAuthState& auth, int fd, OnvifConnectionTable* table,
+                     uint64_t id) {
   OnvifRequest request;
   RequestRead read = ReadOnvifRequest(fd, service.limits, request);
   if (table) table->DoneReading(id);
@@ -35,18 +36,19 @@ void ServeOneRequest(const OnvifService& service, int fd, OnvifConnectionTable* 
     case RequestRead::kComplete:
       break;
   }
-  WriteOnvifAnswer(fd, service.limits, AnswerOnvifRequest(service, request.text, request.Body(), EncodeScreenJpeg));
+  WriteOnvifAnswer(fd, service.limits, AnswerOnvifRequest(service, auth, request.text, request.Body(), EncodeScreenJpeg));
 }
 
 }  // namespace
 
-void HandleOnvifConnection(const OnvifService& service, UniqueFd socket) {
-  ServeOneRequest(service, socket.get(), nullptr, 0);
+void HandleOnvifConnection(const OnvifService& service, OnvifAuthState& auth, UniqueFd socket) {
+  ServeOneRequest(service, auth, socket.get(), nullptr, 0);
 }
 
 void ServeOnvifConnections(const OnvifService& service, int listen_fd) {
   auto table = std::make_shared<OnvifConnectionTable>(service.limits.max_connections,
                                                       service.limits.min_idle_before_evict_ms);
+  auto auth = std::make_shared<OnvifAuthState>();
   for (;;) {
     UniqueFd client = AcceptClient(listen_fd, nullptr);
     if (!client) {
@@ -57,8 +59,8 @@ void ServeOnvifConnections(const OnvifService& service, int listen_fd) {
     }
     uint64_t id = table->Enter(client.get());
     try {
-      std::thread([&service, table, id, socket = std::move(client)]() mutable {
-        ServeOneRequest(service, socket.get(), table.get(), id);
+      std::thread([&service, table, auth, id, socket = std::move(client)]() mutable {
+        ServeOneRequest(service, *auth, socket.get(), table.get(), id);
         table->Leave(id);  // before the descriptor closes, see the table's note
         socket.reset();
       }).detach();

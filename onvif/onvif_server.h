@@ -4,6 +4,7 @@
 // mutex; the service object is only read.
 #pragma once
 
+#include "onvif/onvif_auth.h"
 #include "onvif/onvif_service.h"
 #include "platform/unique_fd.h"
 
@@ -14,8 +15,9 @@ namespace lcx {
 void RunOnvifHttp(OnvifService& service);
 // Accept loop on a listening socket; returns when the socket stops being a
 // listener (closed or shut down), which only tests do.
+// The used WS-Security tokens are remembered for as long as it runs.
 void ServeOnvifConnections(const OnvifService& service, int listen_fd);
 // One connection: read one request, answer it, close the socket.
-void HandleOnvifConnection(const OnvifService& service, UniqueFd socket);
+void HandleOnvifConnection(const OnvifService& service, OnvifAuthState& auth, UniqueFd socket);
 
 }  // namespace lcx

@@ -27,7 +27,8 @@ std::string Exchange(const OnvifService& service, const std::string& request) {
   EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
   UniqueFd peer(fds[1]);
   SendAll(peer.get(), request);
-  HandleOnvifConnection(service, UniqueFd(fds[0]));
+  OnvifAuthState auth;
+  HandleOnvifConnection(service, auth, UniqueFd(fds[0]));
   std::string out;
   char buf[65536];
   ssize_t n;
@@ -37,9 +38,10 @@ std::string Exchange(const OnvifService& service, const std::string& request) {
 
 TEST(HandleOnvifConnection, OneRequestOneAnswer) {
   OnvifService open;
+  OnvifAuthState auth;
   auto no_picture = [](int, int, std::vector<uint8_t>&) { return false; };
   // The wire carries the builder's answer unchanged.
-  EXPECT_EQ(Exchange(open, kDeviceInfo), AnswerOnvifRequest(open, kDeviceInfo, "<tds:GetDeviceInformation/>", no_picture));
+  EXPECT_EQ(Exchange(open, kDeviceInfo), AnswerOnvifRequest(open, auth, kDeviceInfo, "<tds:GetDeviceInformation/>", no_picture));
 
   // A second request on the same connection is never read: one answer only.
   std::string two = Exchange(open, "POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\nPOST / HTTP/1.1\r\n\r\n");

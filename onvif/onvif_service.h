@@ -27,7 +27,7 @@ struct OnvifService {
   std::string serial_number = "LCX-0001";
   std::string message_uuid = "urn:uuid:11223344-5566-7788-99aa-bbccddeeff00";
   std::string device_name = "Lumicast";
-  std::string digest_nonce = "0000";
+  std::string digest_secret;  // the Digest nonces are made under it; one per run
   int32_t onvif_port = 8000;
   int32_t rtsp_port = 8554;
   int32_t width = 1280;

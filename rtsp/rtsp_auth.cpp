@@ -1,12 +1,10 @@
 #include "rtsp/rtsp_auth.h"
 
-#include "security/http_auth.h"
-
 namespace lcx {
 
-bool CheckRtspAuth(std::string_view request, std::string_view method, std::string_view realm,
-                   std::string_view nonce, std::string_view user, std::string_view password) {
-  return CheckHttpAuthorization(request, {method, realm, nonce, user, password}, kRtspHttpAuth);
+HttpAuthResult CheckRtspAuth(std::string_view request, std::string_view method, std::string_view realm,
+                             const DigestNonceKey& nonces, std::string_view user, std::string_view password) {
+  return CheckHttpAuthorizationNonce(request, method, realm, nonces, user, password, kRtspHttpAuth);
 }
 
 }  // namespace lcx

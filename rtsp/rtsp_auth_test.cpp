@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "security/digest.h"
+
 namespace lcx {
 namespace {
 
@@ -11,15 +13,21 @@ namespace {
 // RTSP entry point passes its arguments through and uses the RTSP options.
 TEST(CheckRtspAuth, PassesArgumentsAndRefusesTheShortFormWithQop) {
   // RFC 2617's example: the qop response, and the short response sent with qop.
+  // Both responses over one of our nonces, each computed by hand.
+  const DigestNonceKey key{"connection secret", 77};
+  const std::string nonce = MakeDigestNonce(key);
+  const std::string ha1 = Md5Hex("Mufasa:testrealm@host.com:Circle Of Life");
+  const std::string ha2 = Md5Hex("GET:/dir/index.html");
   const std::string head = "GET rtsp://h/dir RTSP/1.0\r\nCSeq: 2\r\nAuthorization: Digest username=\"Mufasa\", "
-                           "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", uri=\"/dir/index.html\", qop=auth, "
+                           "nonce=\"" + nonce + "\", uri=\"/dir/index.html\", qop=auth, "
                            "nc=00000001, cnonce=\"0a4f113b\", response=";
-  const std::string qop_form = head + "\"6629fae49393a05397450978507c4ef1\"\r\n\r\n";
-  const std::string short_form = head + "\"670fd8c2df070c60b045671b8b24ff02\"\r\n\r\n";
-  EXPECT_TRUE(CheckRtspAuth(qop_form, "GET", "testrealm@host.com", "dcd98b7102dd2f0e8b11d0f600bfb0c093", "Mufasa",
-                            "Circle Of Life"));
-  EXPECT_FALSE(CheckRtspAuth(short_form, "GET", "testrealm@host.com", "dcd98b7102dd2f0e8b11d0f600bfb0c093", "Mufasa",
-                             "Circle Of Life"));
+  const std::string qop_form =
+      head + "\"" + Md5Hex(ha1 + ":" + nonce + ":00000001:0a4f113b:auth:" + ha2) + "\"\r\n\r\n";
+  const std::string short_form = head + "\"" + Md5Hex(ha1 + ":" + nonce + ":" + ha2) + "\"\r\n\r\n";
+  EXPECT_EQ(CheckRtspAuth(qop_form, "GET", "testrealm@host.com", key, "Mufasa", "Circle Of Life"),
+            HttpAuthResult::kAccepted);
+  EXPECT_EQ(CheckRtspAuth(short_form, "GET", "testrealm@host.com", key, "Mufasa", "Circle Of Life"),
+            HttpAuthResult::kRefused);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 namespace lcx {
 
-// A connection that sends no complete request for this long is closed.
+// A requesting connection that sends nothing for this long is closed.
 // Clients send their next request right after each answer; recorders that
 // keep a connection idle are already streaming, where it does not apply.
 inline constexpr int kRequestIdleTimeoutMs = 60'000;

@@ -57,13 +57,14 @@ std::string BuildTeardownResponse(int cseq) {
 
 std::string BuildPlainOkResponse(int cseq) { return OkHead(cseq) + "\r\n"; }
 
-std::string BuildUnauthorizedResponse(int cseq, std::string_view realm, std::string_view nonce) {
+std::string BuildUnauthorizedResponse(int cseq, std::string_view realm, std::string_view nonce, bool stale) {
   std::string out = "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(cseq) + "\r\n";
   out += "WWW-Authenticate: Digest realm=\"";
   out += realm;
   out += "\", nonce=\"";
   out += nonce;
-  out += "\"\r\nWWW-Authenticate: Basic realm=\"";
+  out += stale ? "\", stale=true\r\n" : "\"\r\n";
+  out += "WWW-Authenticate: Basic realm=\"";
   out += realm;
   out += "\"\r\n\r\n";
   return out;

@@ -26,7 +26,9 @@ std::string BuildUnsupportedTransportResponse(int cseq);
 std::string BuildPlayResponse(int cseq);
 std::string BuildTeardownResponse(int cseq);
 std::string BuildPlainOkResponse(int cseq);
-// 401 offering Digest (with the connection's nonce) and Basic.
-std::string BuildUnauthorizedResponse(int cseq, std::string_view realm, std::string_view nonce);
+// 401 offering Digest (with a fresh nonce; stale=true when the client's was
+// right but expired) and Basic.
+std::string BuildUnauthorizedResponse(int cseq, std::string_view realm, std::string_view nonce,
+                                      bool stale = false);
 
 }  // namespace lcx

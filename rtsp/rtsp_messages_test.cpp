@@ -57,6 +57,9 @@ TEST(RtspResponses, ExactTexts) {
       {"challenge", BuildUnauthorizedResponse(8, "Lumicast", "00ff"),
        "RTSP/1.0 401 Unauthorized\r\nCSeq: 8\r\nWWW-Authenticate: Digest realm=\"Lumicast\", nonce=\"00ff\"\r\n"
        "WWW-Authenticate: Basic realm=\"Lumicast\"\r\n\r\n"},
+      {"challenge after an expired nonce", BuildUnauthorizedResponse(9, "Lumicast", "00ff", true),
+       "RTSP/1.0 401 Unauthorized\r\nCSeq: 9\r\nWWW-Authenticate: Digest realm=\"Lumicast\", nonce=\"00ff\", "
+       "stale=true\r\nWWW-Authenticate: Basic realm=\"Lumicast\"\r\n\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

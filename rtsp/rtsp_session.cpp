@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/log.h"
+#include "platform/system.h"
 #include "rtsp/rtp_h264.h"
 #include "rtsp/rtsp_auth.h"
 #include "rtsp/rtsp_messages.h"
@@ -18,7 +19,7 @@
 namespace lcx {
 namespace {
 
-constexpr size_t kRequestBufferBytes = 8191;
+constexpr size_t kRequestReadBytes = 8191;
 constexpr size_t kStreamingReadBytes = 2047;
 // How long the streaming loop waits for a frame before it looks at the
 // connection again (TEARDOWN while the stream is idle).
@@ -26,6 +27,26 @@ constexpr std::chrono::milliseconds kFramePollInterval{200};
 
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
+}
+
+// Drops the whole requests the framer holds up to a TEARDOWN, which is
+// answered (GStreamer reports an error when the connection just closes under
+// its TEARDOWN); the frame before it went out whole.
+bool TeardownArrived(RtspFramer& framer, const ConnectionIo& io) {
+  std::string request;
+  for (;;) {
+    FramerStatus status = NextRtspRequest(framer, &request);
+    if (status == FramerStatus::kNeedMore) return false;
+    if (status == FramerStatus::kTooLarge) {
+      // Nothing a player sends; dropped like the rest of its input.
+      framer.pending.clear();
+      return false;
+    }
+    if (RtspMethod(request) == "TEARDOWN") {
+      io.send(BuildTeardownResponse(RtspCSeq(request)));
+      return true;
+    }
+  }
 }
 
 void CountViewerIn(const RtspViewers& viewers) {
@@ -37,6 +58,8 @@ void CountViewerIn(const RtspViewers& viewers) {
 }
 
 }  // namespace
+
+int64_t MonotonicSeconds() { return static_cast<int64_t>(BootTickMs() / 1000); }
 
 StreamChannel& SelectedChannel(const RtspSessionContext& context, const RtspConnection& connection) {
   return connection.sub_selected ? context.sub_channel : context.main_channel;
@@ -50,9 +73,13 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
   const int cseq = RtspCSeq(request);
 
   if (settings.auth_required && !connection.authenticated && method != "OPTIONS") {
-    if (!CheckRtspAuth(request, method, kRtspRealm, connection.nonce, settings.user, settings.password)) {
-      return send(BuildUnauthorizedResponse(cseq, kRtspRealm, connection.nonce)) ? RequestOutcome::kContinue
-                                                                                 : RequestOutcome::kClose;
+    const DigestNonceKey nonces{connection.nonce_secret, connection.now_s()};
+    HttpAuthResult result = CheckRtspAuth(request, method, kRtspRealm, nonces, settings.user, settings.password);
+    if (result != HttpAuthResult::kAccepted) {
+      const bool stale = result == HttpAuthResult::kStale;
+      return send(BuildUnauthorizedResponse(cseq, kRtspRealm, MakeDigestNonce(nonces), stale))
+                 ? RequestOutcome::kContinue
+                 : RequestOutcome::kClose;
     }
     connection.authenticated = true;
   }
@@ -87,6 +114,12 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
 }
 
 void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, const ConnectionIo& io) {
+  RtspFramer framer;
+  StreamToClient(context, channel, io, framer);
+}
+
+void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, const ConnectionIo& io,
+                    RtspFramer& framer) {
   CountViewerIn(context.viewers);
 
   RtpOut out(io.send);
@@ -105,43 +138,50 @@ void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, c
     frame = FrameEntry{};  // drop our reference before a possibly long wait
 
     // Clients send keep-alives and receiver reports while playing: read and
-    // drop them, but stop at a TEARDOWN. RTCP data holds zero bytes, so the
-    // whole read is searched, not just up to the first zero.
+    // drop them, but stop at a TEARDOWN.
     if (io.has_input()) {
       long n = io.receive(incoming, sizeof incoming);
       if (n <= 0) break;
-      std::string_view received(incoming, static_cast<size_t>(n));
-      size_t teardown = received.find("TEARDOWN");
-      if (teardown != std::string_view::npos) {
-        // Answered (GStreamer reports an error when the connection just
-        // closes under its TEARDOWN); the frame before it is complete.
-        io.send(BuildTeardownResponse(RtspCSeq(received.substr(teardown))));
-        break;
-      }
+      FeedRtspFramer(framer, std::string_view(incoming, static_cast<size_t>(n)));
     }
+    if (TeardownArrived(framer, io)) break;
   }
   context.viewers.count.fetch_sub(1);
 }
 
-void ServeRtspConnection(const RtspSessionContext& context, std::string nonce, const ConnectionIo& io) {
-  // A guessable nonce would let a recorded Digest answer be replayed.
-  if (nonce.empty()) {
+void ServeRtspConnection(const RtspSessionContext& context, std::string nonce_secret, const ConnectionIo& io,
+                         const SecondsClock& now_s) {
+  // A guessable secret would let nonces be forged and recorded Digest answers
+  // be replayed on another connection.
+  if (nonce_secret.empty()) {
     LogLine("RTSP: no random nonce for the connection, closing it\n");
     return;
   }
   RtspConnection connection;
   connection.context = &context;
-  connection.nonce = std::move(nonce);
-  char buffer[kRequestBufferBytes];
-  for (;;) {
-    long n = io.receive(buffer, sizeof buffer);
-    if (n <= 0) return;
-    RequestOutcome outcome = HandleRtspRequest(connection, std::string_view(buffer, static_cast<size_t>(n)), io.send);
+  connection.nonce_secret = std::move(nonce_secret);
+  connection.now_s = now_s;
+  RtspFramer framer;
+  std::string request;
+  char buffer[kRequestReadBytes];
+  for (bool playing = false; !playing;) {
+    FramerStatus status = NextRtspRequest(framer, &request);
+    if (status == FramerStatus::kTooLarge) {
+      LogLine("RTSP: request over %zu bytes, closing the connection\n", kMaxRtspRequestBytes);
+      return;
+    }
+    if (status == FramerStatus::kNeedMore) {
+      long n = io.receive(buffer, sizeof buffer);
+      if (n <= 0) return;
+      FeedRtspFramer(framer, std::string_view(buffer, static_cast<size_t>(n)));
+      continue;
+    }
+    RequestOutcome outcome = HandleRtspRequest(connection, request, io.send);
     if (outcome == RequestOutcome::kClose) return;
-    if (outcome == RequestOutcome::kPlay) break;
+    playing = outcome == RequestOutcome::kPlay;
   }
   io.start_streaming();
-  StreamToClient(context, SelectedChannel(context, connection), io);
+  StreamToClient(context, SelectedChannel(context, connection), io, framer);
 }
 
 }  // namespace lcx

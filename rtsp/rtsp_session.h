@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "core/subsystem_settings.h"
+#include "rtsp/rtsp_framer.h"
 
 namespace lcx {
 
@@ -51,9 +52,16 @@ struct ConnectionIo {
   std::function<void()> start_streaming;  // PLAY answered; before the first frame
 };
 
+// Seconds on a clock that never goes back (boot time); the seam tests set.
+using SecondsClock = std::function<int64_t()>;
+int64_t MonotonicSeconds();
+
 struct RtspConnection {
   const RtspSessionContext* context = nullptr;
-  std::string nonce;  // 32 hex digits, fixed for the connection
+  // Random, fixed for the connection: the Digest nonces are made under it, so
+  // a nonce (and a response over it) from another connection never passes.
+  std::string nonce_secret;
+  SecondsClock now_s = MonotonicSeconds;  // stamps and ages the nonces
   bool authenticated = false;
   bool sub_selected = false;  // once chosen, kept for the connection
 };
@@ -64,7 +72,8 @@ enum class RequestOutcome {
   kPlay,      // PLAY answered; start streaming
 };
 
-// Handles one received request text and writes its answer through `send`.
+// Handles one whole request (as the framer cut it) and writes its answer
+// through `send`.
 RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view request,
                                  const SendFunction& send);
 
@@ -72,12 +81,18 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
 StreamChannel& SelectedChannel(const RtspSessionContext& context, const RtspConnection& connection);
 
 // Streams `channel` until a write fails, the peer closes or sends TEARDOWN
-// (answered, then the phase ends). Other input while streaming is read and
-// dropped. Counts the client in and out of the viewers.
+// (answered, then the phase ends). Other input while streaming (keep-alive
+// requests, "$" frames of RTCP) is cut by `framer`, which may still hold
+// bytes from before PLAY, and dropped. Counts the client in and out of the
+// viewers.
+void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, const ConnectionIo& io,
+                    RtspFramer& framer);
 void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, const ConnectionIo& io);
 
 // Runs one connection to its end: requests until PLAY, then the stream. An
-// empty `nonce` (no random source) is logged and ends the connection at once.
-void ServeRtspConnection(const RtspSessionContext& context, std::string nonce, const ConnectionIo& io);
+// empty `nonce_secret` (no random source) is logged and ends the connection
+// at once; so does a request beyond kMaxRtspRequestBytes.
+void ServeRtspConnection(const RtspSessionContext& context, std::string nonce_secret, const ConnectionIo& io,
+                         const SecondsClock& now_s = MonotonicSeconds);
 
 }  // namespace lcx

@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "core/log.h"
+#include "security/digest.h"
+#include "security/http_auth.h"
+#include "rtsp/rtsp_messages.h"
 #include "rtsp/test_interleaved.h"
 #include "rtsp/test_session.h"
 
@@ -22,6 +25,8 @@ using rtsp_test::Req;
 using rtsp_test::SessionView;
 
 constexpr const char* kBasicAdminSecret = "Authorization: Basic YWRtaW46c2VjcmV0\r\n";  // admin:secret
+constexpr const char* kSecret = "0123456789abcdef0123456789abcdef";
+constexpr int64_t kNow = 1000;
 
 struct Step {
   std::string request;
@@ -34,7 +39,8 @@ void RunSteps(SessionView& view, const std::vector<Step>& steps) {
   const RtspSessionContext context = view.Context();
   RtspConnection conn;
   conn.context = &context;
-  conn.nonce = "0123456789abcdef0123456789abcdef";
+  conn.nonce_secret = kSecret;
+  conn.now_s = [] { return kNow; };
   for (size_t i = 0; i < steps.size(); ++i) {
     SCOPED_TRACE("step " + std::to_string(i) + ": " + steps[i].request.substr(0, 40));
     std::string sent;
@@ -54,7 +60,7 @@ TEST(HandleRtspRequest, ConnectionsAsClientsDriveThem) {
   const std::string tcp = "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n";
   const std::string challenge =
       "RTSP/1.0 401 Unauthorized\r\nCSeq: 2\r\nWWW-Authenticate: Digest realm=\"Lumicast\", "
-      "nonce=\"0123456789abcdef0123456789abcdef\"\r\nWWW-Authenticate: Basic realm=\"Lumicast\"\r\n\r\n";
+      "nonce=\"" + MakeDigestNonce({kSecret, kNow}) + "\"\r\nWWW-Authenticate: Basic realm=\"Lumicast\"\r\n\r\n";
   struct Case {
     const char* name;
     bool auth;
@@ -120,10 +126,62 @@ TEST(HandleRtspRequest, FailedWriteClosesTheConnection) {
   const RtspSessionContext context = view.Context();
   RtspConnection conn;
   conn.context = &context;
-  conn.nonce = "00";
+  conn.nonce_secret = "00";
   auto fail = [](std::string_view) { return false; };
   EXPECT_EQ(HandleRtspRequest(conn, Req("DESCRIBE", "rtsp://h/", 1), fail), RequestOutcome::kClose);
   EXPECT_EQ(HandleRtspRequest(conn, Req("OPTIONS", "rtsp://h/", 2), fail), RequestOutcome::kClose);
+}
+
+// ffmpeg's Digest answer (no qop) to a challenge carrying `nonce`.
+std::string FfmpegDigest(const std::string& method, const std::string& url, int cseq, const std::string& nonce,
+                         const std::string& password = "secret") {
+  std::string response =
+      Md5Hex(Md5Hex("admin:Lumicast:" + password) + ":" + nonce + ":" + Md5Hex(method + ":" + url));
+  return Req(method, url, cseq,
+             "Authorization: Digest username=\"admin\", realm=\"Lumicast\", nonce=\"" + nonce + "\", uri=\"" + url +
+                 "\", response=\"" + response + "\"\r\n");
+}
+
+TEST(HandleRtspRequest, DigestNoncesExpireAndAreAnsweredStale) {
+  const std::string url = "rtsp://127.0.0.1/screenlive";
+  const std::string nonce = MakeDigestNonce({kSecret, kNow});
+  const std::string later_nonce = MakeDigestNonce({kSecret, kNow + kDigestNonceLifetimeS + 1});
+  auto challenge = [](int cseq, const std::string& n, const char* stale) {
+    return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(cseq) +
+           "\r\nWWW-Authenticate: Digest realm=\"Lumicast\", nonce=\"" + n + "\"" + stale +
+           "\r\nWWW-Authenticate: Basic realm=\"Lumicast\"\r\n\r\n";
+  };
+  struct Case {
+    const char* name;
+    std::string request;
+    int64_t now_s;
+    std::string answer_start;
+  } cases[] = {
+      {"answered at once", FfmpegDigest("DESCRIBE", url, 3, nonce), kNow + 2, "RTSP/1.0 200 OK\r\nCSeq: 3\r\n"},
+      {"answered at the end of the nonce's life", FfmpegDigest("DESCRIBE", url, 3, nonce),
+       kNow + kDigestNonceLifetimeS, "RTSP/1.0 200 OK\r\nCSeq: 3\r\n"},
+      {"answered too late: stale, with a fresh nonce", FfmpegDigest("DESCRIBE", url, 3, nonce),
+       kNow + kDigestNonceLifetimeS + 1, challenge(3, later_nonce, ", stale=true")},
+      {"too late and wrong password: not stale", FfmpegDigest("DESCRIBE", url, 3, nonce, "wrong"),
+       kNow + kDigestNonceLifetimeS + 1, challenge(3, later_nonce, "")},
+      {"nonce of another connection", FfmpegDigest("DESCRIBE", url, 3, MakeDigestNonce({"other", kNow})), kNow,
+       challenge(3, nonce, "")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionView view(true, true);
+    const RtspSessionContext context = view.Context();
+    RtspConnection conn;
+    conn.context = &context;
+    conn.nonce_secret = kSecret;
+    conn.now_s = [&] { return c.now_s; };
+    std::string sent;
+    HandleRtspRequest(conn, c.request, [&](std::string_view b) {
+      sent.append(b);
+      return true;
+    });
+    EXPECT_EQ(sent.substr(0, c.answer_start.size()), c.answer_start);
+  }
 }
 
 
@@ -178,6 +236,11 @@ TEST(StreamToClient, EndsAtTeardownCloseResetOrFailedWrite) {
       {"keep-alive dropped, TEARDOWN behind a receiver report answered", 2,
        {keep_alive, kReceiverReport + Req("TEARDOWN", "rtsp://h/", 5)}, false, 6, true},
       {"TEARDOWN in the first read after the first frame", 2, {Req("TEARDOWN", "rtsp://h/", 5)}, false, 3, true},
+      {"TEARDOWN split over two reads, behind part of a report", 3,
+       {kReceiverReport.substr(0, 3), kReceiverReport.substr(3) + "TEAR", Req("DOWN", "rtsp://h/", 5)}, false, 9,
+       true},
+      {"a keep-alive whose body names TEARDOWN is no TEARDOWN", 2,
+       {Req("SET_PARAMETER", "rtsp://h/", 4, "Content-Length: 8\r\n") + "TEARDOWN"}, false, 6, false},
       {"peer gone while no frame comes", 0, {}, false, 0, false},
       {"peer gone after the frames", 2, {}, false, 6, false},
       {"reset while input was waiting", 1, {""}, false, 3, false},
@@ -210,7 +273,7 @@ TEST(StreamToClient, EndsAtTeardownCloseResetOrFailedWrite) {
     for (size_t i = 0; i < packets.size(); ++i) {
       SCOPED_TRACE(i);
       EXPECT_EQ(packets[i].sequence, i);
-      EXPECT_EQ(packets[i].timestamp, i < 3 ? 1000u : 4000u);
+      EXPECT_EQ(packets[i].timestamp, 1000u + 3000u * (i / 3));
       EXPECT_EQ(packets[i].marker, i % 3 == 2);
     }
   }
@@ -243,6 +306,35 @@ TEST(ServeRtspConnection, RequestsThenStreamOnOneConnection) {
   ASSERT_TRUE(ok);
   EXPECT_EQ(packets.size(), 2u + 3u);  // SPS, PPS, three FU-A fragments of the slice
   EXPECT_EQ(view.viewer_count.load(), 0);
+}
+
+TEST(ServeRtspConnection, OneAnswerPerRequestHoweverTheyAreRead) {
+  const std::string url = "rtsp://h/screenlive";
+  const std::string options = Req("OPTIONS", url, 1), plain = Req("GET_PARAMETER", url, 2);
+  struct Case {
+    const char* name;
+    std::vector<std::string> reads;
+    std::string sent;
+  } cases[] = {
+      {"one request over three reads", {options.substr(0, 10), options.substr(10, 20), options.substr(30)},
+       BuildOptionsResponse(1)},
+      {"two requests in one read", {options + plain}, BuildOptionsResponse(1) + BuildPlainOkResponse(2)},
+      {"second request split after the first", {options + plain.substr(0, 5), plain.substr(5)},
+       BuildOptionsResponse(1) + BuildPlainOkResponse(2)},
+      {"request beyond the limit closes the connection",
+       {options, Req("DESCRIBE", url, 3, "X-Pad: " + std::string(kMaxRtspRequestBytes, 'x') + "\r\n"), plain},
+       BuildOptionsResponse(1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionView view(false, true);
+    ScriptedPeer peer;
+    peer.reads = c.reads;
+    const RtspSessionContext context = view.Context();
+    ServeRtspConnection(context, kSecret, peer.Io());
+    EXPECT_EQ(peer.sent, c.sent);
+  }
+  EXPECT_NE(ReadLog().find("RTSP: request over 8191 bytes, closing the connection\n"), std::string::npos);
 }
 
 TEST(ServeRtspConnection, EndsBeforeStreaming) {

@@ -1,6 +1,7 @@
 #include "security/digest.h"
 
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <openssl/rand.h>
 
 #include <atomic>
@@ -44,6 +45,15 @@ int Base64Value(unsigned char c) {
 std::string Md5Hex(std::string_view data) { return HexLower(Digest(EVP_md5(), data)); }
 std::string Sha1Digest(std::string_view data) { return Digest(EVP_sha1(), data); }
 std::string Sha256Digest(std::string_view data) { return Digest(EVP_sha256(), data); }
+
+std::string HmacSha256(std::string_view key, std::string_view data) {
+  // As with the digests, a failing provider leaves zeros that never match.
+  std::string out(32, '\0');
+  unsigned int len = 0;
+  HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(data.data()),
+       data.size(), reinterpret_cast<unsigned char*>(out.data()), &len);
+  return out;
+}
 
 std::string HexLower(std::string_view bytes) {
   static constexpr char kHex[] = "0123456789abcdef";

@@ -13,6 +13,8 @@ namespace lcx {
 std::string Md5Hex(std::string_view data);        // 32 lower-case hex digits
 std::string Sha1Digest(std::string_view data);    // 20 raw bytes
 std::string Sha256Digest(std::string_view data);  // 32 raw bytes
+// HMAC-SHA-256 of `data` under `key`: 32 raw bytes.
+std::string HmacSha256(std::string_view key, std::string_view data);
 std::string HexLower(std::string_view bytes);
 // 2*n lower-case hex digits of fresh random bytes; n <= 0 means 16. Empty
 // when the system random source fails: there is no predictable fallback, so

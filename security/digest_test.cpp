@@ -32,6 +32,13 @@ TEST(Digest, PublishedVectors) {
   EXPECT_EQ(Sha256Digest("x").size(), 32u);
 }
 
+TEST(HmacSha256, Rfc4231Vectors) {
+  EXPECT_EQ(HexLower(HmacSha256(std::string(20, '\x0b'), "Hi There")),
+            "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7");
+  EXPECT_EQ(HexLower(HmacSha256("Jefe", "what do ya want for nothing?")),
+            "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+}
+
 TEST(Base64, EncodeRfc4648Vectors) {
   const char* vectors[][2] = {{"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},
                               {"foo", "Zm9v"},  {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},

@@ -1,8 +1,11 @@
 // HTTP Basic and Digest (MD5, with or without qop) checked over the one
-// Authorization line of a request, plus the user/password comparison every
-// login uses. Pure and stateless: callers keep nonces and "authenticated" flags.
+// Authorization line of a request, Digest nonces that expire without being
+// remembered, plus the user/password comparison every login uses. Pure and
+// stateless: callers keep the nonce secret, the clock and "authenticated" flags.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace lcx {
@@ -35,6 +38,41 @@ struct HttpAuthExpected {
 // Digest response match `expected`. Only that line is read.
 bool CheckHttpAuthorization(std::string_view request, const HttpAuthExpected& expected,
                             const HttpAuthOptions& options);
+
+// Digest nonces: 8 hex digits of the caller's clock in seconds, then 24 hex
+// digits of HMAC-SHA-256 over them under a server secret. Any thread can
+// tell ours from forged ones, and old from fresh, without a table.
+inline constexpr int64_t kDigestNonceLifetimeS = 300;
+
+struct DigestNonceKey {
+  std::string_view secret;  // empty: no nonce is ours
+  int64_t now_s = 0;        // the caller's clock (monotonic seconds)
+  int64_t lifetime_s = kDigestNonceLifetimeS;
+};
+
+std::string MakeDigestNonce(const DigestNonceKey& key);
+
+enum class NonceAge {
+  kFresh,    // ours, younger than the lifetime
+  kExpired,  // ours, too old: the client should retry with a new one
+  kForeign,  // not made under this secret, or stamped in the future
+};
+NonceAge CheckDigestNonce(std::string_view nonce, const DigestNonceKey& key);
+
+enum class HttpAuthResult {
+  kRefused,
+  kAccepted,
+  kStale,  // right Digest response over one of our nonces that has expired
+};
+
+// CheckHttpAuthorization with the expected nonce taken from the header and
+// proven ours by `key`; Basic needs no nonce. A stale result must be
+// answered with a fresh nonce and stale=true, so the client retries without
+// asking its user.
+HttpAuthResult CheckHttpAuthorizationNonce(std::string_view request, std::string_view method,
+                                           std::string_view realm, const DigestNonceKey& key,
+                                           std::string_view user, std::string_view password,
+                                           const HttpAuthOptions& options);
 
 // A login's user name and password against the configured ones: false when
 // either password is empty. Case-sensitive; both comparisons always run and

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "security/digest.h"
+
 namespace lcx {
 namespace {
 
@@ -147,6 +149,77 @@ TEST(CheckHttpAuthorization, ClientCases) {
     HttpAuthExpected expected{c.method, c.server.realm, c.server.nonce, c.server.user, c.server.password};
     EXPECT_EQ(CheckHttpAuthorization(c.request, expected, kRtspHttpAuth), c.rtsp) << "RTSP";
     EXPECT_EQ(CheckHttpAuthorization(c.request, expected, kOnvifHttpAuth), c.onvif) << "ONVIF";
+  }
+}
+
+TEST(DigestNonce, StampedAndSigned) {
+  const DigestNonceKey made{"server secret", 1000};
+  const std::string nonce = MakeDigestNonce(made);
+  EXPECT_EQ(nonce.size(), 32u);
+  EXPECT_EQ(nonce.substr(0, 8), "000003e8");
+  EXPECT_EQ(nonce.substr(8), HexLower(HmacSha256("server secret", "000003e8")).substr(0, 24));
+  std::string tampered = nonce;
+  tampered[3] = '9';  // a later stamp under the old signature
+  struct Case {
+    const char* name;
+    std::string nonce;
+    DigestNonceKey key;
+    NonceAge age;
+  } cases[] = {
+      {"same second", nonce, made, NonceAge::kFresh},
+      {"at the end of its life", nonce, {"server secret", 1300}, NonceAge::kFresh},
+      {"one second later", nonce, {"server secret", 1301}, NonceAge::kExpired},
+      {"shorter lifetime", nonce, {"server secret", 1011, 10}, NonceAge::kExpired},
+      {"stamped in the future", nonce, {"server secret", 999}, NonceAge::kForeign},
+      {"another server's secret", nonce, {"other secret", 1000}, NonceAge::kForeign},
+      {"stamp changed", tampered, made, NonceAge::kForeign},
+      {"upper-case copy", "000003E8" + nonce.substr(8), made, NonceAge::kForeign},
+      {"truncated", nonce.substr(0, 31), made, NonceAge::kForeign},
+      {"no secret", nonce, {"", 1000}, NonceAge::kForeign},
+      {"clock wrapped past 32 bits", MakeDigestNonce({"s", 0xFFFFFFF0LL}), {"s", 0x100000005LL},
+       NonceAge::kFresh},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(CheckDigestNonce(c.nonce, c.key), c.age);
+  }
+}
+
+TEST(CheckHttpAuthorizationNonce, FreshStaleOrRefused) {
+  const std::string nonce = MakeDigestNonce({"k", 5000});
+  // curl's and the Node.js client's form: qop=auth over our nonce.
+  auto digest = [&](const std::string& n, const std::string& password) {
+    std::string ha1 = Md5Hex("admin:Lumicast:" + password);
+    std::string ha2 = Md5Hex("POST:/onvif/device_service");
+    std::string response = Md5Hex(ha1 + ":" + n + ":00000001:c0ffee:auth:" + ha2);
+    return "POST /onvif/device_service HTTP/1.1\r\nAuthorization: Digest username=\"admin\", realm=\"Lumicast\", "
+           "nonce=\"" + n + "\", uri=\"/onvif/device_service\", qop=auth, nc=00000001, cnonce=\"c0ffee\", "
+           "response=\"" + response + "\"\r\n\r\n";
+  };
+  std::string forged = nonce;
+  forged[31] = forged[31] == '0' ? '1' : '0';
+  struct Case {
+    const char* name;
+    std::string request;
+    int64_t now_s;
+    HttpAuthResult result;
+  } cases[] = {
+      {"fresh nonce", digest(nonce, "s3cret"), 5010, HttpAuthResult::kAccepted},
+      {"expired nonce, right response", digest(nonce, "s3cret"), 5000 + kDigestNonceLifetimeS + 1,
+       HttpAuthResult::kStale},
+      {"expired nonce, wrong password", digest(nonce, "wrong"), 5000 + kDigestNonceLifetimeS + 1,
+       HttpAuthResult::kRefused},
+      {"forged nonce, right response", digest(forged, "s3cret"), 5010, HttpAuthResult::kRefused},
+      {"fresh nonce, wrong password", digest(nonce, "wrong"), 5010, HttpAuthResult::kRefused},
+      {"basic needs no nonce", "GET / HTTP/1.1\r\nAuthorization: Basic YWRtaW46czNjcmV0\r\n\r\n", 5010,
+       HttpAuthResult::kAccepted},
+      {"no header", "GET / HTTP/1.1\r\n\r\n", 5010, HttpAuthResult::kRefused},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(CheckHttpAuthorizationNonce(c.request, "POST", "Lumicast", {"k", c.now_s}, "admin", "s3cret",
+                                          kOnvifHttpAuth),
+              c.result);
   }
 }
 

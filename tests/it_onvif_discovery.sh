@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # WS-Discovery as a recorder uses it: a Probe to 127.0.0.1:3702 and to the
 # multicast group gets exactly one ProbeMatches naming the advertised address
-# and the ONVIF port; a Hello or a datagram without "Probe" gets nothing.
+# and the ONVIF port; a Hello or a datagram without "Probe" gets nothing; a
+# ProbeMatches, or a Probe from our own port 3702, gets nothing (once it was
+# answered, and the answer answered, without end); the Node.js onvif client's
+# multicast probe finds the camera.
 # UDP 3702 is fixed, so when network namespaces work here the engine runs in
 # one made for this test (with a veth interface carrying a multicast route),
 # and nothing else on the machine can answer in its place.
@@ -56,10 +59,10 @@ if ((${#in_ns[@]})); then
   [[ $joined == 2 ]] || fail "the namespace has two adapters up, the engine joined $joined"
 fi
 
-"${in_ns[@]}" node --input-type=module - "$ip" "$onvif_port" "$multicast" <<'JS' || fail "discovery"
+"${in_ns[@]}" node --input-type=module - "$ip" "$onvif_port" "$multicast" "$here" <<'JS' || fail "discovery"
 import dgram from 'node:dgram';
 import { randomUUID } from 'node:crypto';
-const [ip, port, multicast] = process.argv.slice(2);
+const [ip, port, multicast, here] = process.argv.slice(2);
 const fail = (m) => { console.error('FAIL: ' + m); process.exit(1); };
 
 const probe = (id) => '<?xml version="1.0" encoding="UTF-8"?><s:Envelope ' +
@@ -77,13 +80,14 @@ const hello = (id) => '<s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envel
   '<s:Body><d:Hello xmlns:d="http://schemas.xmlsoap.org/ws/2005/04/discovery"/></s:Body></s:Envelope>';
 
 // Sends one datagram from a fresh socket; collects every answer for 1.5 s.
-function exchange(text, target, viaInterface) {
+// fromPort 3702 shares the responder's port (both set SO_REUSEADDR).
+function exchange(text, target, viaInterface, fromPort = 0) {
   return new Promise((resolve, reject) => {
-    const sock = dgram.createSocket('udp4');
+    const sock = dgram.createSocket({ type: 'udp4', reuseAddr: fromPort !== 0 });
     const answers = [];
     sock.on('message', (msg, rinfo) => answers.push({ text: msg.toString(), from: rinfo }));
     sock.on('error', reject);
-    sock.bind(0, viaInterface || '127.0.0.1', () => {
+    sock.bind(fromPort, viaInterface || '127.0.0.1', () => {
       if (viaInterface) sock.setMulticastInterface(viaInterface);
       sock.send(text, 3702, target, (err) => { if (err) reject(err); });
       setTimeout(() => { sock.close(); resolve(answers); }, 1500);
@@ -116,12 +120,44 @@ for (const [what, text] of [['hello', hello('uuid:' + randomUUID())], ['plain te
 }
 console.log('unicast probes answered once each; hello and plain text ignored');
 
+// The storm: our own answer, and a probe, sent from 127.0.0.1:3702 to another
+// local address so the responder (on 0.0.0.0:3702) gets them. Any answer
+// would go back to 127.0.0.1:3702 and, once that socket is gone, to the
+// responder itself.
+const ownAnswer = (await exchange(probe('uuid:' + randomUUID()), '127.0.0.1'))[0].text;
+const storm = [['its own ProbeMatches', ownAnswer], ['a probe from port 3702', probe('uuid:' + randomUUID())]];
+if (multicast === '1') {
+  for (const [what, text] of storm) {
+    const answers = await exchange(text, '10.213.0.1', '127.0.0.1', 3702);
+    if (answers.length) fail(`${what} sent from 127.0.0.1:3702 got ${answers.length} answer(s)`);
+  }
+  console.log('a ProbeMatches and a probe from port 3702 got no answer');
+} else {
+  console.log('SKIP step: datagrams from port 3702 (port shared with the machine)');
+}
+const ordinary = 'uuid:' + randomUUID();
+checkMatch(await exchange(probe(ordinary), '127.0.0.1'), ordinary, 'probe from an ordinary port after the storm check');
+
 if (multicast === '1') {
   const id3 = 'uuid:' + randomUUID();
   const answers = await exchange(probe(id3), '239.255.255.250', '10.213.0.1');
   checkMatch(answers, id3, 'multicast probe');
   if (answers[0].from.address === '239.255.255.250') fail('the answer went to the group');
   console.log(`multicast probe answered by unicast from ${answers[0].from.address}:${answers[0].from.port}`);
+
+  // The real client's probe, as a recorder built on it sends it.
+  const { createRequire } = await import('node:module');
+  let onvif = null;
+  try { onvif = createRequire(here + '/')('onvif'); } catch { console.log('SKIP step: npm onvif client missing'); }
+  if (onvif) {
+    const found = await new Promise((resolve, reject) => {
+      onvif.Discovery.probe({ timeout: 1500, resolve: false }, (err, cams) => (err ? reject(err) : resolve(cams)));
+    });
+    if (found.length !== 1) fail(`the onvif client found ${found.length} cameras`);
+    const xaddrs = found[0].probeMatches.probeMatch.XAddrs;
+    if (xaddrs !== `http://${ip}:${port}/onvif/device_service`) fail(`the onvif client saw XAddrs ${xaddrs}`);
+    console.log('the Node.js onvif client found the camera by multicast');
+  }
 } else {
   console.log('SKIP step: multicast probe (no network namespace with a multicast route)');
 }
