@@ -17,7 +17,6 @@
 #include "core/address.h"
 #include "core/config.h"
 #include "core/log.h"
-#include "core/relaunch.h"
 #include "core/settings.h"
 #include "core/subsystem_settings.h"
 #include "onvif/device_identity.h"
@@ -87,12 +86,9 @@ void RunEngine(const std::vector<std::string>& args, const Invocation& invocatio
   StartDetached([] { RunDiscovery(GetOnvifService()); });
   if (s.web_admin) LogLine("Web: administration panel not available in this build\n");
 
-  // SIGHUP restarts the program the way the editors do, so a changed
-  // configuration file can be applied from a shell.
-  if (WaitForStopSignal() == StopSignal::kHangUp) {
-    LogLine("Restarting to apply the configuration (SIGHUP)\n");
-    RelaunchSelf(invocation.background);
-  }
+  // SIGHUP ends the program like SIGTERM: a closed terminal must not leave a
+  // detached copy behind holding the ports.
+  WaitForStopSignal();
   EndProcess(0);
 }
 
