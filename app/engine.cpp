@@ -18,7 +18,6 @@
 #include "core/address.h"
 #include "core/config.h"
 #include "core/log.h"
-#include "core/relaunch.h"
 #include "core/settings.h"
 #include "core/subsystem_settings.h"
 #include "core/version.h"
@@ -117,15 +116,9 @@ void RunEngine(const std::vector<std::string>& args, const Invocation& invocatio
     StartDetached([] { web.Run(); });
   }
 
-  // SIGHUP restarts the program the way the editors do, so a changed
-  // configuration file can be applied from a shell.
-  const int code = RunDesktop(desktop, desktop_hooks, s.show_icon, [&](StopSignal signal) {
-    if (signal == StopSignal::kHangUp) {
-      LogLine("Restarting to apply the configuration (SIGHUP)\n");
-      RelaunchSelf(invocation.background);
-    }
-    EndProcess(0);
-  });
+  // SIGHUP ends the program like SIGTERM: a closed terminal must not leave a
+  // detached copy behind holding the ports.
+  const int code = RunDesktop(desktop, desktop_hooks, s.show_icon, [](StopSignal) { EndProcess(0); });
   EndProcess(code);
 }
 

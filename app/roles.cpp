@@ -1,5 +1,7 @@
 #include "app/roles.h"
 
+#include <iostream>
+
 #include "core/config.h"
 #include "platform/instance.h"
 #include "platform/system.h"
@@ -30,10 +32,20 @@ Invocation SelectRole(const std::vector<std::string>& args) {
   return inv;
 }
 
-int CheckPassRole(const std::string& password) {
+std::optional<std::string> CheckPassPassword(const std::string& word, std::istream& in) {
+  if (word != "-") return word;
+  std::string line;
+  if (!std::getline(in, line)) return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+int CheckPassRole(const std::string& word) {
+  const std::optional<std::string> password = CheckPassPassword(word, std::cin);
+  if (!password) return 1;
   ConfigMap config = LoadConfig(ConfigPath());
   std::string plain = UnprotectString(GetString(config, "admin_pass", "admin"));
-  return plain == password ? 0 : 1;
+  return plain == *password ? 0 : 1;
 }
 
 InstanceHooks DefaultInstanceHooks() {

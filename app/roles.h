@@ -3,6 +3,8 @@
 #pragma once
 
 #include <functional>
+#include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,9 +26,14 @@ struct Invocation {
 // --check-pass with one. A trailing option without its word is ignored.
 Invocation SelectRole(const std::vector<std::string>& args);
 
-// "--check-pass": 0 when `password` equals the stored administrator password
-// made plain (no lock rule), 1 otherwise.
-int CheckPassRole(const std::string& password);
+// The password "--check-pass" is given: the word itself, or for "-" one line
+// of `in` without its line end (so the password stays out of the process
+// list); nullopt when `in` holds no line at all.
+std::optional<std::string> CheckPassPassword(const std::string& word, std::istream& in);
+// "--check-pass": 0 when the password (see CheckPassPassword, standard input
+// for "-") equals the stored administrator password made plain (no lock
+// rule), 1 otherwise.
+int CheckPassRole(const std::string& word);
 
 enum class InstanceOutcome {
   kProceed,         // we hold the guard (or could not create it): go on

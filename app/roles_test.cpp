@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <sstream>
+
 #include "core/config.h"
 #include "core/credentials.h"
 #include "platform/instance.h"
@@ -104,6 +106,28 @@ TEST_F(RolesTest, CheckPassAndSavedCredentials) {
 
   SaveConfigKeys({{"admin_pass", "enc:AAAA"}});
   EXPECT_EQ(CheckPassRole(""), 0) << "an undecryptable value compares as the empty text";
+}
+
+TEST(Roles, CheckPassReadsOneLineForADash) {
+  struct Case {
+    const char* name;
+    const char* word;
+    const char* input;
+    std::optional<std::string> want;
+  } cases[] = {
+      {"the word itself", "s3cret", "ignored\n", "s3cret"},
+      {"dash: one line without its LF", "-", "s3cret:x\nsecond\n", "s3cret:x"},
+      {"dash: CR LF line end", "-", "s3cret\r\n", "s3cret"},
+      {"dash: last line without a line end", "-", "s3cret", "s3cret"},
+      {"dash: blanks belong to the password", "-", " pass word \n", " pass word "},
+      {"dash: an empty line is the empty password", "-", "\n", ""},
+      {"dash: nothing at all", "-", "", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::istringstream in(c.input);
+    EXPECT_EQ(CheckPassPassword(c.word, in), c.want);
+  }
 }
 
 TEST_F(RolesTest, UnprotectablePasswordFailsTheSave) {

@@ -136,6 +136,19 @@ std::string GetString(const ConfigMap& map, const std::string& key, const std::s
   return it == map.end() ? fallback : it->second;
 }
 
+std::optional<std::string> ConfigUpdateProblem(const ConfigMap& updates) {
+  auto has_line_break = [](std::string_view t) { return t.find_first_of("\r\n") != std::string_view::npos; };
+  for (const auto& [key, value] : updates) {
+    // A key that would not read back as itself loses the setting, or sets another.
+    if (key.empty() || has_line_break(key) || key.find('=') != std::string::npos) {
+      return "a key is empty or holds a line break or \"=\"";
+    }
+    // The value is not quoted, so a line break in it would start a line of its own.
+    if (has_line_break(value)) return "the value of " + key + " holds a line break";
+  }
+  return std::nullopt;
+}
+
 std::string ApplyConfigUpdates(std::string_view current, const ConfigMap& updates) {
   std::string out;
   std::map<std::string, bool> written;
@@ -161,6 +174,10 @@ std::string ApplyConfigUpdates(std::string_view current, const ConfigMap& update
 }
 
 bool SaveConfigKeysAt(const std::string& path, const ConfigMap& updates) {
+  if (auto problem = ConfigUpdateProblem(updates)) {
+    LogLine("Config: nothing saved: %s\n", problem->c_str());
+    return false;
+  }
   std::lock_guard<std::mutex> lock(g_config_write_mutex);
   std::string current;
   ReadWholeFile(path, current);  // a missing file gives no lines

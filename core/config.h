@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,8 +40,14 @@ std::string GetString(const ConfigMap& map, const std::string& key, const std::s
 // every line ends in CR LF.
 std::string ApplyConfigUpdates(std::string_view current, const ConfigMap& updates);
 
+// Why the updates cannot be written as they stand, or nullopt when they can:
+// a key must read back as itself and no value may hold CR or LF (a user name
+// "bob\r\nstream_auth = 0" would otherwise rewrite another setting).
+std::optional<std::string> ConfigUpdateProblem(const ConfigMap& updates);
+
 // Rewrites the configuration file with the updates; true when the new file
-// is in place. On failure the old file is untouched and no .tmp is left.
+// is in place. On failure the old file is untouched and no .tmp is left;
+// updates refused by ConfigUpdateProblem write nothing (the reason is logged).
 bool SaveConfigKeys(const ConfigMap& updates);
 bool SaveConfigKeysAt(const std::string& path, const ConfigMap& updates);
 

@@ -98,6 +98,32 @@ TEST_F(ConfigFile, FailedSaveLeavesOldFileAndNoTemporary) {
   EXPECT_FALSE(SaveConfigKeysAt(dir_ + "/missing-dir/lcx.cfg", {{"fps", "9"}}));
 }
 
+TEST_F(ConfigFile, SaveRefusesLineBreaksAndKeysThatWouldNotReadBack) {
+  const std::string before = "admin_user = admin\r\nstream_auth = 1\r\n";
+  struct Case {
+    const char* name;
+    ConfigMap updates;
+  } cases[] = {
+      {"user name carrying a second line", {{"admin_user", "bob\r\nstream_auth = 0"}}},
+      {"bare LF", {{"device_name", "Hall\nstream_auth = 0"}}},
+      {"bare CR", {{"device_name", "Hall\rstream_auth = 0"}}},
+      {"good key beside a bad one", {{"fps", "12"}, {"stream", "x\n"}}},
+      {"key with a line break", {{"fps\nstream_auth", "0"}}},
+      {"key with an equals sign", {{"stream_auth=0 #", "1"}}},
+      {"empty key", {{"", "1"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write(before);
+    EXPECT_TRUE(ConfigUpdateProblem(c.updates).has_value());
+    EXPECT_FALSE(SaveConfigKeysAt(path_, c.updates));
+    EXPECT_EQ(Read(), before) << "nothing written";
+    EXPECT_FALSE(FileExists(path_ + ".tmp"));
+  }
+  EXPECT_FALSE(ConfigUpdateProblem({{"device_name", "Hall = 2 # tab\there"}}).has_value())
+      << "equals, hash and tab are ordinary value bytes";
+}
+
 TEST_F(ConfigFile, ConcurrentSavesLoseNothing) {
   // Two editors (web and desktop thread) saving at the same moment: each
   // rewrite must see the other's result, and no file may interleave bytes.

@@ -1,5 +1,5 @@
 // Restart of the program by itself: the way every editor (web panel, desktop
-// windows, SIGHUP) applies saved settings.
+// windows) applies saved settings.
 #pragma once
 
 namespace lcx {

@@ -50,9 +50,12 @@ struct EngineSettings {
   bool show_icon = true;
 };
 
-// Every setting with its default; the first and second command-line words
-// are the defaults of rtsp_port and onvif_port. The password stays as stored
-// (see ResolveAdminPassword) and the sizes are left for ApplyScreenSize.
+// Every setting with its default; the first and second command-line words,
+// when they are port numbers, are the defaults of rtsp_port and onvif_port.
+// Integers are clamped into the ranges the editors enforce (fps 1..60, ports
+// 1..65535, bitrate 256..16384, sub_bitrate 64..2048, main_width 0..4096,
+// sub_width 320..1280). The password stays as stored (see
+// ResolveAdminPassword) and the sizes are left for ApplyScreenSize.
 EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std::string>& args);
 // Fills sizes from the screen and empties the sub-stream name when it is off.
 void ApplyScreenSize(EngineSettings& settings, int32_t screen_width, int32_t screen_height);

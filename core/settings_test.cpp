@@ -46,7 +46,12 @@ TEST(EngineSettings, PortDefaultsComeFromTheArguments) {
       {"no arguments", {}, 8554, 8000},
       {"one port", {"9000"}, 9000, 8000},
       {"two ports", {"9000", "9001"}, 9000, 9001},
-      {"an option word first", {"--background"}, 0, 8000},
+      // Was port 0: the server listened on a random port while every URL said ":0".
+      {"an option word first", {"--background"}, 8554, 8000},
+      {"an option word second", {"9000", "--relaunch"}, 9000, 8000},
+      {"digits then letters are not a port", {"9000x", "80a"}, 8554, 8000},
+      {"zero and out of range are not ports", {"0", "65536"}, 8554, 8000},
+      {"a signed number is not a port", {"+9000", "-1"}, 8554, 8000},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -56,7 +61,42 @@ TEST(EngineSettings, PortDefaultsComeFromTheArguments) {
   }
   EngineSettings s = ReadEngineSettings({{"rtsp_port", "554"}, {"fps", "abc"}}, {"9000"});
   EXPECT_EQ(s.rtsp_port, 554) << "the file wins over the argument";
-  EXPECT_EQ(s.fps, 0) << "letters read as 0 and are used as they are";
+  // Was 0 ("letters read as 0 and are used as they are"): no periodic key
+  // frame and a four-frame queue, so a second viewer never got a picture.
+  EXPECT_EQ(s.fps, 1) << "letters read as 0, clamped to the lowest frame rate";
+}
+
+TEST(EngineSettings, HandEditedValuesAreClampedAsTheEditorsClampThem) {
+  struct Case {
+    const char* key;
+    const char* value;
+    int32_t EngineSettings::*field;
+    int32_t want;
+  } cases[] = {
+      {"fps", "0", &EngineSettings::fps, 1},
+      {"fps", "", &EngineSettings::fps, 1},
+      {"fps", "-5", &EngineSettings::fps, 1},
+      {"fps", "61", &EngineSettings::fps, 60},
+      {"fps", "25", &EngineSettings::fps, 25},
+      {"bitrate", "10", &EngineSettings::bitrate_kbps, 256},
+      {"bitrate", "99999999999", &EngineSettings::bitrate_kbps, 16384},
+      {"sub_bitrate", "0", &EngineSettings::sub_bitrate_kbps, 64},
+      {"sub_bitrate", "4096", &EngineSettings::sub_bitrate_kbps, 2048},
+      {"main_width", "-1", &EngineSettings::main_width_setting, 0},
+      {"main_width", "8000", &EngineSettings::main_width_setting, 4096},
+      {"sub_width", "1", &EngineSettings::sub_width_setting, 320},
+      {"sub_width", "5000", &EngineSettings::sub_width_setting, 1280},
+      {"rtsp_port", "0", &EngineSettings::rtsp_port, 1},
+      {"rtsp_port", "abc", &EngineSettings::rtsp_port, 1},
+      {"rtsp_port", "70000", &EngineSettings::rtsp_port, 65535},
+      {"onvif_port", "-80", &EngineSettings::onvif_port, 1},
+      {"web_port", "65536", &EngineSettings::web_port, 65535},
+      {"web_port", "8181", &EngineSettings::web_port, 8181},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + " = " + c.value);
+    EXPECT_EQ(ReadEngineSettings({{c.key, c.value}}, {}).*c.field, c.want);
+  }
 }
 
 TEST(EngineSettings, Banner) {

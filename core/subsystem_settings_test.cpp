@@ -31,12 +31,14 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
        {15, 4000, 1280, 720, false, 0, 0, 512},
        {554, "live", "", "op", "pw", true},
        {"10.0.0.5", 8081, 554, "live", 1280, 720, 15, "", 0, 0, "op", "pw", true, "Hall"}},
-      {"sub width too small turns the sub-stream off everywhere",
+      // Once turned the sub-stream off; the editors never write a width below 320.
+      {"hand-edited sub width 1 is raised to the editors' 320",
        {{"sub_width", "1"}, {"sub_bitrate", "300"}},
        1366, 768,
-       {10, 2000, 0, 0, false, 0, 0, 300},
-       {8554, "screenlive", "", "admin", "admin", false},
-       {"10.0.0.5", 8000, 8554, "screenlive", 1366, 768, 10, "", 0, 0, "admin", "admin", false, "Lumicast"}},
+       {10, 2000, 0, 0, true, 320, 178, 300},
+       {8554, "screenlive", "screensub", "admin", "admin", false},
+       {"10.0.0.5", 8000, 8554, "screenlive", 1366, 768, 10, "screensub", 320, 178, "admin", "admin", false,
+        "Lumicast"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

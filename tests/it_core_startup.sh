@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
 # Start-up as a user and a script see it: the password checker, the protected
-# password and the tamper warning, the single-instance guard and relaunch.
+# password and the tamper warning, the single-instance guard and relaunch,
+# SIGHUP, and hand-edited settings the editors would never write.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.sh"
 source "$here/lib/engine.sh"
+lcx_private_network "$@"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 lcx_engine_home
 cfg=$LCX_HOME/Halvorix/lcx.cfg
 # The engine's other servers must not collide with anything: private ports.
 
-# A fresh data folder: --check-pass knows the default password.
+# A fresh data folder: --check-pass knows the default password, given as the
+# word or, with "-", as one line on standard input (out of the process list).
 lcx_engine_env "$LCX_BIN/lcx_onvif" --check-pass admin || fail "--check-pass admin should exit 0"
 if lcx_engine_env "$LCX_BIN/lcx_onvif" --check-pass wrong; then fail "--check-pass wrong should exit 1"; fi
+printf 'admin\n' | lcx_engine_env "$LCX_BIN/lcx_onvif" --check-pass - || fail "--check-pass - refuses admin"
+printf 'admin' | lcx_engine_env "$LCX_BIN/lcx_onvif" --check-pass - || fail "--check-pass - needs a line end"
+if printf 'admin \n' | lcx_engine_env "$LCX_BIN/lcx_onvif" --check-pass -; then
+  fail "--check-pass - dropped a trailing blank of the password"
+fi
+if lcx_engine_env "$LCX_BIN/lcx_onvif" --check-pass - </dev/null; then fail "--check-pass - with no input passed"; fi
 
 # First start seeds the configuration from core.dat and prints the banner.
 lcx_engine_start first --background
@@ -55,18 +64,23 @@ kill "$first"
 lcx_wait_log relaunch "  Auth      :" 10
 relaunched=$LCX_PID
 
-# SIGHUP restarts the program by itself with the edited configuration.
-echo "admin_user = operator" >>"$cfg"
+# SIGHUP (the terminal closed) ends the program like SIGTERM: exit 0 and no
+# copy of it left behind holding the ports.
 kill -HUP "$relaunched"
-lcx_wait_log relaunch "  Auth      : OFF (open) (user=operator)" 10
-for _ in $(seq 50); do kill -0 "$relaunched" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$relaunched" 2>/dev/null && fail "the old copy did not end after the restart"
-lcx_engine_kill_all
+for _ in $(seq 100); do kill -0 "$relaunched" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$relaunched" 2>/dev/null && fail "SIGHUP did not end the program"
+rc=0
+wait "$relaunched" || rc=$?
+((rc == 0)) || fail "SIGHUP ended the program with exit code $rc"
+sleep 0.5  # a relaunched copy would have started by now
+[[ -z $(lcx_engine_pids) ]] || fail "a copy runs on after SIGHUP: $(lcx_engine_pids)"
 
 # A password saved as the editors save it is protected and accepted.
 lcx_engine_env "$LCX_BUILD_DIR/lcx_test_setpass" admin 'n3w:pass' || fail "could not set a password"
 grep -q '^admin_pass = enc:' "$cfg" || fail "the password is not stored protected"
 lcx_engine_env "$LCX_BIN/lcx_onvif" --check-pass 'n3w:pass' || fail "--check-pass refuses the new password"
+printf '%s\n' 'n3w:pass' | lcx_engine_env "$LCX_BIN/lcx_onvif" --check-pass - ||
+  fail "--check-pass - refuses the new password"
 if lcx_engine_env "$LCX_BIN/lcx_onvif" --check-pass admin; then fail "the old password still passes"; fi
 [[ $(cat "$LCX_HOME/cfg/Halvorix/LCX/pwenc") == 1 ]] || fail "protected-password flag not set"
 
@@ -80,4 +94,17 @@ kill "$LCX_PID"; wait "$LCX_PID" || true
 sed -i 's/^admin_pass = .*/admin_pass = admin/' "$cfg"
 lcx_engine_start by_hand --background
 lcx_wait_log by_hand "WARNING: admin_pass tampered/undecryptable"
+lcx_engine_kill_all
+
+# Values the editors would never write: no rtsp_port key with an option word
+# first on the command line (once port 0), fps = 0 (once a stream without
+# key frames) and a bit rate below the editors' range. The namespace is ours,
+# so the fixed default port is free.
+lcx_write_config "onvif_port = $(lcx_free_port)" "web_admin = 0" "fps = 0" "bitrate = 1"
+lcx_engine_start hand_edited --background
+lcx_wait_log hand_edited "  Auth      :"
+grep -qE '^  RTSP main : rtsp://[0-9.]+:8554/screenlive$' "$LCX_HOME/hand_edited.log" ||
+  fail "an option word first did not leave the RTSP port at 8554: $(cat "$LCX_HOME/hand_edited.log")"
+grep -qF ' @ 1 fps, ~256 kbps' "$LCX_HOME/hand_edited.log" ||
+  fail "fps 0 and bitrate 1 were not clamped: $(cat "$LCX_HOME/hand_edited.log")"
 echo "it_core_startup: all checks passed"

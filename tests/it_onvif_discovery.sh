@@ -12,6 +12,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.sh"
 source "$here/lib/engine.sh"
+lcx_private_network "$@"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 command -v node >/dev/null || { echo "SKIP: node is not installed"; exit 77; }
@@ -40,7 +41,7 @@ make_namespace() {
 if make_namespace 2>"$LCX_HOME/netns.err"; then
   in_ns=(ip netns exec "$ns")
 else
-  echo "note: no network namespace here ($(head -c 200 "$LCX_HOME/netns.err")); probing the shared loopback," \
+  echo "note: no named network namespace here ($(head -c 200 "$LCX_HOME/netns.err")); probing the loopback," \
     "multicast part skipped"
 fi
 

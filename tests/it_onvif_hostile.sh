@@ -7,6 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.sh"
 source "$here/lib/engine.sh"
+lcx_private_network "$@"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 command -v node >/dev/null || { echo "SKIP: node is not installed"; exit 77; }

@@ -6,6 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.sh"
 source "$here/lib/engine.sh"
+lcx_private_network "$@"
 source "$here/rtsp_common.sh"
 rtsp_need ffmpeg python3
 
@@ -13,7 +14,7 @@ lcx_start_display 1280x720x24
 rtsp_start_engine engine "stream_on = 0" "fps = 10" "substream = 1" "sub_width = 640"
 for path in screenlive screensub; do
   url=rtsp://127.0.0.1:$RTSP_PORT/$path
-  result=$(python3 "$RTSP_PROBE" rate "$url" --seconds 4) || fail "no paused frames on $path"
+  result=$(python3 "$RTSP_PROBE" rate "$url" --seconds 5) || fail "no paused frames on $path"
   python3 - "$result" <<'PY' || fail "paused $path: $result"
 import json, sys
 r = json.loads(sys.argv[1])

@@ -6,6 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.sh"
 source "$here/lib/engine.sh"
+lcx_private_network "$@"
 source "$here/rtsp_common.sh"
 rtsp_need ffmpeg ffprobe gst-launch-1.0 python3
 

@@ -6,6 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.sh"
 source "$here/lib/engine.sh"
+lcx_private_network "$@"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 [[ -x $LCX_BIN/lcx_onvif ]] || fail "$LCX_BIN/lcx_onvif is not built"

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "core/log.h"
@@ -44,7 +45,8 @@ class SolidWindow {
                          CWOverrideRedirect | CWBackPixel, &attrs);
     XMapRaised(dpy_, win_);
     XSync(dpy_, False);
-    SleepMs(200);  // let the server paint the background
+    // Waits until the server has painted the background (seconds on a busy machine).
+    for (const uint64_t until = BootTickMs() + 10000; !Painted(rgb) && BootTickMs() < until;) SleepMs(20);
   }
   ~SolidWindow() {
     if (!dpy_) return;
@@ -54,6 +56,20 @@ class SolidWindow {
   bool ok() const { return dpy_ != nullptr; }
 
  private:
+  // The first and last pixel of the screen read back as the window's colour.
+  bool Painted(unsigned long rgb) {
+    const int screen = DefaultScreen(dpy_);
+    const int w = DisplayWidth(dpy_, screen), h = DisplayHeight(dpy_, screen);
+    for (auto [x, y] : {std::pair{0, 0}, std::pair{w - 1, h - 1}}) {
+      XImage* image = XGetImage(dpy_, RootWindow(dpy_, screen), x, y, 1, 1, AllPlanes, ZPixmap);
+      if (!image) return false;
+      const unsigned long pixel = XGetPixel(image, 0, 0) & 0xFFFFFF;
+      XDestroyImage(image);
+      if (pixel != rgb) return false;
+    }
+    return true;
+  }
+
   Display* dpy_;
   Window win_ = 0;
 };

@@ -3,16 +3,24 @@
 #                              export DISPLAY; exits 77 when Xvfb is not installed
 #   lcx_free_port              print a free TCP port on 127.0.0.1
 #   lcx_on_exit "command"      add a command to the cleanup run by the EXIT trap
+#                              (commands run last first; one that sets
+#                              lcx_failed_at_exit fails the script)
 # The EXIT trap is owned by this file: scripts add their own cleanup with
 # lcx_on_exit instead of setting a trap of their own.
 
 lcx_cleanup_cmds=()
+lcx_failed_at_exit=""  # set by a cleanup step that finds a fault (a sanitizer report)
 lcx_run_cleanup() {
-  local i
+  local rc=$? i
   for ((i = ${#lcx_cleanup_cmds[@]} - 1; i >= 0; i--)); do
     eval "${lcx_cleanup_cmds[i]}" >/dev/null 2>&1 || true
   done
   lcx_cleanup_cmds=()
+  if [[ -n $lcx_failed_at_exit ]]; then
+    echo "FAIL: $lcx_failed_at_exit" >&2
+    exit 1
+  fi
+  exit "$rc"
 }
 trap lcx_run_cleanup EXIT
 trap 'exit 130' INT TERM

@@ -1,13 +1,37 @@
 # Helpers to run the real program in an end-to-end script; source after
 # display.sh (it uses lcx_on_exit).
+#   lcx_private_network "$@"        first thing after sourcing: re-run the
+#                                   script in a network namespace of its own
+#                                   with only loopback up, so nothing it
+#                                   serves or announces leaves the machine
 #   lcx_engine_home                 make a private home (data folder, runtime
 #                                   dir, config dir) and export LCX_HOME
 #   lcx_write_config "k = v" ...    write the configuration file of LCX_HOME
 #   lcx_engine_start NAME ARGS...   start build/lcx_onvif in LCX_HOME, output
 #                                   in $LCX_HOME/NAME.log, pid in LCX_PID
 #   lcx_wait_log NAME TEXT [SECS]   wait until the log holds TEXT (default 20 s)
+#   lcx_engine_pids                 the pids of every copy running on LCX_HOME
+# A sanitizer report in any log of LCX_HOME fails the script at its exit.
 
 LCX_BIN=${LCX_BUILD_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../build" && pwd)}
+
+lcx_private_network() {
+  if [[ ${LCX_PRIVATE_NETWORK:-} == "$$" ]]; then
+    ip link set lo up || { echo "FAIL: cannot bring up loopback in the private namespace" >&2; exit 1; }
+    return 0
+  fi
+  command -v unshare >/dev/null && command -v ip >/dev/null ||
+    { echo "SKIP: unshare and ip are needed for a private network namespace" >&2; exit 77; }
+  # As root a plain network namespace; otherwise a user namespace maps us to
+  # root inside it, where the kernel allows that.
+  local how=(-n)
+  ((EUID == 0)) || how=(-r -n)
+  unshare "${how[@]}" true 2>/dev/null ||
+    { echo "SKIP: no private network namespace here (unshare ${how[*]} failed)" >&2; exit 77; }
+  # exec keeps the pid, so the marker tells the new run that it is inside.
+  export LCX_PRIVATE_NETWORK=$$
+  exec unshare "${how[@]}" -- bash "$0" "$@"
+}
 
 lcx_engine_home() {
   LCX_HOME=$(mktemp -d)
@@ -15,16 +39,37 @@ lcx_engine_home() {
   chmod 700 "$LCX_HOME/run"
   export LCX_HOME
   lcx_on_exit "rm -rf '$LCX_HOME'"
+  # Runs after every copy has ended, before the logs are removed.
+  lcx_on_exit "lcx_sanitizer_reports '$LCX_HOME'"
   lcx_on_exit "lcx_engine_kill_all"
 }
 
-# Ends every copy of the program that runs on LCX_HOME, relaunched ones too.
-lcx_engine_kill_all() {
+lcx_engine_pids() {
   local p
   for p in $(pgrep -x lcx_onvif); do
-    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "ProgramData=$LCX_HOME" && kill "$p"
+    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "ProgramData=$LCX_HOME" && echo "$p"
   done
   return 0
+}
+
+# Ends every copy of the program that runs on LCX_HOME, relaunched ones too,
+# and waits (up to 5 s) until they are gone, so their logs are complete.
+lcx_engine_kill_all() {
+  local p i
+  for p in $(lcx_engine_pids); do kill "$p"; done
+  for ((i = 0; i < 50; i++)); do
+    [[ -z $(lcx_engine_pids) ]] && return 0
+    sleep 0.1
+  done
+  return 0
+}
+
+# Collects AddressSanitizer and UndefinedBehaviorSanitizer reports of the
+# engine's logs; display.sh's exit trap fails the script when there are any.
+lcx_sanitizer_reports() {
+  local found
+  found=$(grep -lE 'ERROR: (Address|Leak)Sanitizer|runtime error: ' "$1"/*.log 2>/dev/null) || return 0
+  lcx_failed_at_exit+="sanitizer report in $found:"$'\n'"$(grep -hE -A30 'ERROR: |runtime error: ' $found | head -80)"$'\n'
 }
 
 lcx_write_config() {
