@@ -44,17 +44,12 @@ lcx_engine_env timeout 5 "$LCX_BIN/lcx_onvif" --background >"$LCX_HOME/second.lo
 (( ($(date +%s%N) - start) / 1000000 < 2000 )) || fail "second start took too long"
 [[ ! -s $LCX_HOME/second.log ]] || fail "second start printed: $(cat "$LCX_HOME/second.log")"
 
-# An interactive second start reaches the running copy's show-admin socket.
-python3 - "$LCX_HOME/run/LCX_ShowAdmin_Halvorix.sock" >"$LCX_HOME/sock.out" <<'PY' &
-import socket, sys
-s = socket.socket(socket.AF_UNIX); s.bind(sys.argv[1]); s.listen(1); s.settimeout(10)
-c, _ = s.accept(); c.settimeout(5); print(c.recv(64).decode())
-PY
-sockpid=$!
-for _ in $(seq 50); do [[ -S $LCX_HOME/run/LCX_ShowAdmin_Halvorix.sock ]] && break; sleep 0.1; done
+# An interactive second start reaches the running copy's show-admin socket
+# (without a display the running copy can only say so).
+for _ in $(seq 100); do [[ -S $LCX_HOME/run/LCX_ShowAdmin_Halvorix.sock ]] && break; sleep 0.1; done
+[[ -S $LCX_HOME/run/LCX_ShowAdmin_Halvorix.sock ]] || fail "the running copy does not listen for show-admin"
 lcx_engine_env timeout 5 "$LCX_BIN/lcx_onvif" || fail "interactive second start should exit 0"
-wait $sockpid
-grep -qx show-admin "$LCX_HOME/sock.out" || fail "running copy was not asked to show its window"
+lcx_wait_log first "Desktop: show-admin asked" 5 || fail "running copy was not asked to show its window"
 
 # A relaunch waits for the first copy to exit, then takes over.
 lcx_engine_start relaunch --relaunch --background
