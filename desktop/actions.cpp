@@ -6,6 +6,7 @@
 #include "core/credentials.h"
 #include "platform/system.h"
 #include "security/digest.h"
+#include "security/http_auth.h"
 #include "security/protect.h"
 #include "video/stream_producer.h"
 
@@ -123,12 +124,9 @@ ConfigMap ApplyUpdates(const AdminFields& f) {
 }
 
 bool CheckDesktopLogin(const ConfigMap& config, const std::string& user, const std::string& password) {
+  // No lock rule here: an undecryptable password is empty and never matches.
   const std::string plain = UnprotectString(GetString(config, "admin_pass", "admin"));
-  if (plain.empty()) return false;
-  // Both compared, so the time does not tell which one was wrong.
-  const bool user_ok = ConstantTimeEquals(user, GetString(config, "admin_user", "admin"));
-  const bool pass_ok = ConstantTimeEquals(password, plain);
-  return user_ok && pass_ok;
+  return CheckUserPassword(user, password, GetString(config, "admin_user", "admin"), plain);
 }
 
 CredentialsOutcome ChangeCredentials(const std::string& user, const std::string& password,

@@ -5,33 +5,15 @@
 
 #include "core/log.h"
 #include "platform/system.h"
+#include "security/http_auth.h"
 #include "security/protect.h"
 #include "web/web_request.h"
 
 namespace lcx {
-namespace {
-
-// Walks the longer text so the time says nothing about where they differ.
-bool SameBytes(std::string_view a, std::string_view b) {
-  size_t n = a.size() > b.size() ? a.size() : b.size();
-  if (n == 0) n = 1;
-  unsigned diff = a.size() != b.size() ? 1u : 0u;
-  for (size_t i = 0; i < n; ++i) {
-    unsigned x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0u;
-    unsigned y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0u;
-    diff |= x ^ y;
-  }
-  return diff == 0;
-}
-
-}  // namespace
 
 bool CheckCredentials(std::string_view admin_user, std::string_view admin_password,
                       std::string_view user, std::string_view password) {
-  if (admin_password.empty() || password.empty()) return false;
-  bool user_ok = SameBytes(user, admin_user);
-  bool pass_ok = SameBytes(password, admin_password);
-  return user_ok && pass_ok;
+  return CheckUserPassword(user, password, admin_user, admin_password);
 }
 
 WebSessions::WebSessions(Clock clock, TokenSource tokens)
