@@ -10,7 +10,7 @@ source "$here/lib/display.sh"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 ((EUID == 0)) || { echo "SKIP: installing a package needs root"; exit 77; }
-for tool in cpack lintian dpkg-deb setpriv unshare ffprobe getcap; do
+for tool in cpack lintian dpkg-deb setpriv unshare ffprobe getcap desktop-file-validate; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 if dpkg-query -W -f='${Status}' lumicast 2>/dev/null | grep -q 'install ok installed'; then
@@ -32,13 +32,18 @@ lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 || fail "lintia
 
 layout=$(dpkg-deb -c "$deb" | awk '{print $NF == "->" ? $0 : $6 ($7 ? " " $7 " " $8 : "")}')
 for path in ./usr/lib/lumicast/lcx_onvif ./usr/lib/lumicast/core.dat ./usr/share/man/man1/lcx_onvif.1.gz \
-  ./usr/share/doc/lumicast/copyright "./usr/bin/lcx_onvif -> ../lib/lumicast/lcx_onvif"; do
+  ./usr/share/doc/lumicast/copyright "./usr/bin/lcx_onvif -> ../lib/lumicast/lcx_onvif" \
+  ./usr/share/applications/lumicast.desktop ./usr/lib/systemd/user/lumicast.service \
+  ./usr/share/icons/hicolor/16x16/apps/lumicast.png ./usr/share/icons/hicolor/256x256/apps/lumicast.png; do
   grep -qxF -- "$path" <<<"$layout" || fail "package lacks $path; it holds: $layout"
 done
 
 dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || fail "dpkg -i: $(cat "$work/dpkg.log")"
 lcx_on_exit "dpkg --purge lumicast"
 getcap /usr/lib/lumicast/lcx_onvif | grep -q cap_net_bind_service || fail "no cap_net_bind_service after install"
+desktop-file-validate /usr/share/applications/lumicast.desktop || fail "the menu entry does not validate"
+grep -qx 'ExecStart="/usr/lib/lumicast/lcx_onvif" --service' /usr/lib/systemd/user/lumicast.service \
+  || fail "the user unit does not start the installed program: $(cat /usr/lib/systemd/user/lumicast.service)"
 
 lcx_start_display 1280x720x24
 user_home=$work/home
