@@ -38,8 +38,10 @@ for path in ./usr/lib/lumicast/lcx_onvif ./usr/lib/lumicast/core.dat ./usr/share
   grep -qxF -- "$path" <<<"$layout" || fail "package lacks $path; it holds: $layout"
 done
 
-dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || fail "dpkg -i: $(cat "$work/dpkg.log")"
-lcx_on_exit "dpkg --purge lumicast"
+# apt, not dpkg: it waits for a package manager that another process holds.
+apt_quiet() { DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=300 "$@"; }
+apt_quiet install --no-install-recommends "$deb" >"$work/dpkg.log" 2>&1 || fail "install: $(cat "$work/dpkg.log")"
+lcx_on_exit "DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=300 purge lumicast"
 getcap /usr/lib/lumicast/lcx_onvif | grep -q cap_net_bind_service || fail "no cap_net_bind_service after install"
 desktop-file-validate /usr/share/applications/lumicast.desktop || fail "the menu entry does not validate"
 grep -qx 'ExecStart="/usr/lib/lumicast/lcx_onvif" --service' /usr/lib/systemd/user/lumicast.service \
@@ -65,7 +67,7 @@ unshare -n bash -euo pipefail -c '
   engine=$!
   trap "kill $engine 2>/dev/null; wait $engine 2>/dev/null || true" EXIT
   for ((i = 0; i < 200; i++)); do
-    grep -q "RTSP server ready" "$user_home/engine.log" && break
+    grep -q "RTSP server ready" "$user_home/engine.log" 2>/dev/null && break
     kill -0 $engine || break
     sleep 0.1
   done
@@ -81,7 +83,7 @@ cmp -s "$cfg" /usr/lib/lumicast/core.dat || fail "the configuration was not seed
 as_user /usr/bin/lcx_onvif --check-pass admin || fail "--check-pass admin from the installed path"
 if as_user /usr/bin/lcx_onvif --check-pass wrong; then fail "--check-pass accepted a wrong password"; fi
 
-dpkg --purge lumicast >"$work/remove.log" 2>&1 || fail "dpkg --purge: $(cat "$work/remove.log")"
+apt_quiet purge lumicast >"$work/remove.log" 2>&1 || fail "purge: $(cat "$work/remove.log")"
 for path in /usr/lib/lumicast /usr/bin/lcx_onvif /usr/share/man/man1/lcx_onvif.1.gz /usr/share/doc/lumicast; do
   [[ ! -e $path && ! -L $path ]] || fail "$path is left after removal"
 done
