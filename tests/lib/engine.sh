@@ -83,9 +83,13 @@ lcx_engine_env() {
 lcx_engine_start() {
   local name=$1
   shift
+  # Emptied here, not by the background job's redirection: that one may run
+  # after the caller already looks at the log, and would let it read what an
+  # earlier run of the same name wrote.
+  : >"$LCX_HOME/$name.log"
   # A plain command (not a function) so that $! is the program itself.
   env ProgramData="$LCX_HOME" XDG_RUNTIME_DIR="$LCX_HOME/run" XDG_CONFIG_HOME="$LCX_HOME/cfg" \
-    "$LCX_BIN/lcx_onvif" "$@" >"$LCX_HOME/$name.log" 2>&1 &
+    "$LCX_BIN/lcx_onvif" "$@" >>"$LCX_HOME/$name.log" 2>&1 &
   LCX_PID=$!
   lcx_on_exit "kill $LCX_PID; wait $LCX_PID"
 }
