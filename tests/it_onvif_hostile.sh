@@ -68,10 +68,14 @@ const t = await peer((s) => setInterval(() => s.write('P'), 300), 25000);
 if (t.got !== '' || t.why !== 'closed' || t.ms > 15000) fail(`trickling peer: "${t.got}" ${t.why} after ${t.ms} ms`);
 console.log(`trickling peer closed after ${t.ms} ms`);
 
-// Far more idle connections than the service runs threads for.
+// Far more idle connections than the service runs threads for. With a
+// listen backlog of 8 most of them wait in the kernel until a retransmitted
+// handshake gets them accepted (after 1, 3, 7, 15 s...), and each is then
+// given the 10 s request time; on a busy machine the last can close after
+// 25 s, so the bound here is "closed, unanswered, within 45 s".
 const idle = [];
 for (let i = 0; i < 100; i++) {
-  idle.push(peer((s) => { s.write('POST /onvif/device_service HTTP/1.1\r\nHost: cam\r\n'); }, 25000));
+  idle.push(peer((s) => { s.write('POST /onvif/device_service HTTP/1.1\r\nHost: cam\r\n'); }, 45000));
 }
 // The well-behaved client, every 250 ms for 6 seconds.
 const latencies = [];
@@ -80,7 +84,10 @@ console.log(`well-behaved: ${latencies.length} answers, slowest ${Math.max(...la
 if (Math.max(...latencies) > 3000) fail('the well-behaved client waited too long');
 const idleResults = await Promise.all(idle);
 const open = idleResults.filter((r) => r.why !== 'closed' || r.got !== '').length;
-if (open) fail(`${open} idle connections were answered or left open`);
+if (open) {
+  const late = idleResults.filter((r) => r.why !== 'closed' || r.got !== '').map((r) => `${r.why} ${r.ms} ms "${r.got.slice(0, 20)}"`);
+  fail(`${open} idle connections were answered or left open: ${late.join('; ')}`);
+}
 console.log(`idle peers closed within ${Math.max(...idleResults.map((r) => r.ms))} ms`);
 // And the service is still there afterwards.
 await wellBehaved();
