@@ -233,7 +233,7 @@ WebReply WebAdminServer::Recover(const WebRequest& request) {
                                   hooks_.recovery_public_key);
   sessions_.RecordAttempt(valid);
   if (!valid) return Json("400 Bad Request", kJsonNotOk);
-  if (!ResetCredentialsToDefault(config_path_)) LogLine("Web: could not rewrite %s\n", config_path_.c_str());
+  if (!ResetCredentialsToDefault(config_path_)) return Json("500 Internal Server Error", RestoreFailureJson());
   LogLine("Web: password recovered via vendor HWID code -> reset to admin/admin\n");
   return Json("200 OK", "{\"ok\":true}", AfterReply::kRelaunch);
 }
@@ -245,7 +245,8 @@ WebReply WebAdminServer::Restore(const WebRequest& request) {
   sessions_.RecordAttempt(ok);
   if (!ok) return Json("401 Unauthorized", kJsonNotOk);
   if (!WriteDefaultConfigAt(config_path_, ConfigTemplate::kWeb)) {
-    LogLine("Web: could not rewrite %s\n", config_path_.c_str());
+    LogLine("Web: could not restore the defaults into %s\n", config_path_.c_str());
+    return Json("500 Internal Server Error", RestoreFailureJson());
   }
   return Json("202 Accepted", kJsonRestarting, AfterReply::kRelaunch);
 }
