@@ -58,17 +58,14 @@ constexpr const char* kTemplateKeyLines[] = {
     "admin_pass = admin",  "device_name = Lumicast",
 };
 
-bool ReplaceWithBytes(const std::string& path, std::string_view bytes) {
-  std::string tmp = path + ".tmp";
-  if (!WriteFileSynced(tmp, bytes)) {
-    RemoveFile(tmp);
-    return false;
+ConfigSaveResult ReplaceWithBytes(const std::string& path, std::string_view bytes) {
+  switch (ReplaceFileContents(path, bytes)) {
+    case FileWriteResult::kWritten: return ConfigSaveResult::kSaved;
+    case FileWriteResult::kOpenFailed: return ConfigSaveResult::kOpenFailed;
+    case FileWriteResult::kWriteFailed: return ConfigSaveResult::kWriteFailed;
+    case FileWriteResult::kMoveFailed: break;
   }
-  if (!ReplaceFileDurably(tmp, path)) {
-    RemoveFile(tmp);
-    return false;
-  }
-  return true;
+  return ConfigSaveResult::kMoveFailed;
 }
 
 }  // namespace
@@ -173,15 +170,19 @@ std::string ApplyConfigUpdates(std::string_view current, const ConfigMap& update
   return out;
 }
 
-bool SaveConfigKeysAt(const std::string& path, const ConfigMap& updates) {
+ConfigSaveResult SaveConfigKeysResultAt(const std::string& path, const ConfigMap& updates) {
   if (auto problem = ConfigUpdateProblem(updates)) {
     LogLine("Config: nothing saved: %s\n", problem->c_str());
-    return false;
+    return ConfigSaveResult::kRefused;
   }
   std::lock_guard<std::mutex> lock(g_config_write_mutex);
   std::string current;
   ReadWholeFile(path, current);  // a missing file gives no lines
   return ReplaceWithBytes(path, ApplyConfigUpdates(current, updates));
+}
+
+bool SaveConfigKeysAt(const std::string& path, const ConfigMap& updates) {
+  return SaveConfigKeysResultAt(path, updates) == ConfigSaveResult::kSaved;
 }
 
 bool SaveConfigKeys(const ConfigMap& updates) { return SaveConfigKeysAt(ConfigPath(), updates); }
@@ -200,7 +201,7 @@ bool WriteDefaultConfigAt(const std::string& path, ConfigTemplate which) {
   bool ok;
   {
     std::lock_guard<std::mutex> lock(g_config_write_mutex);
-    ok = ReplaceWithBytes(path, DefaultConfigText(which));
+    ok = ReplaceWithBytes(path, DefaultConfigText(which)) == ConfigSaveResult::kSaved;
   }
   // Only a restore that took place clears the flag; a failed one changes nothing.
   if (!ok) return false;

@@ -51,6 +51,17 @@ std::optional<std::string> ConfigUpdateProblem(const ConfigMap& updates);
 bool SaveConfigKeys(const ConfigMap& updates);
 bool SaveConfigKeysAt(const std::string& path, const ConfigMap& updates);
 
+// The same rewrite, telling which step failed, for editors that show the
+// administrator why nothing was saved.
+enum class ConfigSaveResult {
+  kSaved,
+  kRefused,      // ConfigUpdateProblem: nothing written
+  kOpenFailed,   // the .tmp file could not be created
+  kWriteFailed,  // writing or flushing it failed (it is removed)
+  kMoveFailed,   // it could not be moved over the file (it is removed)
+};
+ConfigSaveResult SaveConfigKeysResultAt(const std::string& path, const ConfigMap& updates);
+
 // The bytes of a template, CR LF line ends.
 std::string DefaultConfigText(ConfigTemplate which);
 // Replaces the file with a template and clears the protected-password flag.

@@ -4,7 +4,10 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <functional>
 #include <thread>
 
 #include "platform/system.h"
@@ -90,12 +93,48 @@ TEST_F(ConfigFile, SaveIntoMissingFileCreatesIt) {
   EXPECT_EQ(Read(), "eula_accepted = 1\r\n");
 }
 
-TEST_F(ConfigFile, FailedSaveLeavesOldFileAndNoTemporary) {
-  Write("fps = 5\r\n");
-  ASSERT_EQ(mkdir((path_ + ".tmp").c_str(), 0700), 0);  // the temporary cannot be created
-  EXPECT_FALSE(SaveConfigKeysAt(path_, {{"fps", "9"}}));
-  EXPECT_EQ(Read(), "fps = 5\r\n");
+// Each failing step is told apart (the web panel shows which) and leaves the
+// old file as it was and no temporary of ours behind. Tests run as root, so
+// the failures come from things in the way, not from permissions.
+TEST_F(ConfigFile, FailedSaveTellsTheStepAndLeavesOldFile) {
+  struct Case {
+    const char* name;
+    std::string path;  // file to save into
+    std::function<void(const std::string& path)> obstruct;
+    ConfigSaveResult want;
+  } cases[] = {
+      {"directory in the way of the temporary", "", [](const std::string& p) { mkdir((p + ".tmp").c_str(), 0700); },
+       ConfigSaveResult::kOpenFailed},
+      {"data folder missing", "missing-dir/lcx.cfg", nullptr, ConfigSaveResult::kOpenFailed},
+      {"disk full under the temporary", "",
+       [](const std::string& p) { ASSERT_EQ(symlink("/dev/full", (p + ".tmp").c_str()), 0); },
+       ConfigSaveResult::kWriteFailed},
+      {"a directory with files where the file should be", "cfgdir",
+       [](const std::string& p) {
+         mkdir(p.c_str(), 0700);
+         ASSERT_TRUE(WriteFileSynced(p + "/keep", "x"));
+       },
+       ConfigSaveResult::kMoveFailed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = c.path.empty() ? path_ : dir_ + "/" + c.path;
+    if (c.path.empty()) Write("fps = 5\r\n");
+    if (c.obstruct) c.obstruct(path);
+    EXPECT_EQ(SaveConfigKeysResultAt(path, {{"fps", "9"}}), c.want);
+    if (c.path.empty()) {
+      EXPECT_EQ(Read(), "fps = 5\r\n");
+    }
+    struct stat st;
+    const bool tmp_left = lstat((path + ".tmp").c_str(), &st) == 0;
+    // Only an obstruction of the test's own making may remain.
+    EXPECT_EQ(tmp_left, c.want == ConfigSaveResult::kOpenFailed && c.obstruct != nullptr);
+    RemoveFile(path + ".tmp");
+    rmdir((path + ".tmp").c_str());
+  }
   EXPECT_FALSE(SaveConfigKeysAt(dir_ + "/missing-dir/lcx.cfg", {{"fps", "9"}}));
+  EXPECT_EQ(SaveConfigKeysResultAt(path_, {{"fps", "9"}}), ConfigSaveResult::kSaved);
+  EXPECT_EQ(SaveConfigKeysResultAt(path_, {{"fps", "9\n"}}), ConfigSaveResult::kRefused);
 }
 
 TEST_F(ConfigFile, SaveRefusesLineBreaksAndKeysThatWouldNotReadBack) {

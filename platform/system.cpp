@@ -95,18 +95,34 @@ bool FileExists(const std::string& path) { return ::access(path.c_str(), F_OK) =
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool WriteFileSynced(const std::string& path, std::string_view bytes) {
+namespace {
+
+FileWriteResult WriteSynced(const std::string& path, std::string_view bytes) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!fd) return false;
+  if (!fd) return FileWriteResult::kOpenFailed;
   size_t off = 0;
   while (off < bytes.size()) {
     ssize_t n = ::write(fd.get(), bytes.data() + off, bytes.size() - off);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) return FileWriteResult::kWriteFailed;
     off += static_cast<size_t>(n);
   }
-  if (::fsync(fd.get()) != 0) return false;
-  return ::close(fd.release()) == 0;
+  if (::fsync(fd.get()) != 0) return FileWriteResult::kWriteFailed;
+  return ::close(fd.release()) == 0 ? FileWriteResult::kWritten : FileWriteResult::kWriteFailed;
+}
+
+}  // namespace
+
+bool WriteFileSynced(const std::string& path, std::string_view bytes) {
+  return WriteSynced(path, bytes) == FileWriteResult::kWritten;
+}
+
+FileWriteResult ReplaceFileContents(const std::string& path, std::string_view bytes) {
+  const std::string tmp = path + ".tmp";
+  FileWriteResult result = WriteSynced(tmp, bytes);
+  if (result == FileWriteResult::kWritten && !ReplaceFileDurably(tmp, path)) result = FileWriteResult::kMoveFailed;
+  if (result != FileWriteResult::kWritten) RemoveFile(tmp);
+  return result;
 }
 
 bool ReplaceFileDurably(const std::string& from, const std::string& to) {

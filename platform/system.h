@@ -35,6 +35,12 @@ bool RemoveFile(const std::string& path);
 
 // Writes the bytes to `path` (created or truncated) and flushes them to disk.
 bool WriteFileSynced(const std::string& path, std::string_view bytes);
+// The step at which a replacement of a file's contents failed.
+enum class FileWriteResult { kWritten, kOpenFailed, kWriteFailed, kMoveFailed };
+// Writes the bytes to `path` + ".tmp", then moves that over `path`, so a
+// reader or a crash sees the old file or the new one, never a mix. On failure
+// `path` is untouched and the .tmp is gone.
+FileWriteResult ReplaceFileContents(const std::string& path, std::string_view bytes);
 // Moves `from` over `to` (replace-existing, write-through): rename, then
 // fsync of the directory so the new name survives a power cut.
 bool ReplaceFileDurably(const std::string& from, const std::string& to);

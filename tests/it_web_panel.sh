@@ -30,21 +30,29 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 lcx_start_display 1280x720x24
 lcx_engine_home
 lcx_write_config "# test panel" "admin_user = admin" "admin_pass = admin" "fps = 10" "stream = screenlive"
+[[ -x $LCX_BIN/lcx_recovery_code ]] || fail "$LCX_BIN/lcx_recovery_code is not built"
 # A throw-away recovery key: the real private key never comes near the tests.
+# The server under test reads its public half from a file, which the program
+# itself never does while it carries a key.
 openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$LCX_HOME/recovery.pem" 2>/dev/null
-"$src/resources/recovery_key.sh" blob "$LCX_HOME/recovery.pem" "$LCX_HOME/recovery.key"
+"$LCX_BIN/lcx_recovery_code" --public-blob "$LCX_HOME/recovery.pem" "$LCX_HOME/recovery.key"
+[[ $(stat -c %s "$LCX_HOME/recovery.key") == 283 ]] || fail "the maker's public blob is not 283 bytes"
 shots=${LCX_WEB_SHOTS:-$LCX_HOME/shots}
 mkdir -p "$shots"
 
 cd "$here"  # node resolves playwright-core from tests/node_modules
-lcx_engine_env node --input-type=module - "$LCX_BIN/lcx_web_test_server" "$LCX_HOME" "$src" "$shots" <<'JS' || fail "browser session"
+lcx_engine_env node --input-type=module - "$LCX_BIN" "$LCX_HOME" "$src" "$shots" <<'JS' || fail "browser session"
 import { spawn, execFileSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, rmdirSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { chromium } from 'playwright-core';
 
-const [bin, home, src, shots] = process.argv.slice(2);
+const [buildDir, home, src, shots] = process.argv.slice(2);
+const bin = join(buildDir, 'lcx_web_test_server');
+// The maker's command, as the maker issues a code for a machine.
+const issue = (hwid) => execFileSync(join(buildDir, 'lcx_recovery_code'), [join(home, 'recovery.pem'), hwid])
+  .toString().trim();
 const fail = (m) => { console.error('FAIL: ' + m); process.exit(1); };
 const check = (cond, m) => { if (!cond) fail(m); };
 const config = () => readFileSync(join(home, 'Halvorix', 'lcx.cfg'), 'latin1');
@@ -193,15 +201,49 @@ try {
   check(await login('admin', 'admin') === 401, 'the old password still logs in');
   check(await login('admin', 'N3w-pass') === 302, 'the new password does not log in');
 
-  // Forgotten password: the code issued for this machine resets to admin / admin.
-  const code = execFileSync(join(src, 'resources', 'recovery_key.sh'),
-                            ['sign', join(home, 'recovery.pem'), hwid]).toString().trim();
+  // Forgotten password. A code for another machine is refused and counts as
+  // a failed attempt; a damaged one too.
+  const code = issue(hwid);
+  const other = issue('0'.repeat(64));
+  check(code !== other && /^[A-Za-z0-9+/]+=*$/.test(code), `maker codes: ${code} / ${other}`);
+  const recover = (c) => fetch(server.base + '/recover', {
+    method: 'POST', body: 'code=' + encodeURIComponent(c),
+    headers: { 'Content-Type': 'application/x-www-form-urlencoded' } }).then((r) => r.status);
   await page.goto(server.base + '/login');
   await page.click('#frgt');
-  await page.fill('#rcode', 'AAAA' + code.slice(4));
+  await page.fill('#rcode', other);
   let seen = dialogs.length;
   await page.click('#rec_btn');
-  check(await dialogAfter(seen) === 'كود الاسترجاع غير صحيح', `a wrong code: ${dialogs.at(-1)}`);
+  check(await dialogAfter(seen) === 'كود الاسترجاع غير صحيح', `another machine's code: ${dialogs.at(-1)}`);
+  await page.fill('#rcode', 'AAAA' + code.slice(4));
+  seen = dialogs.length;
+  await page.click('#rec_btn');
+  check(await dialogAfter(seen) === 'كود الاسترجاع غير صحيح', `a damaged code: ${dialogs.at(-1)}`);
+  for (let i = 0; i < 5; i++) check(await login('admin', 'guess' + i) === 401, `failure ${i + 3} not a 401`);
+  check(await recover(other) === 400, 'the eighth failure is not a 400');
+  check(await login('admin', 'N3w-pass') === 429, 'refused codes did not count towards the lock');
+  check(await recover(code) === 429, 'recovery is not locked with the login');
+  server.proc.kill();
+  await server.ended;
+
+  // The right code while the configuration cannot be written (a directory in
+  // the way of its temporary; the tests run as root): the page says so and
+  // the server goes on, with the file as it was.
+  const cfgTmp = join(home, 'Halvorix', 'lcx.cfg.tmp');
+  mkdirSync(cfgTmp);
+  server = await startServer('unwritable configuration');
+  const unchanged = config();
+  await page.goto(server.base + '/login');
+  await page.click('#frgt');
+  await page.fill('#rcode', code);
+  seen = dialogs.length;
+  await page.click('#rec_btn');
+  check((await dialogAfter(seen)).startsWith('تعذّر حفظ الاسترجاع'), `recovery that cannot write: ${dialogs.at(-1)}`);
+  check(config() === unchanged && server.proc.exitCode === null, 'a recovery that could not write ended the server');
+  check(server.output().includes('credentials not reset'), `no reason logged: ${server.output()}`);
+  rmdirSync(cfgTmp);
+
+  // The code issued for this machine resets to admin / admin.
   await page.fill('#rcode', code);
   seen = dialogs.length;
   await page.click('#rec_btn');
@@ -210,8 +252,28 @@ try {
   check(/^admin_user = admin\r$/m.test(config()) && /^admin_pass = admin\r$/m.test(config()),
         `credentials not reset:\n${config()}`);
 
-  // Eight failures lock even the right password out.
+  // A factory reset that cannot write: the panel shows the failure, no restart.
   server = await startServer('after recovery');
+  await page.goto(server.base + '/login');
+  await page.fill('input[name=user]', 'admin');
+  await page.fill('input[name=pass]', 'admin');
+  await Promise.all([page.waitForNavigation(), page.click('#login')]);
+  check(page.url() === server.base + '/', `login after recovery: ${page.url()}`);
+  mkdirSync(cfgTmp);
+  await page.click('#nav-restore');
+  await page.fill('#rs_user', 'admin');
+  await page.fill('#rs_pass', 'admin');
+  await Promise.all([page.waitForResponse((r) => r.url().endsWith('/restore')), page.click('#restore_btn')]);
+  await page.waitForFunction(() => document.getElementById('toast').textContent.startsWith('تعذّرت الاستعادة'),
+                             null, { timeout: 5000 }).catch(() => fail('no failure shown for a restore that cannot write'));
+  await shot('admin-ar-restore-failed');
+  await page.waitForTimeout(5000);  // the page would have gone to the restarted panel by now
+  check(page.url() === server.base + '/' && server.proc.exitCode === null, 'a restore that could not write restarted');
+  rmdirSync(cfgTmp);
+  await page.click('[data-i18n=logout]');
+  await page.waitForURL(server.base + '/login');
+
+  // Eight failures lock even the right password out.
   for (let i = 0; i < 8; i++) check(await login('admin', 'guess' + i) === 401, `failure ${i + 1} not a 401`);
   check(await login('admin', 'admin') === 429, 'no lock after eight failures');
   resp = await page.goto(server.base + '/login');

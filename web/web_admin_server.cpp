@@ -71,7 +71,8 @@ WebAdminServer::WebAdminServer(const WebSettings& settings, WebHooks hooks, WebL
       hooks_(std::move(hooks)),
       limits_(limits),
       start_tick_(hooks_.clock()),
-      sessions_(hooks_.clock, hooks_.new_token) {
+      sessions_(hooks_.clock, hooks_.new_token),
+      connections_(limits_.max_connections, limits_.min_reading_before_cut_ms) {
   sessions_.LoadSessions(sessions_path());
 }
 
@@ -92,66 +93,54 @@ void WebAdminServer::Run() {
   Serve(listener.get());
 }
 
-void WebAdminServer::AcquireConnectionSlot() {
-  std::unique_lock<std::mutex> lock(connections_mutex_);
-  // Every connection ends within the request and answer budgets, so this
-  // wait is bounded; meanwhile new peers queue in the listen backlog.
-  connection_left_.wait(lock, [this] { return active_connections_ < limits_.max_connections; });
-  ++active_connections_;
-}
-
-void WebAdminServer::ReleaseConnectionSlot() {
-  {
-    std::lock_guard<std::mutex> lock(connections_mutex_);
-    --active_connections_;
-  }
-  connection_left_.notify_all();
-}
-
-int WebAdminServer::ActiveConnections() {
-  std::lock_guard<std::mutex> lock(connections_mutex_);
-  return active_connections_;
-}
+int WebAdminServer::ActiveConnections() { return connections_.Active(); }
 
 void WebAdminServer::Serve(int listen_fd) {
   for (;;) {
-    AcquireConnectionSlot();
     UniqueFd client = AcceptClient(listen_fd, nullptr);
     if (!client) {
       int error = errno;
-      ReleaseConnectionSlot();
       if (ListenerGone(error)) return;
       SleepMs(10);  // out of descriptors and the like: do not spin
       continue;
     }
+    // Accepted before a place is found, so the backlog keeps moving and an
+    // administrator behind a flood reaches the table that cuts the idle.
+    const uint64_t id = connections_.Enter(client.get());
     try {
-      std::thread([this, socket = std::move(client)]() mutable {
-        HandleConnection(std::move(socket));
-        ReleaseConnectionSlot();
+      std::thread([this, id, socket = std::move(client)]() mutable {
+        HandleConnection(std::move(socket), id);
       }).detach();
     } catch (const std::system_error&) {
-      // No thread to be had: this client is dropped (the socket closes with
-      // the lambda), the others are still served.
-      ReleaseConnectionSlot();
+      // No thread to be had: this client is dropped (the socket has closed
+      // with the lambda; only this thread cuts, so nothing reaches it), the
+      // others are still served.
+      connections_.Leave(id);
     }
   }
 }
 
-void WebAdminServer::HandleConnection(UniqueFd socket) {
+void WebAdminServer::HandleConnection(UniqueFd socket, uint64_t connection_id) {
   const int fd = socket.get();
+  // The table's entry goes before the descriptor closes (see web_connections.h).
+  auto close = [&] {
+    if (connection_id != 0) connections_.Leave(connection_id);
+    socket.reset();
+  };
   WebRequest request;
   WebRead read = ReadWebRequest(fd, limits_, request);
+  if (connection_id != 0) connections_.DoneReading(connection_id);
   if (read != WebRead::kComplete) {
     std::string failure = ReadFailureReply(read);
     if (!failure.empty()) SendAnswer(fd, failure, limits_);
-    return;
+    return close();
   }
   WebReply reply = Answer(request);
   SendAnswer(fd, reply.bytes, limits_);
-  if (reply.after == AfterReply::kNothing) return;
+  if (reply.after == AfterReply::kNothing) return close();
   // The answer must reach the browser before this process is replaced.
   ShutdownWrite(fd);
-  socket.reset();
+  close();
   if (reply.after == AfterReply::kSaveSessionsAndRelaunch && !sessions_.SaveSessions(sessions_path())) {
     LogLine("Web: sessions not saved; the browser will have to log in again\n");
   }
@@ -233,7 +222,7 @@ WebReply WebAdminServer::Recover(const WebRequest& request) {
                                   hooks_.recovery_public_key);
   sessions_.RecordAttempt(valid);
   if (!valid) return Json("400 Bad Request", kJsonNotOk);
-  if (!ResetCredentialsToDefault(config_path_)) LogLine("Web: could not rewrite %s\n", config_path_.c_str());
+  if (!ResetCredentialsToDefault(config_path_)) return Json("500 Internal Server Error", RestoreFailureJson());
   LogLine("Web: password recovered via vendor HWID code -> reset to admin/admin\n");
   return Json("200 OK", "{\"ok\":true}", AfterReply::kRelaunch);
 }
@@ -245,7 +234,8 @@ WebReply WebAdminServer::Restore(const WebRequest& request) {
   sessions_.RecordAttempt(ok);
   if (!ok) return Json("401 Unauthorized", kJsonNotOk);
   if (!WriteDefaultConfigAt(config_path_, ConfigTemplate::kWeb)) {
-    LogLine("Web: could not rewrite %s\n", config_path_.c_str());
+    LogLine("Web: could not restore the defaults into %s\n", config_path_.c_str());
+    return Json("500 Internal Server Error", RestoreFailureJson());
   }
   return Json("202 Accepted", kJsonRestarting, AfterReply::kRelaunch);
 }

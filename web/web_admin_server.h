@@ -1,20 +1,19 @@
 // The web administration server: the process-wide object (settings copy,
 // sessions, lockout), its listener with a bounded number of connection
 // threads (one request each), and the handlers behind every route.
-// Locks: the sessions' guard (web_sessions.h) and the connection counter's
-// mutex; neither is held while the other is taken, nor while a socket is
-// read or written. Settings and hooks are written only by the constructor.
+// Locks: the sessions' guard (web_sessions.h) and the connection table's
+// mutex (web_connections.h); neither is held while the other is taken, nor
+// while a socket is read or written. Settings and hooks are written only by the constructor.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/subsystem_settings.h"
 #include "platform/unique_fd.h"
+#include "web/web_connections.h"
 #include "web/web_http.h"
 #include "web/web_request.h"
 #include "web/web_sessions.h"
@@ -54,8 +53,9 @@ class WebAdminServer {
   // Accept loop; returns when the socket stops being a listener (tests).
   void Serve(int listen_fd);
   // One connection: read one request, answer it, close; relaunches after
-  // the routes that end the program.
-  void HandleConnection(UniqueFd socket);
+  // the routes that end the program. `connection_id` is its entry in the
+  // connection table, 0 for none.
+  void HandleConnection(UniqueFd socket, uint64_t connection_id = 0);
 
   // The answer to one request, with the side effects of its route.
   WebReply Answer(const WebRequest& request);
@@ -73,9 +73,6 @@ class WebAdminServer {
   WebReply ConfigJson();
   WebReply Stream(const WebRequest& request);
 
-  void AcquireConnectionSlot();
-  void ReleaseConnectionSlot();
-
   const std::string host_address_, machine_id_, version_;
   std::string admin_user_, admin_password_;
   const uint16_t web_port_;
@@ -85,9 +82,7 @@ class WebAdminServer {
   const uint64_t start_tick_;  // after hooks_: read from its clock
   WebSessions sessions_;
 
-  std::mutex connections_mutex_;
-  std::condition_variable connection_left_;
-  int active_connections_ = 0;
+  WebConnections connections_;
 };
 
 }  // namespace lcx

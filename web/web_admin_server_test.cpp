@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -306,6 +307,36 @@ TEST_F(WebServer, RestartRestoreAndRecoveryAskForARelaunch) {
   EXPECT_EQ(relaunches_.load(), 0);  // Answer only asks; the connection relaunches
 }
 
+// A restore or recovery that cannot rewrite the file must not claim to have
+// done it: no relaunch onto the old file, an error the page can show.
+TEST_F(WebServer, RestoreAndRecoveryThatCannotWriteAnswerAnError) {
+  const std::string before = "admin_user = admin\r\nadmin_pass = s3cret\r\nfps = 30\r\n";
+  ASSERT_TRUE(WriteFileSynced(dir_ + "/lcx.cfg", before));
+  ASSERT_EQ(mkdir((dir_ + "/lcx.cfg.tmp").c_str(), 0700), 0);  // root writes anywhere: block the temporary
+  WebAdminServer server(settings_, Hooks());
+  std::string token = LoginToken(server);
+  auto recoveries = [] {
+    const std::string log = ReadLog(), line = "Web: password recovered via vendor HWID code";
+    size_t n = 0;
+    for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++n;
+    return n;
+  };
+  const size_t recovered_before = recoveries();
+  const std::string failed = BuildResponse("500 Internal Server Error",
+                                           "{\"ok\":false,\"error\":\"تعذّر حفظ الإعدادات\"}", kJsonType);
+
+  WebReply restored = server.Answer(Request("POST", "/restore", "user=admin&pass=s3cret", token));
+  EXPECT_EQ(restored.bytes, failed);
+  EXPECT_EQ(restored.after, AfterReply::kNothing);
+  WebReply recovered = server.Answer(Request("POST", "/recover", CodeForm(Key().CodeFor(kMachineId))));
+  EXPECT_EQ(recovered.bytes, failed);
+  EXPECT_EQ(recovered.after, AfterReply::kNothing);
+  EXPECT_EQ(ReadConfig(), before);
+  EXPECT_EQ(recoveries(), recovered_before);
+  // Still serving, the session intact.
+  EXPECT_EQ(StatusLine(server.Answer(Request("POST", "/ping", "", token))), "HTTP/1.1 200 OK");
+}
+
 TEST_F(WebServer, RunReturnsWhenThePortIsTaken) {
   int error = 0;
   UniqueFd taken = ListenTcp(0, 1, &error);
@@ -384,10 +415,8 @@ TEST_F(WebServerOnPort, FramingFailuresOnTheWire) {
 }
 
 TEST_F(WebServerOnPort, IdlePeersCannotHoldEveryThread) {
-  WebLimits limits;
+  WebLimits limits;  // idle peers would each hold a thread for 6 s
   limits.max_connections = 2;
-  limits.receive_timeout_ms = 300;
-  limits.request_deadline_ms = 500;
   Start(limits);
   UniqueFd idle1 = Dial(), idle2 = Dial();
   SleepMs(50);

@@ -43,6 +43,8 @@ constexpr size_t kMaxPasswordBytes = 64;
 const char kInvalidValue[] = "قيمة غير صالحة: ";
 const char kInvalidPassword[] = "كلمة مرور غير صالحة";
 const char kNothingToSave[] = "لا يوجد ما يُحفظ";
+const char kCannotOpen[] = "تعذّر فتح ملف الإعدادات";
+const char kCannotWrite[] = "تعذّر كتابة الإعدادات";
 const char kCannotSave[] = "تعذّر حفظ الإعدادات";
 
 bool IsNameByte(char c, bool blank_allowed) {
@@ -193,11 +195,27 @@ std::string WriteSettingsSave(const std::string& config_path, const SettingsSave
     }
     updates["admin_pass"] = *stored;
   }
-  if (!SaveConfigKeysAt(config_path, updates)) {
-    LogLine("Web: could not rewrite %s\n", config_path.c_str());
+  switch (SaveConfigKeysResultAt(config_path, updates)) {
+    case ConfigSaveResult::kSaved:
+      break;
+    case ConfigSaveResult::kOpenFailed:
+      LogLine("Web: could not create %s.tmp\n", config_path.c_str());
+      return kCannotOpen;
+    case ConfigSaveResult::kWriteFailed:
+      LogLine("Web: could not write %s.tmp\n", config_path.c_str());
+      return kCannotWrite;
+    case ConfigSaveResult::kMoveFailed:
+      LogLine("Web: could not move %s.tmp over the file\n", config_path.c_str());
+      return kCannotSave;
+    case ConfigSaveResult::kRefused:
+      return kCannotSave;  // logged by the writer
+  }
+  // Raised only now that the protected value is in the file: after a failed
+  // save a raised flag over the old plain password would lock every login.
+  if (plan.new_password && !SetPasswordProtectedFlag(true)) {
+    LogLine("Web: new password saved, but the protected-password flag could not be set\n");
     return kCannotSave;
   }
-  if (plan.new_password) SetPasswordProtectedFlag(true);
   return {};
 }
 
@@ -207,11 +225,20 @@ std::string SaveAnswerJson(const std::string& error) {
 }
 
 bool ResetCredentialsToDefault(const std::string& config_path) {
-  if (!SaveConfigKeysAt(config_path, {{"admin_user", "admin"}, {"admin_pass", "admin"}})) return false;
+  if (!SaveConfigKeysAt(config_path, {{"admin_user", "admin"}, {"admin_pass", "admin"}})) {
+    LogLine("Web: could not rewrite %s; credentials not reset\n", config_path.c_str());
+    return false;
+  }
   // Only once the plain password is in the file: lowered over a hand-edited
-  // plain password it would undo the tamper lock.
-  SetPasswordProtectedFlag(false);
+  // plain password it would undo the tamper lock. Left raised, it would lock
+  // the plain "admin" at the next start.
+  if (!SetPasswordProtectedFlag(false)) {
+    LogLine("Web: credentials reset, but the protected-password flag could not be cleared\n");
+    return false;
+  }
   return true;
 }
+
+std::string RestoreFailureJson() { return SaveAnswerJson(kCannotSave); }
 
 }  // namespace lcx

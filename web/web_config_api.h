@@ -44,7 +44,12 @@ std::string WriteSettingsSave(const std::string& config_path, const SettingsSave
 // The /save answer's JSON for a result of the two steps above.
 std::string SaveAnswerJson(const std::string& error);
 
-// Password recovery: admin / admin in plain, the protected flag cleared.
+// Password recovery: admin / admin in plain, the protected flag cleared;
+// false (logged) when either could not be done.
 bool ResetCredentialsToDefault(const std::string& config_path);
+
+// The answer of a restore or recovery whose rewrite failed: the program
+// stays up on the old file and the page says so.
+std::string RestoreFailureJson();
 
 }  // namespace lcx

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "platform/system.h"
 #include "security/protect.h"
@@ -167,10 +171,57 @@ TEST_F(ConfigRewrite, UnprotectablePasswordSavesNothing) {
   EXPECT_FALSE(PasswordProtected());
 }
 
-TEST_F(ConfigRewrite, UnwritableFileReportsTheFailure) {
-  const std::string missing_dir = dir_ + "/gone/lcx.cfg";
-  EXPECT_EQ(WriteSettingsSave(missing_dir, PlanSettingsSave({{"fps", "30"}})), "تعذّر حفظ الإعدادات");
-  EXPECT_FALSE(ResetCredentialsToDefault(missing_dir));
+// Tests run as root: the failures come from things in the way of the
+// temporary or of the file, not from permissions.
+TEST_F(ConfigRewrite, EachFailingStepHasItsMessageAndRaisesNoFlag) {
+  const std::string before = "admin_user = admin\r\nadmin_pass = admin\r\nfps = 10\r\n";
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& path)> obstruct;
+    const char* message;
+  } cases[] = {
+      {"directory in the way of the temporary", [](const std::string& p) { mkdir((p + ".tmp").c_str(), 0700); },
+       "تعذّر فتح ملف الإعدادات"},
+      {"disk full under the temporary",
+       [](const std::string& p) { ASSERT_EQ(symlink("/dev/full", (p + ".tmp").c_str()), 0); },
+       "تعذّر كتابة الإعدادات"},
+      {"the file cannot be replaced", nullptr, "تعذّر حفظ الإعدادات"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The last case saves into a folder with files where the file should be.
+    const std::string path = c.obstruct ? path_ : dir_ + "/taken";
+    if (c.obstruct) {
+      ASSERT_TRUE(WriteFileSynced(path, before));
+      c.obstruct(path);
+    } else {
+      mkdir(path.c_str(), 0700);
+      ASSERT_TRUE(WriteFileSynced(path + "/inside", "x"));
+    }
+    ASSERT_TRUE(SetPasswordProtectedFlag(false));
+    EXPECT_EQ(WriteSettingsSave(path, PlanSettingsSave({{"fps", "30"}, {"admin_pass", "N3w"}})), c.message);
+    EXPECT_FALSE(PasswordProtected()) << "flag raised over the old plain password";
+    if (c.obstruct) {
+      EXPECT_EQ(Read(), before);
+    }
+
+    ASSERT_TRUE(SetPasswordProtectedFlag(true));
+    if (c.obstruct) c.obstruct(path);  // a failed write removed our temporary
+    EXPECT_FALSE(ResetCredentialsToDefault(path));
+    EXPECT_TRUE(PasswordProtected()) << "flag lowered though the plain default is not in the file";
+    RemoveFile(path + ".tmp");
+    rmdir((path + ".tmp").c_str());
+  }
+}
+
+TEST_F(ConfigRewrite, FlagThatCannotBeRaisedFailsTheSave) {
+  ASSERT_TRUE(WriteFileSynced(path_, "fps = 10\r\n"));
+  ASSERT_TRUE(SetPasswordProtectedFlag(false));
+  ASSERT_EQ(mkdir((dir_ + "/cfg/Halvorix/LCX/pwenc.tmp").c_str(), 0700), 0);
+  EXPECT_EQ(WriteSettingsSave(path_, PlanSettingsSave({{"admin_pass", "N3w"}})), "تعذّر حفظ الإعدادات");
+  EXPECT_FALSE(PasswordProtected());
+  // Without a new password the flag is not touched and the save stands.
+  EXPECT_EQ(WriteSettingsSave(path_, PlanSettingsSave({{"fps", "12"}})), "");
 }
 
 TEST_F(ConfigRewrite, RecoveryWritesPlainDefaultsAndLowersTheFlag) {

@@ -22,6 +22,9 @@ struct WebLimits {
   int request_deadline_ms = 20000;
   int answer_deadline_ms = 30000;
   int max_connections = 32;         // connection threads at once
+  // When all are taken, a peer that has sent no whole request for this long
+  // is cut to make room; a real browser's request arrives in one segment.
+  int min_reading_before_cut_ms = 250;
 };
 
 enum class WebRead {

@@ -100,7 +100,8 @@ bool WebSessions::SaveSessions(const std::string& path) {
   // Held while writing too, so a login during a restart cannot slip past the file.
   std::lock_guard<std::mutex> lock(guard_);
   std::optional<std::string> stored = ProtectString(TextLocked());
-  return stored && WriteFileSynced(path, *stored);
+  // Through a temporary and a rename: a crash mid-write leaves the old file.
+  return stored && ReplaceFileContents(path, *stored) == FileWriteResult::kWritten;
 }
 
 void WebSessions::LoadSessions(const std::string& path) {

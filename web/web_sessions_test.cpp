@@ -1,6 +1,7 @@
 #include "web/web_sessions.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <stdlib.h>
 
 #include <optional>
@@ -186,6 +187,31 @@ TEST_F(Sessions, LoadKeepsOnlyPlausibleTicks) {
       "dddd 1000001\n"             // from the future (a reboot since)
       "eeee notanumber ffff 1\n");  // reading stops at the first bad pair
   EXPECT_EQ(s.SessionText(), "aaaa 999000\nbbbb 700000\n");
+}
+
+// The file is replaced through a temporary: a write that fails half way
+// (a full disk under the temporary) leaves the previous sessions readable.
+TEST_F(Sessions, FailedWriteKeepsThePreviousFile) {
+  char tmpl[] = "/tmp/lcx-sessions-XXXXXX";
+  const std::string path = std::string(mkdtemp(tmpl)) + "/sessions.dat";
+  WebSessions s = Make();
+  std::string kept = s.CreateSession();
+  ASSERT_TRUE(s.SaveSessions(path));
+  EXPECT_FALSE(FileExists(path + ".tmp"));
+  std::string before;
+  ASSERT_TRUE(ReadWholeFile(path, before));
+
+  s.CreateSession();
+  ASSERT_EQ(symlink("/dev/full", (path + ".tmp").c_str()), 0);
+  EXPECT_FALSE(s.SaveSessions(path));
+  std::string after;
+  ASSERT_TRUE(ReadWholeFile(path, after));
+  EXPECT_EQ(after, before);
+  EXPECT_FALSE(FileExists(path + ".tmp"));
+  WebSessions next = Make();
+  next.LoadSessions(path);
+  EXPECT_EQ(next.SessionText(), kept + " 1000000\n");
+  RemoveFile(path);
 }
 
 TEST_F(Sessions, NotWrittenWhenItCannotBeProtected) {
