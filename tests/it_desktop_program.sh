@@ -2,7 +2,7 @@
 # The real program on a desktop (Xvfb, openbox, a trayer tray), driven as a
 # user would, by mouse and keyboard and through the accessibility tree: the
 # first-run agreement before any server starts, the tray icon and its menu,
-# a wrong and a right login, the stream switch as an RTSP client sees it,
+# a wrong and a right login, the language button, the stream switch as an RTSP client sees it,
 # the autostart switch, hiding the icon, "Apply & restart" with a new frame
 # rate, a second start bringing up the login window, a factory reset whose
 # relaunched copy asks for the agreement again, in Arabic, and declining it.
@@ -151,21 +151,23 @@ lcx_shot "$shots/about_ar.png" "$about"
 xdotool windowclose "$about" 2>/dev/null || xdotool key --window "$about" alt+F4
 lcx_wait_no_window "عن Lumicast"
 
-echo "--- Open control panel: a wrong login in both languages, then admin/admin"
+echo "--- Open control panel: a wrong login, then admin/admin; the language button"
 tray_menu 1
 login_ar="تسجيل الدخول — لوحة التحكّم"
 lcx_shot "$shots/login_ar.png" "$(lcx_wait_window "$login_ar")"
 login "$login_ar" admin nope
 answer_box "!" "بيانات الدخول غير صحيحة." login_wrong_ar.png
-at press "$login_ar" EN
-lcx_wait_window "Login — Control Panel" >/dev/null
-wait_saved "lang = en"
-lcx_shot "$shots/login_en.png" "$(lcx_wait_window "Login — Control Panel")"
-login "Login — Control Panel" admin nope
-answer_box "!" "Invalid login credentials." login_wrong_en.png
-login "Login — Control Panel" admin admin
+login "$login_ar" admin admin
+admin_ar="Lumicast — لوحة التحكّم | Halvorix"
+admin=$(lcx_wait_window "$admin_ar")
+for tab in الحالة:status الفيديو:video الشبكة:network المستخدمون:users; do
+  at press "$admin_ar" "${tab%%:*}"
+  lcx_shot "$shots/admin_ar_${tab#*:}.png" "$admin"
+done
+at press "$admin_ar" EN
 admin_title="Lumicast — Control Panel | Halvorix"
 admin=$(lcx_wait_window "$admin_title")
+wait_saved "lang = en"
 for tab in Status Video Network Users; do
   at press "$admin_title" "$tab"
   lcx_shot "$shots/admin_en_${tab,,}.png" "$admin"
@@ -240,6 +242,9 @@ lcx_tray_icon_xy >/dev/null && fail "a hidden icon came back with the relaunch"
 
 echo "--- a second start brings up the login window of the hidden program"
 "$LCX_BIN/lcx_onvif" >"$LCX_HOME/second.log" 2>&1 || fail "the second start exited $?"
+lcx_shot "$shots/login_en.png" "$(lcx_wait_window "Login — Control Panel")"
+login "Login — Control Panel" admin nope
+answer_box "!" "Invalid login credentials." login_wrong_en.png
 login "Login — Control Panel" admin admin
 admin=$(lcx_wait_window "$admin_title")
 
