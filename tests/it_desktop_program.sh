@@ -178,7 +178,7 @@ xdotool windowclose "$(lcx_wait_window "About Lumicast")"
 
 echo "--- the stream switch pauses and resumes what an RTSP client sees"
 mkdir -p "$LCX_HOME/dump"
-"$LCX_BIN/lcx_onvif" --dump-screens "$LCX_HOME/dump"
+"$LCX_BIN/lcx_onvif" --dump-screens "$LCX_HOME/dump" 2>"$LCX_HOME/dump.log"
 [[ -s $LCX_HOME/dump/dump_paused.png ]] || fail "--dump-screens wrote no paused picture"
 live=$(rate)
 python3 -c 'import json,sys; r=json.loads(sys.argv[1]); assert 8 <= r["fps"] <= 12, r' "$live" ||
