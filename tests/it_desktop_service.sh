@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# The service roles. A real `systemd --user` cannot run here, so systemctl is
-# a stand-in on PATH that records its calls and prints the graphical
-# session's environment for show-environment, and the test plays systemd
-# for --service: INVOCATION_ID, a NOTIFY_SOCKET it listens on, SIGTERM to
-# stop. The program is the desktop harness copied as "lcx_onvif", so the
+# The service roles, with systemctl a stand-in on PATH that records its
+# calls and prints the graphical session's environment for
+# show-environment, and the test playing systemd for --service:
+# INVOCATION_ID, a NOTIFY_SOCKET it listens on, SIGTERM to stop. Against a
+# real user manager it_desktop_systemd.sh runs the same roles; this one sees
+# what that cannot: the exact systemctl calls, READY=1 and STOPPING=1, the
+# stop time, and the session's environment reaching the engine. The program is the desktop harness copied as "lcx_onvif", so the
 # supervisor recognises the engines it starts by their name.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.sh"
 source "$here/lib/engine.sh"
+lcx_private_network "$@"
 
 harness=$LCX_BIN/desktop/lcx_desktop_harness
 [[ -x $harness ]] || { echo "FAIL: $harness is not built" >&2; exit 1; }

@@ -6,11 +6,17 @@
 # by a key made here, the tray icon coming back
 # after the tray restarts, "Exit" and SIGTERM. The desktop library runs in
 # lcx_desktop_harness, whose relaunch and browser print a line instead.
+# it_desktop_program.sh drives the real program through most of these; this
+# one keeps what only the harness shows: the relaunch and "Open web panel"
+# seen as lines, recovery with a code signed by a key made here (the program
+# holds the maker's key), SIGTERM during the agreement, and the tray
+# restarting under a running program.
 # Screenshots of every window go to $LCX_DESKTOP_SHOTS when it is set.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.sh"
 source "$here/lib/engine.sh"
+lcx_private_network "$@"
 source "$here/lib/desktop_session.sh"
 
 harness=$LCX_BIN/desktop/lcx_desktop_harness

@@ -12,6 +12,11 @@
 #   lcx_click_in WINDOW X Y [BUTTON]  click at a point of a window
 #   lcx_shot FILE [WINDOW]        screenshot of the screen or of one window
 #   lcx_wait_line FILE TEXT [SECS]  wait until FILE holds the line TEXT
+#   lcx_desktop_accessibility     after lcx_start_desktop_session: let GTK
+#                                 programs started afterwards join the
+#                                 accessibility bus, so tests/lib/atspi.py
+#                                 can read and drive their windows; exits 77
+#                                 without Python's AT-SPI binding
 
 lcx_start_desktop_session() {
   local tool
@@ -138,4 +143,14 @@ lcx_wait_line() {
   echo "FAIL: '$text' did not appear in $file within ${secs}s; it holds:" >&2
   cat "$file" >&2
   return 1
+}
+
+lcx_desktop_accessibility() {
+  if ! /usr/bin/python3 -c 'import gi; gi.require_version("Atspi", "2.0")' 2>/dev/null ||
+    [[ ! -x /usr/libexec/at-spi-bus-launcher ]]; then
+    echo "SKIP: AT-SPI (at-spi2-core, gir1.2-atspi-2.0, python3-gi) is not installed" >&2
+    exit 77
+  fi
+  # The session bus starts the accessibility bus on the first request.
+  unset NO_AT_BRIDGE
 }
