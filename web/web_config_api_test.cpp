@@ -149,7 +149,7 @@ class ConfigRewrite : public ::testing::Test {
 
 TEST_F(ConfigRewrite, SaveKeepsCommentsAndProtectsThePassword) {
   ASSERT_TRUE(WriteFileSynced(path_, "# fps = 3\n  fps=12 # old\nstream = screenlive\n"));
-  SetPasswordProtectedFlag(false);
+  ASSERT_TRUE(SetPasswordProtectedFlag(false));
   SettingsSavePlan plan = PlanSettingsSave(ParseForm("fps=20&sub_width=480&admin_pass=Secr3t%21"));
   EXPECT_EQ(WriteSettingsSave(path_, plan), "");
   std::string text = Read();
@@ -164,7 +164,7 @@ TEST_F(ConfigRewrite, SaveKeepsCommentsAndProtectsThePassword) {
 
 TEST_F(ConfigRewrite, UnprotectablePasswordSavesNothing) {
   ASSERT_TRUE(WriteFileSynced(path_, "fps = 10\r\n"));
-  SetPasswordProtectedFlag(false);
+  ASSERT_TRUE(SetPasswordProtectedFlag(false));
   SetProtectionKeySourceForTesting(NoKeySource);
   EXPECT_EQ(WriteSettingsSave(path_, PlanSettingsSave({{"fps", "30"}, {"admin_pass", "x"}})), "تعذّر حفظ الإعدادات");
   EXPECT_EQ(Read(), "fps = 10\r\n");
@@ -226,7 +226,7 @@ TEST_F(ConfigRewrite, FlagThatCannotBeRaisedFailsTheSave) {
 
 TEST_F(ConfigRewrite, RecoveryWritesPlainDefaultsAndLowersTheFlag) {
   ASSERT_TRUE(WriteFileSynced(path_, "admin_user = boss\r\nadmin_pass = enc:AAAA\r\nfps = 5\r\n"));
-  SetPasswordProtectedFlag(true);
+  ASSERT_TRUE(SetPasswordProtectedFlag(true));
   EXPECT_TRUE(ResetCredentialsToDefault(path_));
   EXPECT_EQ(Read(), "admin_user = admin\r\nadmin_pass = admin\r\nfps = 5\r\n");
   EXPECT_FALSE(PasswordProtected());
