@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "core/log.h"
@@ -34,11 +35,20 @@ int CountXError(Display*, XErrorEvent*) {
 // a time. Grabs on distinct connections still run in parallel.
 std::mutex g_connection_mutex;
 
+// A dropped connection (the X server ended, the user logged out) goes to the
+// I/O error handler and then to the connection's exit handler, whose default
+// calls exit(): RTSP, ONVIF and discovery would end with the display. Ours
+// return, which libX11 1.7 and later allow: the connection is flagged dead,
+// every later request on it fails at once, and the owner reconnects.
+int IgnoreIOError(Display*) { return 0; }
+void MarkLost(Display*, void* lost_flag) { *static_cast<bool*>(lost_flag) = true; }
+
 void InitXlibOnce() {
   static std::once_flag once;
   std::call_once(once, [] {
     XInitThreads();  // snapshots open their own connections from other threads
     XSetErrorHandler(&CountXError);
+    XSetIOErrorHandler(&IgnoreIOError);
   });
 }
 
@@ -81,15 +91,23 @@ struct DisplayCloser {
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
-// The name Xlib connects to, for log lines: $DISPLAY, or what Xlib assumes.
-const char* DisplayName() {
-  const char* name = XDisplayName(nullptr);
-  return name && *name ? name : "(unset)";
+// Connects to $DISPLAY with `*lost_flag` raised, instead of the process
+// ending, when the server drops the connection.
+DisplayPtr OpenDisplay(bool* lost_flag) {
+  DisplayPtr dpy(XOpenDisplay(nullptr));
+  if (dpy) XSetIOErrorExitHandler(dpy.get(), &MarkLost, lost_flag);
+  return dpy;
 }
 
 }  // namespace
 
+std::string DisplayName() {
+  const char* name = XDisplayName(nullptr);
+  return name && *name ? name : "(unset)";
+}
+
 struct ScreenGrabber::X11State {
+  bool lost = false;  // raised by Xlib on this thread when the server drops the connection
   DisplayPtr display;
   Rect rect;
   XImage* shm_image = nullptr;
@@ -111,31 +129,43 @@ struct ScreenGrabber::X11State {
 bool PrimaryScreenSize(int* width, int* height) {
   InitXlibOnce();
   std::lock_guard lock(g_connection_mutex);
-  DisplayPtr dpy(XOpenDisplay(nullptr));
+  bool lost = false;
+  DisplayPtr dpy = OpenDisplay(&lost);
   if (!dpy) return false;
   Rect r = PrimaryRect(dpy.get());
   *width = r.width;
   *height = r.height;
-  return r.width > 0 && r.height > 0;
+  return !lost && r.width > 0 && r.height > 0;
 }
 
 ScreenGrabber::ScreenGrabber() = default;
 ScreenGrabber::~ScreenGrabber() { Close(); }
 
 bool ScreenGrabber::Open() {
+  std::string why;
+  if (TryOpen(&why)) return true;
+  LogLine("Screen: %s\n", why.c_str());
+  return false;
+}
+
+bool ScreenGrabber::TryOpen(std::string* why) {
   Close();
   InitXlibOnce();
   auto x = std::make_unique<X11State>();
   std::unique_lock lock(g_connection_mutex);
-  x->display.reset(XOpenDisplay(nullptr));
+  x->display = OpenDisplay(&x->lost);
   if (!x->display) {
-    LogLine("Screen: cannot open display \"%s\"\n", DisplayName());
+    *why = "cannot open display \"" + DisplayName() + "\"";
     return false;
   }
   Display* dpy = x->display.get();
   x->rect = PrimaryRect(dpy);
+  if (x->lost) {
+    *why = "display \"" + DisplayName() + "\" closed the connection";
+    return false;
+  }
   if (x->rect.width < 1 || x->rect.height < 1) {
-    LogLine("Screen: display \"%s\" has no monitor of usable size\n", DisplayName());
+    *why = "display \"" + DisplayName() + "\" has no monitor of usable size";
     return false;
   }
 
@@ -146,7 +176,7 @@ bool ScreenGrabber::Open() {
   // the high byte, stored little-endian.
   if ((depth != 24 && depth != 32) || visual->red_mask != 0xFF0000 || visual->blue_mask != 0xFF ||
       ImageByteOrder(dpy) != LSBFirst) {
-    LogLine("Screen: unsupported pixel format (depth %d)\n", depth);
+    *why = "unsupported pixel format (depth " + std::to_string(depth) + ")";
     return false;
   }
 
@@ -182,6 +212,10 @@ bool ScreenGrabber::Open() {
     LogLine("Screen: MIT-SHM unavailable, using XGetImage\n");
     x->plain.assign(static_cast<size_t>(x->rect.width) * x->rect.height * 4, 0);
   }
+  if (x->lost) {
+    *why = "display \"" + DisplayName() + "\" closed the connection";
+    return false;
+  }
   width_ = x->rect.width;
   height_ = x->rect.height;
   x_ = std::move(x);
@@ -192,9 +226,11 @@ const uint8_t* ScreenGrabber::Grab() {
   if (!x_) return nullptr;
   Display* dpy = x_->display.get();
   Window root = DefaultRootWindow(dpy);
+  if (x_->lost) return nullptr;
   if (x_->shm_attached) {
     // A failed copy (the rectangle left the screen) keeps the last picture.
     XShmGetImage(dpy, root, x_->shm_image, x_->rect.x, x_->rect.y, AllPlanes);
+    if (x_->lost) return nullptr;
     return reinterpret_cast<const uint8_t*>(x_->shm_image->data);
   }
   XImage* img = XGetImage(dpy, root, x_->rect.x, x_->rect.y, static_cast<unsigned>(width_),
@@ -208,6 +244,7 @@ const uint8_t* ScreenGrabber::Grab() {
     }
     XDestroyImage(img);
   }
+  if (x_->lost) return nullptr;
   return x_->plain.data();
 }
 
@@ -217,5 +254,6 @@ void ScreenGrabber::Close() {
 }
 
 bool ScreenGrabber::uses_shared_memory() const { return x_ && x_->shm_attached; }
+bool ScreenGrabber::lost() const { return x_ && x_->lost; }
 
 }  // namespace lcx

@@ -5,6 +5,8 @@
 // producer touches the grabber, encoders and buffers. viewer_mutex guards the
 // producer's idle wait on wake_up; ViewerCount, KeyframeRequest and
 // StreamPaused are atomics read without locks. Each channel has its own mutex.
+// While the display is gone the streams carry the paused picture and the
+// producer reconnects the grabber at a bounded rate.
 #pragma once
 
 #include <atomic>
@@ -34,8 +36,12 @@ struct VideoEngine {
   bool sub_on = false;
 
   ScreenGrabber grabber;
+  int screen_width = 0;  // the screen at start: what both streams are made from
+  int screen_height = 0;
   H264Encoder main_encoder, sub_encoder;
   std::vector<uint8_t> main_scaled_buffer, sub_scaled_buffer;
+  // A display that came back at another size, scaled to the size at start.
+  std::vector<uint8_t> resized_screen;
 
   StreamChannel main_channel, sub_channel;
 
