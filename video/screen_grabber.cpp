@@ -6,6 +6,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
 
 #include <atomic>
@@ -115,9 +117,15 @@ struct ScreenGrabber::X11State {
   SharedMemory segment;
   bool shm_attached = false;
   std::vector<uint8_t> plain;  // fallback buffer (no MIT-SHM)
+  Damage damage = 0;           // on the root window; 0 without the extension
+  XserverRegion damaged = 0;   // receives what changed since the last GrabChanges
+  bool copied = false;         // GrabChanges has copied since Open
+  std::vector<uint8_t> previous;  // without damage reports: the last picture, to compare with
 
   ~X11State() {
     std::lock_guard lock(g_connection_mutex);
+    if (damaged) XFixesDestroyRegion(display.get(), damaged);
+    if (damage) XDamageDestroy(display.get(), damage);
     if (shm_attached) XShmDetach(display.get(), &shm);
     if (shm_image) XDestroyImage(shm_image);  // frees the XImage, not the segment
     segment.Reset();
@@ -136,6 +144,29 @@ bool PrimaryScreenSize(int* width, int* height) {
   *width = r.width;
   *height = r.height;
   return !lost && r.width > 0 && r.height > 0;
+}
+
+// Damage on the root window covers every window drawn on the screen. Needs
+// XFixes too (the region the reports are fetched into).
+void ScreenGrabber::StartDamageReports(X11State& x) {
+  Display* dpy = x.display.get();
+  int event_base = 0, error_base = 0, major = 1, minor = 1;
+  if (XDamageQueryExtension(dpy, &event_base, &error_base) && XDamageQueryVersion(dpy, &major, &minor) &&
+      XFixesQueryExtension(dpy, &event_base, &error_base)) {
+    int fixes_major = 2, fixes_minor = 0;
+    XFixesQueryVersion(dpy, &fixes_major, &fixes_minor);
+    const int errors_before = g_x_errors.load();
+    x.damage = XDamageCreate(dpy, DefaultRootWindow(dpy), XDamageReportNonEmpty);
+    x.damaged = XFixesCreateRegion(dpy, nullptr, 0);
+    XSync(dpy, False);
+    if (g_x_errors.load() == errors_before) return;
+  }
+  if (x.damaged) XFixesDestroyRegion(dpy, x.damaged);
+  if (x.damage) XDamageDestroy(dpy, x.damage);
+  x.damage = 0;
+  x.damaged = 0;
+  LogLine("Screen: no damage reports from the X server; every frame is compared with the last\n");
+  x.previous.assign(static_cast<size_t>(x.rect.width) * x.rect.height * 4, 0);
 }
 
 ScreenGrabber::ScreenGrabber() = default;
@@ -212,6 +243,7 @@ bool ScreenGrabber::TryOpen(std::string* why) {
     LogLine("Screen: MIT-SHM unavailable, using XGetImage\n");
     x->plain.assign(static_cast<size_t>(x->rect.width) * x->rect.height * 4, 0);
   }
+  StartDamageReports(*x);
   if (x->lost) {
     *why = "display \"" + DisplayName() + "\" closed the connection";
     return false;
@@ -248,6 +280,44 @@ const uint8_t* ScreenGrabber::Grab() {
   return x_->plain.data();
 }
 
+const uint8_t* ScreenGrabber::GrabChanges(bool* changed) {
+  *changed = true;
+  if (!x_ || x_->lost) return nullptr;
+  Display* dpy = x_->display.get();
+  if (x_->damage) {
+    // Taking the damage before the copy: whatever is drawn after it is
+    // reported next time, so no change is ever missed.
+    XDamageSubtract(dpy, x_->damage, None, x_->damaged);
+    int count = 0;
+    XRectangle bounds;
+    XRectangle* rects = XFixesFetchRegionAndBounds(dpy, x_->damaged, &count, &bounds);
+    bool hit = false;
+    const Rect& m = x_->rect;
+    for (int i = 0; i < count && !hit; ++i) {
+      hit = rects[i].x < m.x + m.width && rects[i].x + rects[i].width > m.x && rects[i].y < m.y + m.height &&
+            rects[i].y + rects[i].height > m.y;
+    }
+    if (rects) XFree(rects);
+    while (XPending(dpy) > 0) {  // the damage notifications themselves are not needed
+      XEvent event;
+      XNextEvent(dpy, &event);
+    }
+    if (x_->lost) return nullptr;
+    if (!hit && x_->copied) {
+      *changed = false;
+      return x_->shm_attached ? reinterpret_cast<const uint8_t*>(x_->shm_image->data) : x_->plain.data();
+    }
+  }
+  const uint8_t* pixels = Grab();
+  if (!pixels) return nullptr;
+  if (!x_->damage) {
+    *changed = !x_->copied || std::memcmp(pixels, x_->previous.data(), x_->previous.size()) != 0;
+    if (*changed) std::memcpy(x_->previous.data(), pixels, x_->previous.size());
+  }
+  x_->copied = true;
+  return pixels;
+}
+
 void ScreenGrabber::Close() {
   x_.reset();
   width_ = height_ = 0;
@@ -255,5 +325,6 @@ void ScreenGrabber::Close() {
 
 bool ScreenGrabber::uses_shared_memory() const { return x_ && x_->shm_attached; }
 bool ScreenGrabber::lost() const { return x_ && x_->lost; }
+bool ScreenGrabber::uses_damage() const { return x_ && x_->damage != 0; }
 
 }  // namespace lcx

@@ -1,7 +1,8 @@
 // Copies the primary monitor of $DISPLAY into one reused top-down BGRX buffer.
 // The monitor rectangle is read once at Open and kept for the grabber's life.
 // MIT-SHM is used when the server offers it (the buffer is then the shared
-// segment itself); otherwise XGetImage fills a plain buffer. A connection
+// segment itself); otherwise XGetImage fills a plain buffer. The DAMAGE
+// extension tells whether the monitor changed since the last copy. A connection
 // the X server drops (log-out, a crash) marks the grabber lost instead of
 // ending the process, as Xlib would by default.
 #pragma once
@@ -37,6 +38,12 @@ class ScreenGrabber {
   // the connection to the X server is lost (lost() then says so; Open again
   // to reconnect).
   const uint8_t* Grab();
+  // As Grab, for a caller that repeats it every frame: *changed says whether
+  // the picture differs from the one the previous call returned (true on the
+  // first call after Open). The X server's damage reports on the monitor
+  // decide without copying, so an unchanged screen is not copied at all;
+  // without the DAMAGE extension the copy is compared with the previous one.
+  const uint8_t* GrabChanges(bool* changed);
   void Close();
 
   bool is_open() const { return x_ != nullptr; }
@@ -45,9 +52,11 @@ class ScreenGrabber {
   int width() const { return width_; }
   int height() const { return height_; }
   bool uses_shared_memory() const;
+  bool uses_damage() const;
 
  private:
   struct X11State;
+  static void StartDamageReports(X11State& x);
   std::unique_ptr<X11State> x_;
   int width_ = 0;
   int height_ = 0;

@@ -21,13 +21,25 @@ int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
-// Encodes one picture and queues it; a failed or empty encode queues nothing.
-void EncodeAndPush(H264Encoder& encoder, const uint8_t* pixels, int stride_px, int height, bool key_request,
-                   StreamChannel& channel, uint32_t timestamp, size_t max_length) {
+// Queues one frame period's access unit of a stream; a failed or empty
+// encode queues nothing.
+void SendFrame(FrameSequencer& sequence, H264Encoder& encoder, const uint8_t* pixels, int stride_px, int height,
+               bool changed, bool key_request, StreamChannel& channel, uint32_t timestamp, size_t max_length) {
   std::vector<uint8_t> au;
-  if (!encoder.Encode(pixels, stride_px, height, au, key_request) || au.empty()) return;
+  if (!sequence.Next(encoder, pixels, stride_px, height, changed, key_request, au) || au.empty()) return;
   const bool key = HasNalType(au.data(), au.size(), 5);
   PushFrame(channel, std::move(au), key, timestamp, max_length);
+}
+
+// Prepares a stream's still-screen shortcut from the parameter sets stored
+// at start; without it the stream encodes every frame, as said in the log.
+void StartSequence(FrameSequencer& sequence, int fps, StreamChannel& channel, const char* stream) {
+  std::vector<uint8_t> sps, pps;
+  std::string profile, why;
+  CopyParameterSets(channel, sps, pps, profile);
+  if (!sequence.Start(fps, sps, pps, &why)) {
+    LogLine("Video: %s encodes every frame, also of a still screen (%s)\n", stream, why.c_str());
+  }
 }
 
 // Sleeps until `deadline_ns` or until the engine is told to stop.
@@ -59,10 +71,11 @@ void ReconnectScreen(VideoEngine& e, int64_t& next_try_ns) {
           e.grabber.height(), e.screen_width, e.screen_height);
 }
 
-// The current screen at the size the engine started with; null when the
-// display has just been lost (logged, grabber closed).
-const uint8_t* GrabScreen(VideoEngine& e) {
-  const uint8_t* shot = e.grabber.Grab();
+// The current screen at the size the engine started with, *changed whether
+// it differs from the last one; null when the display has just been lost
+// (logged, grabber closed).
+const uint8_t* GrabScreen(VideoEngine& e, bool* changed) {
+  const uint8_t* shot = e.grabber.GrabChanges(changed);
   if (!shot) {
     LogLine("Screen: display \"%s\" lost; streaming the paused picture until it returns\n",
             DisplayName().c_str());
@@ -70,7 +83,7 @@ const uint8_t* GrabScreen(VideoEngine& e) {
     return nullptr;
   }
   if (e.grabber.width() == e.screen_width && e.grabber.height() == e.screen_height) return shot;
-  ScaleNearest(shot, e.grabber.width(), e.grabber.height(), e.resized_screen.data(), e.screen_width,
+  if (*changed) ScaleNearest(shot, e.grabber.width(), e.grabber.height(), e.resized_screen.data(), e.screen_width,
                e.screen_height);
   return e.resized_screen.data();
 }
@@ -146,6 +159,8 @@ bool StartEngine(VideoEngine& e, const VideoSettings& s) {
 
   // Without parameter sets the sub-stream's SDP would be unusable: a sub
   // encoder that fails in any way turns only the sub-stream off.
+  StartSequence(e.main_sequence, s.fps, e.main_channel, "main stream");
+
   if (e.sub_on) {
     const char* why = nullptr;
     if (!e.sub_encoder.Open(e.sub_width, e.sub_height, s.fps, s.sub_bitrate_kbps)) {
@@ -161,6 +176,8 @@ bool StartEngine(VideoEngine& e, const VideoSettings& s) {
       e.sub_on = false;
       e.sub_encoder.Close();
       e.sub_scaled_buffer = {};
+    } else {
+      StartSequence(e.sub_sequence, s.fps, e.sub_channel, "sub-stream");
     }
   }
   return true;
@@ -198,7 +215,8 @@ void RunProducer(VideoEngine& e) {
     }
 
     if (!StreamPaused.load() && e.grabber.is_open()) {
-      const uint8_t* shot = GrabScreen(e);
+      bool changed = true;
+      const uint8_t* shot = GrabScreen(e, &changed);
       if (!shot) continue;  // the display is gone: the paused picture from now on
       paused_shown = false;
       if (!live) {
@@ -208,20 +226,28 @@ void RunProducer(VideoEngine& e) {
       }
       e.frames_grabbed.fetch_add(1, std::memory_order_relaxed);
       const bool key_request = force ? true : e.KeyframeRequest.exchange(false);
+      // After the paused picture or an idle spell the encoders last saw
+      // something else: the screen counts as changed. The scaled buffers
+      // still hold an unchanged screen.
+      changed = changed || force;
 
       const uint8_t* main_src = shot;
       if (e.main_scaled) {
-        ScaleNearest(shot, e.screen_width, e.screen_height, e.main_scaled_buffer.data(), e.main_width,
-                     e.main_height);
+        if (changed) {
+          ScaleNearest(shot, e.screen_width, e.screen_height, e.main_scaled_buffer.data(), e.main_width,
+                       e.main_height);
+        }
         main_src = e.main_scaled_buffer.data();
       }
-      EncodeAndPush(e.main_encoder, main_src, main_stride, e.main_height, key_request, e.main_channel, main_ts,
-                    max_length);
+      SendFrame(e.main_sequence, e.main_encoder, main_src, main_stride, e.main_height, changed, key_request,
+                e.main_channel, main_ts, max_length);
       if (e.sub_on) {
-        ScaleNearest(shot, e.screen_width, e.screen_height, e.sub_scaled_buffer.data(), e.sub_width,
-                     e.sub_height);
-        EncodeAndPush(e.sub_encoder, e.sub_scaled_buffer.data(), e.sub_width, e.sub_height, key_request,
-                      e.sub_channel, sub_ts, max_length);
+        if (changed) {
+          ScaleNearest(shot, e.screen_width, e.screen_height, e.sub_scaled_buffer.data(), e.sub_width,
+                       e.sub_height);
+        }
+        SendFrame(e.sub_sequence, e.sub_encoder, e.sub_scaled_buffer.data(), e.sub_width, e.sub_height, changed,
+                  key_request, e.sub_channel, sub_ts, max_length);
       }
       force = false;
 
@@ -236,12 +262,13 @@ void RunProducer(VideoEngine& e) {
     // drawn once per size.
     if (paused_main.empty()) FillPausedPicture(e.main_width, e.main_height, paused_main);
     const bool key_request = !paused_shown ? true : e.KeyframeRequest.exchange(false);
-    EncodeAndPush(e.main_encoder, paused_main.data(), e.main_width, e.main_height, key_request, e.main_channel,
-                  main_ts, max_length);
+    // Only its first frame is encoded; the rest repeat it.
+    SendFrame(e.main_sequence, e.main_encoder, paused_main.data(), e.main_width, e.main_height, !paused_shown,
+              key_request, e.main_channel, main_ts, max_length);
     if (e.sub_on) {
       if (paused_sub.empty()) FillPausedPicture(e.sub_width, e.sub_height, paused_sub);
-      EncodeAndPush(e.sub_encoder, paused_sub.data(), e.sub_width, e.sub_height, key_request, e.sub_channel,
-                    sub_ts, max_length);
+      SendFrame(e.sub_sequence, e.sub_encoder, paused_sub.data(), e.sub_width, e.sub_height, !paused_shown,
+                key_request, e.sub_channel, sub_ts, max_length);
       sub_ts += 45000;
     }
     main_ts += 45000;

@@ -11,9 +11,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <iterator>
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/system.h"
 
@@ -35,8 +36,9 @@ class TestXServer {
 
   // Starts Xvfb at `size` on a display number of its own, or again on the
   // number of the previous start; exports DISPLAY. False without Xvfb.
-  bool Start(const char* size = "640x480x24") {
+  bool Start(const char* size = "640x480x24", std::vector<std::string> extra_args = {}) {
     Kill();
+    extra_args_ = std::move(extra_args);
     if (number_ >= 0) return Spawn(size);
     // A high random number: other test runs may hold the low ones, some in
     // another /tmp where their lock files cannot be seen.
@@ -69,10 +71,12 @@ class TestXServer {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::string args[] = {"Xvfb", name(), "-screen", "0", size, "-nolisten", "tcp", "-noreset"};
-    char* argv[std::size(args) + 1] = {};
-    for (size_t i = 0; i < std::size(args); ++i) argv[i] = args[i].data();
-    const int rc = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv, environ);
+    std::vector<std::string> args = {"Xvfb", name(), "-screen", "0", size, "-nolisten", "tcp", "-noreset"};
+    args.insert(args.end(), extra_args_.begin(), extra_args_.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int rc = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
       pid_ = -1;
@@ -95,6 +99,7 @@ class TestXServer {
 
   pid_t pid_ = -1;
   int number_ = -1;
+  std::vector<std::string> extra_args_;
   bool had_display_ = false;
   std::string saved_display_;
 };
