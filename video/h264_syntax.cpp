@@ -226,7 +226,13 @@ bool RewritePictureOrder(const uint8_t* au, size_t size, const SliceSyntax& synt
       out.insert(out.end(), nal.data, nal.data + nal.size);
       return;
     }
-    std::vector<uint8_t> rbsp = Unescape(nal.data, nal.size);
+    // Only the header is rewritten; the slice data after it is copied as
+    // it stands. The cut falls after a byte above 3, which no escaping
+    // before or after it can involve.
+    size_t cut = (n->poc_bit + static_cast<size_t>(syntax.poc_lsb_bits)) / 8 + 8;
+    while (cut < nal.size && nal.data[cut - 1] <= 3) ++cut;
+    if (cut > nal.size) cut = nal.size;
+    std::vector<uint8_t> rbsp = Unescape(nal.data, cut);
     for (int i = 0; i < syntax.poc_lsb_bits; ++i) {
       const size_t bit = n->poc_bit + static_cast<size_t>(i);
       const uint8_t mask = static_cast<uint8_t>(0x80 >> (bit % 8));
@@ -237,6 +243,7 @@ bool RewritePictureOrder(const uint8_t* au, size_t size, const SliceSyntax& synt
       }
     }
     AppendEscaped(rbsp, out);
+    out.insert(out.end(), nal.data + cut, nal.data + nal.size);
   });
   return ok;
 }
