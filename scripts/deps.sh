@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenh264-dev libopenh264-7
-  libx11-dev libxext-dev libxrandr-dev
+  libx11-dev libxext-dev libxrandr-dev libxdamage-dev libxfixes-dev
   libcairo2-dev libpango1.0-dev fonts-noto-core fonts-dejavu-core
   libturbojpeg0-dev libpng-dev libssl-dev
   libyuv-dev libcap2-bin

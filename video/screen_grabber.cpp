@@ -6,11 +6,14 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
 
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "core/log.h"
@@ -34,11 +37,20 @@ int CountXError(Display*, XErrorEvent*) {
 // a time. Grabs on distinct connections still run in parallel.
 std::mutex g_connection_mutex;
 
+// A dropped connection (the X server ended, the user logged out) goes to the
+// I/O error handler and then to the connection's exit handler, whose default
+// calls exit(): RTSP, ONVIF and discovery would end with the display. Ours
+// return, which libX11 1.7 and later allow: the connection is flagged dead,
+// every later request on it fails at once, and the owner reconnects.
+int IgnoreIOError(Display*) { return 0; }
+void MarkLost(Display*, void* lost_flag) { *static_cast<bool*>(lost_flag) = true; }
+
 void InitXlibOnce() {
   static std::once_flag once;
   std::call_once(once, [] {
     XInitThreads();  // snapshots open their own connections from other threads
     XSetErrorHandler(&CountXError);
+    XSetIOErrorHandler(&IgnoreIOError);
   });
 }
 
@@ -81,15 +93,23 @@ struct DisplayCloser {
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
-// The name Xlib connects to, for log lines: $DISPLAY, or what Xlib assumes.
-const char* DisplayName() {
-  const char* name = XDisplayName(nullptr);
-  return name && *name ? name : "(unset)";
+// Connects to $DISPLAY with `*lost_flag` raised, instead of the process
+// ending, when the server drops the connection.
+DisplayPtr OpenDisplay(bool* lost_flag) {
+  DisplayPtr dpy(XOpenDisplay(nullptr));
+  if (dpy) XSetIOErrorExitHandler(dpy.get(), &MarkLost, lost_flag);
+  return dpy;
 }
 
 }  // namespace
 
+std::string DisplayName() {
+  const char* name = XDisplayName(nullptr);
+  return name && *name ? name : "(unset)";
+}
+
 struct ScreenGrabber::X11State {
+  bool lost = false;  // raised by Xlib on this thread when the server drops the connection
   DisplayPtr display;
   Rect rect;
   XImage* shm_image = nullptr;
@@ -97,9 +117,15 @@ struct ScreenGrabber::X11State {
   SharedMemory segment;
   bool shm_attached = false;
   std::vector<uint8_t> plain;  // fallback buffer (no MIT-SHM)
+  Damage damage = 0;           // on the root window; 0 without the extension
+  XserverRegion damaged = 0;   // receives what changed since the last GrabChanges
+  bool copied = false;         // GrabChanges has copied since Open
+  std::vector<uint8_t> previous;  // without damage reports: the last picture, to compare with
 
   ~X11State() {
     std::lock_guard lock(g_connection_mutex);
+    if (damaged) XFixesDestroyRegion(display.get(), damaged);
+    if (damage) XDamageDestroy(display.get(), damage);
     if (shm_attached) XShmDetach(display.get(), &shm);
     if (shm_image) XDestroyImage(shm_image);  // frees the XImage, not the segment
     segment.Reset();
@@ -111,31 +137,66 @@ struct ScreenGrabber::X11State {
 bool PrimaryScreenSize(int* width, int* height) {
   InitXlibOnce();
   std::lock_guard lock(g_connection_mutex);
-  DisplayPtr dpy(XOpenDisplay(nullptr));
+  bool lost = false;
+  DisplayPtr dpy = OpenDisplay(&lost);
   if (!dpy) return false;
   Rect r = PrimaryRect(dpy.get());
   *width = r.width;
   *height = r.height;
-  return r.width > 0 && r.height > 0;
+  return !lost && r.width > 0 && r.height > 0;
+}
+
+// Damage on the root window covers every window drawn on the screen. Needs
+// XFixes too (the region the reports are fetched into).
+void ScreenGrabber::StartDamageReports(X11State& x) {
+  Display* dpy = x.display.get();
+  int event_base = 0, error_base = 0, major = 1, minor = 1;
+  if (XDamageQueryExtension(dpy, &event_base, &error_base) && XDamageQueryVersion(dpy, &major, &minor) &&
+      XFixesQueryExtension(dpy, &event_base, &error_base)) {
+    int fixes_major = 2, fixes_minor = 0;
+    XFixesQueryVersion(dpy, &fixes_major, &fixes_minor);
+    const int errors_before = g_x_errors.load();
+    x.damage = XDamageCreate(dpy, DefaultRootWindow(dpy), XDamageReportNonEmpty);
+    x.damaged = XFixesCreateRegion(dpy, nullptr, 0);
+    XSync(dpy, False);
+    if (g_x_errors.load() == errors_before) return;
+  }
+  if (x.damaged) XFixesDestroyRegion(dpy, x.damaged);
+  if (x.damage) XDamageDestroy(dpy, x.damage);
+  x.damage = 0;
+  x.damaged = 0;
+  LogLine("Screen: no damage reports from the X server; every frame is compared with the last\n");
+  x.previous.assign(static_cast<size_t>(x.rect.width) * x.rect.height * 4, 0);
 }
 
 ScreenGrabber::ScreenGrabber() = default;
 ScreenGrabber::~ScreenGrabber() { Close(); }
 
 bool ScreenGrabber::Open() {
+  std::string why;
+  if (TryOpen(&why)) return true;
+  LogLine("Screen: %s\n", why.c_str());
+  return false;
+}
+
+bool ScreenGrabber::TryOpen(std::string* why) {
   Close();
   InitXlibOnce();
   auto x = std::make_unique<X11State>();
   std::unique_lock lock(g_connection_mutex);
-  x->display.reset(XOpenDisplay(nullptr));
+  x->display = OpenDisplay(&x->lost);
   if (!x->display) {
-    LogLine("Screen: cannot open display \"%s\"\n", DisplayName());
+    *why = "cannot open display \"" + DisplayName() + "\"";
     return false;
   }
   Display* dpy = x->display.get();
   x->rect = PrimaryRect(dpy);
+  if (x->lost) {
+    *why = "display \"" + DisplayName() + "\" closed the connection";
+    return false;
+  }
   if (x->rect.width < 1 || x->rect.height < 1) {
-    LogLine("Screen: display \"%s\" has no monitor of usable size\n", DisplayName());
+    *why = "display \"" + DisplayName() + "\" has no monitor of usable size";
     return false;
   }
 
@@ -146,7 +207,7 @@ bool ScreenGrabber::Open() {
   // the high byte, stored little-endian.
   if ((depth != 24 && depth != 32) || visual->red_mask != 0xFF0000 || visual->blue_mask != 0xFF ||
       ImageByteOrder(dpy) != LSBFirst) {
-    LogLine("Screen: unsupported pixel format (depth %d)\n", depth);
+    *why = "unsupported pixel format (depth " + std::to_string(depth) + ")";
     return false;
   }
 
@@ -182,6 +243,11 @@ bool ScreenGrabber::Open() {
     LogLine("Screen: MIT-SHM unavailable, using XGetImage\n");
     x->plain.assign(static_cast<size_t>(x->rect.width) * x->rect.height * 4, 0);
   }
+  StartDamageReports(*x);
+  if (x->lost) {
+    *why = "display \"" + DisplayName() + "\" closed the connection";
+    return false;
+  }
   width_ = x->rect.width;
   height_ = x->rect.height;
   x_ = std::move(x);
@@ -192,9 +258,11 @@ const uint8_t* ScreenGrabber::Grab() {
   if (!x_) return nullptr;
   Display* dpy = x_->display.get();
   Window root = DefaultRootWindow(dpy);
+  if (x_->lost) return nullptr;
   if (x_->shm_attached) {
     // A failed copy (the rectangle left the screen) keeps the last picture.
     XShmGetImage(dpy, root, x_->shm_image, x_->rect.x, x_->rect.y, AllPlanes);
+    if (x_->lost) return nullptr;
     return reinterpret_cast<const uint8_t*>(x_->shm_image->data);
   }
   XImage* img = XGetImage(dpy, root, x_->rect.x, x_->rect.y, static_cast<unsigned>(width_),
@@ -208,7 +276,46 @@ const uint8_t* ScreenGrabber::Grab() {
     }
     XDestroyImage(img);
   }
+  if (x_->lost) return nullptr;
   return x_->plain.data();
+}
+
+const uint8_t* ScreenGrabber::GrabChanges(bool* changed) {
+  *changed = true;
+  if (!x_ || x_->lost) return nullptr;
+  Display* dpy = x_->display.get();
+  if (x_->damage) {
+    // Taking the damage before the copy: whatever is drawn after it is
+    // reported next time, so no change is ever missed.
+    XDamageSubtract(dpy, x_->damage, None, x_->damaged);
+    int count = 0;
+    XRectangle bounds;
+    XRectangle* rects = XFixesFetchRegionAndBounds(dpy, x_->damaged, &count, &bounds);
+    bool hit = false;
+    const Rect& m = x_->rect;
+    for (int i = 0; i < count && !hit; ++i) {
+      hit = rects[i].x < m.x + m.width && rects[i].x + rects[i].width > m.x && rects[i].y < m.y + m.height &&
+            rects[i].y + rects[i].height > m.y;
+    }
+    if (rects) XFree(rects);
+    while (XPending(dpy) > 0) {  // the damage notifications themselves are not needed
+      XEvent event;
+      XNextEvent(dpy, &event);
+    }
+    if (x_->lost) return nullptr;
+    if (!hit && x_->copied) {
+      *changed = false;
+      return x_->shm_attached ? reinterpret_cast<const uint8_t*>(x_->shm_image->data) : x_->plain.data();
+    }
+  }
+  const uint8_t* pixels = Grab();
+  if (!pixels) return nullptr;
+  if (!x_->damage) {
+    *changed = !x_->copied || std::memcmp(pixels, x_->previous.data(), x_->previous.size()) != 0;
+    if (*changed) std::memcpy(x_->previous.data(), pixels, x_->previous.size());
+  }
+  x_->copied = true;
+  return pixels;
 }
 
 void ScreenGrabber::Close() {
@@ -217,5 +324,7 @@ void ScreenGrabber::Close() {
 }
 
 bool ScreenGrabber::uses_shared_memory() const { return x_ && x_->shm_attached; }
+bool ScreenGrabber::lost() const { return x_ && x_->lost; }
+bool ScreenGrabber::uses_damage() const { return x_ && x_->damage != 0; }
 
 }  // namespace lcx

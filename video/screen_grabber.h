@@ -1,17 +1,24 @@
 // Copies the primary monitor of $DISPLAY into one reused top-down BGRX buffer.
 // The monitor rectangle is read once at Open and kept for the grabber's life.
 // MIT-SHM is used when the server offers it (the buffer is then the shared
-// segment itself); otherwise XGetImage fills a plain buffer.
+// segment itself); otherwise XGetImage fills a plain buffer. The DAMAGE
+// extension tells whether the monitor changed since the last copy. A connection
+// the X server drops (log-out, a crash) marks the grabber lost instead of
+// ending the process, as Xlib would by default.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace lcx {
 
 // Size of the primary monitor (XRandR primary output; the root window when
 // there is none). False when no display can be opened.
 bool PrimaryScreenSize(int* width, int* height);
+
+// The display Xlib connects to ($DISPLAY, or what Xlib assumes), for log lines.
+std::string DisplayName();
 
 class ScreenGrabber {
  public:
@@ -21,19 +28,35 @@ class ScreenGrabber {
   ScreenGrabber& operator=(const ScreenGrabber&) = delete;
 
   // Connects to the display and sizes the buffer; false when there is no
-  // display, no usable monitor or an unsupported pixel format.
+  // display, no usable monitor or an unsupported pixel format, logged once.
   bool Open();
+  // As Open, for a caller that retries: the reason of a failure goes to *why
+  // instead of the log.
+  bool TryOpen(std::string* why);
   // The screen's current contents (stride = width()). Always the same buffer;
-  // a failed copy leaves the previous contents. Null when not open.
+  // a failed copy leaves the previous contents. Null when not open or when
+  // the connection to the X server is lost (lost() then says so; Open again
+  // to reconnect).
   const uint8_t* Grab();
+  // As Grab, for a caller that repeats it every frame: *changed says whether
+  // the picture differs from the one the previous call returned (true on the
+  // first call after Open). The X server's damage reports on the monitor
+  // decide without copying, so an unchanged screen is not copied at all;
+  // without the DAMAGE extension the copy is compared with the previous one.
+  const uint8_t* GrabChanges(bool* changed);
   void Close();
+
+  bool is_open() const { return x_ != nullptr; }
+  bool lost() const;
 
   int width() const { return width_; }
   int height() const { return height_; }
   bool uses_shared_memory() const;
+  bool uses_damage() const;
 
  private:
   struct X11State;
+  static void StartDamageReports(X11State& x);
   std::unique_ptr<X11State> x_;
   int width_ = 0;
   int height_ = 0;

@@ -16,6 +16,7 @@
 #include "platform/system.h"
 #include "video/convert.h"
 #include "video/scale.h"
+#include "video/x_server_testing.h"
 
 // Counts heap allocations so the capture path can be shown to allocate
 // nothing per frame.
@@ -119,6 +120,72 @@ TEST(ScreenGrabber, NoDisplayFailsCleanly) {
   int w = 0, h = 0;
   EXPECT_FALSE(PrimaryScreenSize(&w, &h));
   if (saved) setenv("DISPLAY", keep.c_str(), 1); else unsetenv("DISPLAY");
+}
+
+// Whether the picture changed, told without copying by the X server's
+// damage reports, or by comparing copies when the server has no DAMAGE.
+TEST(ScreenGrabber, GrabChangesTellsAChangedScreenFromAStillOne) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> server_args;
+    bool damage;
+  } cases[] = {
+      {"damage reports", {}, true},
+      {"server without DAMAGE: copies compared", {"-extension", "DAMAGE"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing_x::TestXServer server;
+    if (!server.Start("640x480x24", c.server_args)) GTEST_SKIP() << "no Xvfb";
+    ScreenGrabber grabber;
+    ASSERT_TRUE(grabber.Open());
+    EXPECT_EQ(grabber.uses_damage(), c.damage);
+    bool changed = false;
+    ASSERT_NE(grabber.GrabChanges(&changed), nullptr);
+    EXPECT_TRUE(changed) << "the first picture after Open";
+    grabber.GrabChanges(&changed);
+    EXPECT_FALSE(changed) << "nothing drawn";
+
+    for (unsigned long colour : {0xC81E0Aul, 0x0A1EC8ul}) {
+      SolidWindow drawn(colour);  // the whole screen in one colour
+      ASSERT_TRUE(drawn.ok());
+      const uint8_t* px = grabber.GrabChanges(&changed);
+      EXPECT_TRUE(changed);
+      EXPECT_EQ(px[0], colour & 0xFF) << "and the copy shows it";
+      grabber.GrabChanges(&changed);
+      EXPECT_FALSE(changed);
+    }
+  }
+}
+
+// A log-out or a crash of the X server must not end the process (Xlib's
+// default is exit(1)): the grab fails, the grabber says it is lost, and a
+// new server on the same display can be opened again.
+TEST(ScreenGrabber, LostDisplayFailsTheGrabUntilReopenedOnANewServer) {
+  testing_x::TestXServer server;
+  if (!server.Start()) GTEST_SKIP() << "no Xvfb";
+  ScreenGrabber grabber;
+  ASSERT_TRUE(grabber.Open());
+  ASSERT_NE(grabber.Grab(), nullptr);
+  EXPECT_FALSE(grabber.lost());
+
+  server.Kill();
+  EXPECT_EQ(grabber.Grab(), nullptr);
+  EXPECT_TRUE(grabber.lost());
+  EXPECT_EQ(grabber.Grab(), nullptr) << "a dead connection stays failed";
+  int w = 0, h = 0;
+  EXPECT_FALSE(PrimaryScreenSize(&w, &h));
+  const std::string log_before = ReadLog();
+  std::string why;
+  EXPECT_FALSE(grabber.TryOpen(&why));
+  EXPECT_EQ(why, "cannot open display \"" + server.name() + "\"");
+  EXPECT_EQ(ReadLog(), log_before) << "a retry's failure is the caller's to log";
+
+  ASSERT_TRUE(server.Start("800x600x24"));
+  ASSERT_TRUE(grabber.TryOpen(&why)) << why;
+  EXPECT_FALSE(grabber.lost());
+  EXPECT_EQ(grabber.width(), 800);
+  EXPECT_NE(grabber.Grab(), nullptr);
 }
 
 }  // namespace

@@ -37,24 +37,30 @@ bool WithScreen(Use use) {
   int w = 0, h = 0;
   if (!PrimaryScreenSize(&w, &h)) return false;  // the size is read afresh for every picture
   std::unique_lock lock(shared->mutex, std::try_to_lock);
-  ScreenGrabber own;
-  ScreenGrabber* g = &own;
-  if (lock.owns_lock()) {
-    std::unique_ptr<ScreenGrabber>& kept = shared->grabber;
-    if (!kept || kept->width() != w || kept->height() != h) {
-      kept.reset();  // the screen changed size: start over at the new one
+  if (!lock.owns_lock()) {
+    ScreenGrabber own;
+    const uint8_t* pixels = own.Open() ? own.Grab() : nullptr;
+    if (!pixels) return false;
+    use(pixels, own.width(), own.height());
+    return true;
+  }
+  std::unique_ptr<ScreenGrabber>& kept = shared->grabber;
+  if (kept && (kept->width() != w || kept->height() != h)) kept.reset();  // start over at the new size
+  // The kept connection may have died with an X server that has since been
+  // replaced (the size was just read from the new one): one fresh try.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!kept) {
       auto fresh = std::make_unique<ScreenGrabber>();
       if (!fresh->Open()) return false;
       kept = std::move(fresh);
     }
-    g = kept.get();
-  } else if (!own.Open()) {
-    return false;
+    if (const uint8_t* pixels = kept->Grab()) {
+      use(pixels, kept->width(), kept->height());
+      return true;
+    }
+    kept.reset();
   }
-  const uint8_t* pixels = g->Grab();
-  if (!pixels) return false;
-  use(pixels, g->width(), g->height());
-  return true;
+  return false;
 }
 
 }  // namespace

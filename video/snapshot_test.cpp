@@ -20,6 +20,7 @@
 #include "video/paused_picture.h"
 #include "video/picture_testing.h"
 #include "video/stream_producer.h"
+#include "video/x_server_testing.h"
 
 namespace lcx {
 namespace {
@@ -199,6 +200,22 @@ TEST(StillJpeg, ConcurrentCallersGetWholePictures) {
   EXPECT_EQ(bad_preview.load(), 0);
   EXPECT_EQ(bad_onvif.load(), 0);
   EXPECT_EQ(bad_paused.load(), 0);
+}
+
+// The kept grabber's connection dies with its X server; the next snapshot
+// after a new server has come up on the same display must reconnect.
+TEST(StillJpeg, SnapshotsFailWhileTheDisplayIsGoneAndResumeOnANewServer) {
+  testing_x::TestXServer server;
+  if (!server.Start("640x480x24")) GTEST_SKIP() << "no Xvfb";
+  std::vector<uint8_t> jpeg;
+  ASSERT_TRUE(EncodeScreenJpeg(320, 240, jpeg));
+  server.Kill();
+  EXPECT_FALSE(EncodeScreenJpeg(320, 240, jpeg));
+  EXPECT_TRUE(CaptureSnapshotJpeg().empty());
+  ASSERT_TRUE(server.Start("640x480x24"));
+  ASSERT_TRUE(EncodeScreenJpeg(320, 240, jpeg));
+  EXPECT_EQ(DecodeJpeg(jpeg).width, 320);
+  EXPECT_EQ(DecodeJpeg(CaptureSnapshotJpeg()).width, 640);
 }
 
 }  // namespace

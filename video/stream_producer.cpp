@@ -21,13 +21,25 @@ int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
-// Encodes one picture and queues it; a failed or empty encode queues nothing.
-void EncodeAndPush(H264Encoder& encoder, const uint8_t* pixels, int stride_px, int height, bool key_request,
-                   StreamChannel& channel, uint32_t timestamp, size_t max_length) {
+// Queues one frame period's access unit of a stream; a failed or empty
+// encode queues nothing.
+void SendFrame(FrameSequencer& sequence, H264Encoder& encoder, const uint8_t* pixels, int stride_px, int height,
+               bool changed, bool key_request, StreamChannel& channel, uint32_t timestamp, size_t max_length) {
   std::vector<uint8_t> au;
-  if (!encoder.Encode(pixels, stride_px, height, au, key_request) || au.empty()) return;
+  if (!sequence.Next(encoder, pixels, stride_px, height, changed, key_request, au) || au.empty()) return;
   const bool key = HasNalType(au.data(), au.size(), 5);
   PushFrame(channel, std::move(au), key, timestamp, max_length);
+}
+
+// Prepares a stream's still-screen shortcut from the parameter sets stored
+// at start; without it the stream encodes every frame, as said in the log.
+void StartSequence(FrameSequencer& sequence, int fps, StreamChannel& channel, const char* stream) {
+  std::vector<uint8_t> sps, pps;
+  std::string profile, why;
+  CopyParameterSets(channel, sps, pps, profile);
+  if (!sequence.Start(fps, sps, pps, &why)) {
+    LogLine("Video: %s encodes every frame, also of a still screen (%s)\n", stream, why.c_str());
+  }
 }
 
 // Sleeps until `deadline_ns` or until the engine is told to stop.
@@ -35,6 +47,45 @@ void SleepUntil(VideoEngine& engine, int64_t deadline_ns) {
   std::unique_lock lock(engine.viewer_mutex);
   engine.wake_up.wait_until(lock, Clock::time_point(std::chrono::nanoseconds(deadline_ns)),
                             [&] { return engine.stop.load(); });
+}
+
+// A display that went away is tried again once a second: opening a missing
+// display costs a failed connect, and nobody waits for it.
+constexpr int64_t kReconnectPeriodNs = 1'000'000'000;
+
+// Tries to reconnect a grabber that lost its display, at most once per
+// kReconnectPeriodNs; one log line when it is back.
+void ReconnectScreen(VideoEngine& e, int64_t& next_try_ns) {
+  const int64_t now = NowNs();
+  if (now < next_try_ns) return;
+  next_try_ns = now + kReconnectPeriodNs;
+  std::string why;
+  if (!e.grabber.TryOpen(&why)) return;  // still gone: said once when it went
+  if (e.grabber.width() == e.screen_width && e.grabber.height() == e.screen_height) {
+    LogLine("Screen: display \"%s\" is back\n", DisplayName().c_str());
+    return;
+  }
+  // The streams keep the size they were started at (their SDP says it).
+  e.resized_screen.resize(static_cast<size_t>(e.screen_width) * e.screen_height * 4);
+  LogLine("Screen: display \"%s\" is back at %dx%d, scaled to %dx%d\n", DisplayName().c_str(), e.grabber.width(),
+          e.grabber.height(), e.screen_width, e.screen_height);
+}
+
+// The current screen at the size the engine started with, *changed whether
+// it differs from the last one; null when the display has just been lost
+// (logged, grabber closed).
+const uint8_t* GrabScreen(VideoEngine& e, bool* changed) {
+  const uint8_t* shot = e.grabber.GrabChanges(changed);
+  if (!shot) {
+    LogLine("Screen: display \"%s\" lost; streaming the paused picture until it returns\n",
+            DisplayName().c_str());
+    e.grabber.Close();
+    return nullptr;
+  }
+  if (e.grabber.width() == e.screen_width && e.grabber.height() == e.screen_height) return shot;
+  if (*changed) ScaleNearest(shot, e.grabber.width(), e.grabber.height(), e.resized_screen.data(), e.screen_width,
+               e.screen_height);
+  return e.resized_screen.data();
 }
 
 }  // namespace
@@ -73,6 +124,8 @@ bool StartEngine(VideoEngine& e, const VideoSettings& s) {
 
   if (!e.grabber.Open()) return false;  // the grabber logs why
   const int screen_w = e.grabber.width(), screen_h = e.grabber.height();
+  e.screen_width = screen_w;
+  e.screen_height = screen_h;
 
   e.main_scaled = s.main_scale_width > 0 && s.main_scale_height > 0 && (s.main_scale_width & ~1) < screen_w;
   if (e.main_scaled) {
@@ -106,6 +159,8 @@ bool StartEngine(VideoEngine& e, const VideoSettings& s) {
 
   // Without parameter sets the sub-stream's SDP would be unusable: a sub
   // encoder that fails in any way turns only the sub-stream off.
+  StartSequence(e.main_sequence, s.fps, e.main_channel, "main stream");
+
   if (e.sub_on) {
     const char* why = nullptr;
     if (!e.sub_encoder.Open(e.sub_width, e.sub_height, s.fps, s.sub_bitrate_kbps)) {
@@ -121,6 +176,8 @@ bool StartEngine(VideoEngine& e, const VideoSettings& s) {
       e.sub_on = false;
       e.sub_encoder.Close();
       e.sub_scaled_buffer = {};
+    } else {
+      StartSequence(e.sub_sequence, s.fps, e.sub_channel, "sub-stream");
     }
   }
   return true;
@@ -132,15 +189,17 @@ void RunProducer(VideoEngine& e) {
   const uint32_t step = static_cast<uint32_t>(90000 / rate);
   const int64_t max_len_signed = static_cast<int64_t>(fps) + 2 * (static_cast<int64_t>(fps) + 2);
   const size_t max_length = static_cast<size_t>(max_len_signed > 1 ? max_len_signed : 1);
-  const int main_stride = e.main_scaled ? e.main_width : e.grabber.width();
+  const int main_stride = e.main_scaled ? e.main_width : e.screen_width;
 
   FramePacer pacer;
   pacer.period_ns = 1'000'000'000LL / rate;
   uint32_t main_ts = 0, sub_ts = 0;
   bool live = false, force = true, paused_shown = false;
   std::vector<uint8_t> paused_main, paused_sub;
+  int64_t next_reconnect_ns = 0;
 
   while (!e.stop.load()) {
+    if (!e.grabber.is_open()) ReconnectScreen(e, next_reconnect_ns);
     {
       std::unique_lock lock(e.viewer_mutex);
       if (e.ViewerCount.load() < 1) {
@@ -155,34 +214,40 @@ void RunProducer(VideoEngine& e) {
       continue;
     }
 
-    if (!StreamPaused.load()) {
+    if (!StreamPaused.load() && e.grabber.is_open()) {
+      bool changed = true;
+      const uint8_t* shot = GrabScreen(e, &changed);
+      if (!shot) continue;  // the display is gone: the paused picture from now on
       paused_shown = false;
       if (!live) {
         live = true;
         force = true;
         pacer.Restart(NowNs());
       }
-      const uint8_t* shot = e.grabber.Grab();
-      if (!shot) {
-        SleepUntil(e, NowNs() + 50'000'000);
-        continue;
-      }
       e.frames_grabbed.fetch_add(1, std::memory_order_relaxed);
       const bool key_request = force ? true : e.KeyframeRequest.exchange(false);
+      // After the paused picture or an idle spell the encoders last saw
+      // something else: the screen counts as changed. The scaled buffers
+      // still hold an unchanged screen.
+      changed = changed || force;
 
       const uint8_t* main_src = shot;
       if (e.main_scaled) {
-        ScaleNearest(shot, e.grabber.width(), e.grabber.height(), e.main_scaled_buffer.data(), e.main_width,
-                     e.main_height);
+        if (changed) {
+          ScaleNearest(shot, e.screen_width, e.screen_height, e.main_scaled_buffer.data(), e.main_width,
+                       e.main_height);
+        }
         main_src = e.main_scaled_buffer.data();
       }
-      EncodeAndPush(e.main_encoder, main_src, main_stride, e.main_height, key_request, e.main_channel, main_ts,
-                    max_length);
+      SendFrame(e.main_sequence, e.main_encoder, main_src, main_stride, e.main_height, changed, key_request,
+                e.main_channel, main_ts, max_length);
       if (e.sub_on) {
-        ScaleNearest(shot, e.grabber.width(), e.grabber.height(), e.sub_scaled_buffer.data(), e.sub_width,
-                     e.sub_height);
-        EncodeAndPush(e.sub_encoder, e.sub_scaled_buffer.data(), e.sub_width, e.sub_height, key_request,
-                      e.sub_channel, sub_ts, max_length);
+        if (changed) {
+          ScaleNearest(shot, e.screen_width, e.screen_height, e.sub_scaled_buffer.data(), e.sub_width,
+                       e.sub_height);
+        }
+        SendFrame(e.sub_sequence, e.sub_encoder, e.sub_scaled_buffer.data(), e.sub_width, e.sub_height, changed,
+                  key_request, e.sub_channel, sub_ts, max_length);
       }
       force = false;
 
@@ -193,15 +258,17 @@ void RunProducer(VideoEngine& e) {
       continue;
     }
 
-    // Paused: the designed picture, twice a second, drawn once per size.
+    // Paused, or the display is gone: the designed picture, twice a second,
+    // drawn once per size.
     if (paused_main.empty()) FillPausedPicture(e.main_width, e.main_height, paused_main);
     const bool key_request = !paused_shown ? true : e.KeyframeRequest.exchange(false);
-    EncodeAndPush(e.main_encoder, paused_main.data(), e.main_width, e.main_height, key_request, e.main_channel,
-                  main_ts, max_length);
+    // Only its first frame is encoded; the rest repeat it.
+    SendFrame(e.main_sequence, e.main_encoder, paused_main.data(), e.main_width, e.main_height, !paused_shown,
+              key_request, e.main_channel, main_ts, max_length);
     if (e.sub_on) {
       if (paused_sub.empty()) FillPausedPicture(e.sub_width, e.sub_height, paused_sub);
-      EncodeAndPush(e.sub_encoder, paused_sub.data(), e.sub_width, e.sub_height, key_request, e.sub_channel,
-                    sub_ts, max_length);
+      SendFrame(e.sub_sequence, e.sub_encoder, paused_sub.data(), e.sub_width, e.sub_height, !paused_shown,
+                key_request, e.sub_channel, sub_ts, max_length);
       sub_ts += 45000;
     }
     main_ts += 45000;

@@ -5,6 +5,10 @@
 // producer touches the grabber, encoders and buffers. viewer_mutex guards the
 // producer's idle wait on wake_up; ViewerCount, KeyframeRequest and
 // StreamPaused are atomics read without locks. Each channel has its own mutex.
+// A frame period in which the screen did not change runs no encoder (see
+// frame_sequencer.h).
+// While the display is gone the streams carry the paused picture and the
+// producer reconnects the grabber at a bounded rate.
 #pragma once
 
 #include <atomic>
@@ -15,6 +19,7 @@
 #include <vector>
 
 #include "core/subsystem_settings.h"
+#include "video/frame_sequencer.h"
 #include "video/h264_encoder.h"
 #include "video/screen_grabber.h"
 #include "video/stream_channel.h"
@@ -34,8 +39,13 @@ struct VideoEngine {
   bool sub_on = false;
 
   ScreenGrabber grabber;
+  int screen_width = 0;  // the screen at start: what both streams are made from
+  int screen_height = 0;
   H264Encoder main_encoder, sub_encoder;
+  FrameSequencer main_sequence, sub_sequence;  // what each stream sends for a still screen
   std::vector<uint8_t> main_scaled_buffer, sub_scaled_buffer;
+  // A display that came back at another size, scaled to the size at start.
+  std::vector<uint8_t> resized_screen;
 
   StreamChannel main_channel, sub_channel;
 

@@ -8,6 +8,7 @@
 
 #include "core/log.h"
 #include "platform/system.h"
+#include "video/x_server_testing.h"
 
 namespace lcx {
 namespace {
@@ -213,6 +214,61 @@ TEST_F(ProducerTest, PausedStreamCarriesThePausedPictureTwiceASecond) {
   }
   EXPECT_TRUE(key_seen);
   EXPECT_GT(engine_.frames_grabbed.load(), grabbed) << "live capture resumed";
+}
+
+// The producer on its own X server, which the test ends and restarts.
+class DisplayLossTest : public ProducerTest {
+ protected:
+  void SetUp() override {
+    if (!server_.Start("640x480x24")) GTEST_SKIP() << "no Xvfb";
+    ProducerTest::SetUp();
+  }
+  static size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  }
+  // Reads frames until one is followed by a time-stamp step of `step`; that
+  // frame, the first of the new period. False after `limit` frames.
+  bool FirstOfRun(std::optional<uint64_t>& cursor, uint32_t step, int limit, FrameEntry& first) {
+    FrameEntry prev = WaitNextFrame(engine_.main_channel, cursor, std::chrono::milliseconds(3000));
+    for (int i = 0; i < limit && prev.access_unit; ++i) {
+      FrameEntry next = WaitNextFrame(engine_.main_channel, cursor, std::chrono::milliseconds(3000));
+      if (!next.access_unit) return false;
+      if (next.timestamp - prev.timestamp == step) {
+        first = prev;
+        return true;
+      }
+      prev = next;
+    }
+    return false;
+  }
+
+  testing_x::TestXServer server_;
+};
+
+TEST_F(DisplayLossTest, ViewersGetThePausedPictureUntilANewServerBringsTheScreenBack) {
+  const std::string lost = "Screen: display \"" + server_.name() + "\" lost; streaming the paused picture until it returns\n";
+  // The user logs in again at another resolution: the streams keep their size.
+  const std::string back = "Screen: display \"" + server_.name() + "\" is back at 800x600, scaled to 640x480\n";
+  Watch();
+  std::optional<uint64_t> cursor;
+  FrameEntry first;
+  ASSERT_TRUE(FirstOfRun(cursor, 9000, 5, first));
+  EXPECT_TRUE(first.key) << "live from the start";
+
+  server_.Kill();
+  ASSERT_TRUE(FirstOfRun(cursor, 45000, 10, first)) << "the stream goes on at two frames a second";
+  EXPECT_TRUE(first.key) << "the paused picture starts with a key frame";
+  const uint64_t grabbed = engine_.frames_grabbed.load();
+
+  ASSERT_TRUE(server_.Start("800x600x24"));
+  ASSERT_TRUE(FirstOfRun(cursor, 9000, 10, first)) << "live again within a few seconds";
+  EXPECT_TRUE(first.key) << "the returning screen starts with a key frame";
+  EXPECT_GT(engine_.frames_grabbed.load(), grabbed);
+  const std::string log = ReadLog();
+  EXPECT_EQ(Count(log, lost), 1u) << log;
+  EXPECT_EQ(Count(log, back), 1u) << log;
 }
 
 }  // namespace

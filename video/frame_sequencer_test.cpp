@@ -1,0 +1,183 @@
+// The still-screen shortcut with the real OpenH264 encoder, checked by
+// OpenH264's decoder: skipped pictures show the previous picture exactly,
+// the encoder's later frames still decode, key frames keep their cadence.
+#include "video/frame_sequencer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "video/h264_testing.h"
+
+namespace lcx {
+namespace {
+
+constexpr int kW = 320, kH = 240;
+
+// A picture with some texture and a moving block, so frames differ.
+std::vector<uint8_t> Picture(int frame) {
+  std::vector<uint8_t> px(static_cast<size_t>(kW) * kH * 4);
+  for (int y = 0; y < kH; ++y) {
+    for (int x = 0; x < kW; ++x) {
+      uint8_t* p = &px[(static_cast<size_t>(y) * kW + x) * 4];
+      const bool block = x >= 20 + frame * 8 && x < 60 + frame * 8 && y >= 40 && y < 90;
+      p[0] = static_cast<uint8_t>(block ? 240 : (x * 3 + y) & 0xFF);
+      p[1] = static_cast<uint8_t>(block ? 30 : (y * 2) & 0xFF);
+      p[2] = static_cast<uint8_t>(block ? 20 : (x ^ y) & 0xFF);
+      p[3] = 0;
+    }
+  }
+  return px;
+}
+
+struct Stream {
+  H264Encoder encoder;
+  FrameSequencer sequence;
+  SliceSyntax syntax;
+  bool open = false;
+  explicit Stream(int key_interval) {
+    if (!encoder.Open(kW, kH, key_interval, 500)) return;
+    std::vector<uint8_t> au, sps, pps;
+    std::string profile;
+    const auto first = Picture(0);
+    if (!encoder.Encode(first.data(), kW, kH, au, true) || !ExtractParameterSets(au, sps, pps, profile)) return;
+    std::string why;
+    open = sequence.Start(key_interval, sps, pps, &why);
+    EXPECT_TRUE(open) << why;
+    if (open) syntax = *ParseSliceSyntax(sps, pps, &why);
+  }
+};
+
+std::vector<uint8_t> FirstParameterSet(int type) {
+  H264Encoder encoder;
+  std::vector<uint8_t> au, sps, pps;
+  std::string profile;
+  const auto px = Picture(0);
+  if (!encoder.Open(kW, kH, 10, 500) || !encoder.Encode(px.data(), kW, kH, au, true)) return {};
+  ExtractParameterSets(au, sps, pps, profile);
+  return type == 7 ? sps : pps;
+}
+
+TEST(SliceSyntax, ReadsTheEncodersParameterSetsAndRefusesWhatItCannotSkip) {
+  const std::vector<uint8_t> sps = FirstParameterSet(7), pps = FirstParameterSet(8);
+  if (sps.empty()) GTEST_SKIP() << "OpenH264 library not installed";
+  std::string why;
+  const auto s = ParseSliceSyntax(sps, pps, &why);
+  ASSERT_TRUE(s) << why;
+  EXPECT_EQ(s->macroblocks, 20u * 15u);
+  EXPECT_EQ(s->pps_id, 0u);
+  EXPECT_EQ(s->frame_num_bits, 15) << "OpenH264's log2_max_frame_num";
+  EXPECT_EQ(s->poc_lsb_bits, 16);
+  EXPECT_TRUE(s->deblocking_control);
+  EXPECT_FALSE(s->bottom_field_poc);
+
+  // The PPS's second byte holds (after pps_id and sps_id, each "1")
+  // entropy_coding_mode_flag at 0x20 and weighted_pred_flag at 0x01.
+  struct Case {
+    const char* name;
+    size_t byte;
+    uint8_t set;
+    const char* reason;
+  } cases[] = {
+      {"CABAC (main profile encoders)", 1, 0x20, "CABAC"},
+      {"weighted prediction", 1, 0x01, "weighted prediction"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> changed = pps;
+    changed[c.byte] |= c.set;
+    EXPECT_FALSE(ParseSliceSyntax(sps, changed, &why));
+    EXPECT_EQ(why, c.reason);
+  }
+  EXPECT_FALSE(ParseSliceSyntax({sps.begin(), sps.begin() + 3}, pps, &why));
+}
+
+// Still periods between changes, decoded: every skipped picture is the
+// previous picture to the bit, and the encoder's frames after a still
+// period (picture order count rewritten) decode close to their source.
+TEST(FrameSequencer, SkippedPicturesRepeatThePreviousPictureAndTheStreamDecodes) {
+  Stream s(10);
+  if (!s.open) GTEST_SKIP() << "OpenH264 library not installed";
+  testing_h264::TestDecoder decoder;
+  ASSERT_TRUE(decoder.ok());
+  // Per frame period, changed or still: changes, short still periods, then
+  // one across two key-frame slots (10: encoded afresh, as the encoder ran
+  // since the IDR at 0; 20: the IDR of 10 again), then a change.
+  const std::string plan = "CCsssC" + std::string(15, 's') + "Cs";
+  std::vector<uint8_t> last_luma;
+  int picture = 0;
+  for (size_t i = 0; i < plan.size(); ++i) {
+    SCOPED_TRACE("frame " + std::to_string(i) + " " + plan[i]);
+    const bool changed = plan[i] == 'C';
+    if (changed) ++picture;
+    const auto px = Picture(picture);
+    std::vector<uint8_t> au, luma;
+    const uint64_t encoded_before = s.sequence.encoded();
+    ASSERT_TRUE(s.sequence.Next(s.encoder, px.data(), kW, kH, changed, i == 0, au));
+    const bool encoded = s.sequence.encoded() > encoded_before;
+    EXPECT_EQ(encoded, changed || i == 10);
+    ASSERT_FALSE(au.empty());
+    EXPECT_EQ(HasNalType(au.data(), au.size(), 5), i % 10 == 0) << "one IDR per ten frames, as the encoder does";
+    if (!encoded && i % 10 != 0) EXPECT_LT(au.size(), 32u) << "a skipped picture";
+    std::optional<SliceNumbers> n;
+    ForEachNalUnit(au.data(), au.size(), [&](NalUnit nal) {
+      if (!n) n = ParseSliceNumbers(nal.data, nal.size, s.syntax);
+    });
+    ASSERT_TRUE(n);
+    EXPECT_EQ(n->poc_lsb, 2 * (i % 10)) << "picture order as if every frame had been encoded";
+    EXPECT_EQ(n->nal_ref_idc != 0, encoded || i % 10 == 0) << "only skipped pictures are not references";
+    ASSERT_TRUE(decoder.Decode(au, luma));
+    ASSERT_EQ(luma.size(), static_cast<size_t>(kW) * kH);
+    if (!encoded) {
+      EXPECT_EQ(luma, last_luma) << "the previous picture, exactly";
+    } else {
+      // Y of the source: close, as lossy coding goes.
+      long error = 0;
+      for (int k = 0; k < kW * kH; ++k) {
+        const uint8_t* p = &px[static_cast<size_t>(k) * 4];
+        const int y = (66 * p[2] + 129 * p[1] + 25 * p[0] + 128) / 256 + 16;
+        error += std::abs(y - luma[static_cast<size_t>(k)]);
+      }
+      EXPECT_LT(error / (kW * kH), 6) << "mean luma error";
+    }
+    last_luma = luma;
+  }
+  EXPECT_EQ(s.sequence.encoded(), 5u);
+}
+
+// The kept IDR is sent again only while it still shows the picture: after an
+// encode the next key slot encodes afresh, and two IDRs in a row (key
+// interval 1) are always both encoded, their idr_pic_id differing.
+TEST(FrameSequencer, KeptKeyFrameIsReusedOnlyWhileItShowsThePicture) {
+  {
+    Stream s(3);
+    if (!s.open) GTEST_SKIP() << "OpenH264 library not installed";
+    const auto px = Picture(1);
+    std::vector<std::vector<uint8_t>> aus;
+    for (bool changed : {true, false, false, false, true, false, false, false}) {
+      std::vector<uint8_t> au;
+      ASSERT_TRUE(s.sequence.Next(s.encoder, px.data(), kW, kH, changed, aus.empty(), au));
+      aus.push_back(au);
+    }
+    EXPECT_EQ(aus[3], aus[0]) << "still since the IDR: the same IDR again";
+    ASSERT_TRUE(HasNalType(aus[6].data(), aus[6].size(), 5));
+    EXPECT_NE(aus[6], aus[0]) << "the encoder ran at 4: the key slot at 6 is encoded afresh";
+    EXPECT_EQ(s.sequence.encoded(), 3u);
+  }
+  {
+    Stream s(1);
+    ASSERT_TRUE(s.open);
+    const auto px = Picture(1);
+    for (int i = 0; i < 3; ++i) {
+      std::vector<uint8_t> au;
+      ASSERT_TRUE(s.sequence.Next(s.encoder, px.data(), kW, kH, i == 0, false, au));
+      EXPECT_TRUE(HasNalType(au.data(), au.size(), 5));
+    }
+    EXPECT_EQ(s.sequence.encoded(), 3u) << "IDR after IDR is never the same one";
+  }
+}
+
+}  // namespace
+}  // namespace lcx
