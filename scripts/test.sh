@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: every test
 # in a normal build, then the unit tests and the end-to-end tests with
-# misbehaving peers again under ASan + UBSan.
+# misbehaving peers again under ASan + UBSan, then every fuzz target for a
+# short fixed time (clang, ASan + UBSan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -27,3 +28,9 @@ ctest --test-dir build-asan --output-on-failure -j "$jobs" -L unit
 # sanitizer report in the engine's log fails the test (tests/lib/engine.sh).
 (unset DISPLAY; ctest --test-dir build-asan --output-on-failure -L integration --timeout 600 \
   -R 'hostile|^it_rtsp_many$|^it_rtsp_auth$')
+
+# Every parser of a peer's or a file's bytes under libFuzzer, 15 s each from
+# its seeds (about 3 minutes); fuzz/run.sh BUILD_DIR SECONDS runs them longer.
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLCX_FUZZ=ON \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+LCX_JOBS=$jobs fuzz/run.sh build-fuzz 15

@@ -1,0 +1,52 @@
+// The web panel's request reader over a peer that sent the fuzzer's bytes
+// and closed, then what the routes read of it: the request line, the
+// Content-Length, the form of a save, the session cookie.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz/fuzz_check.h"
+#include "web/web_config_api.h"
+#include "web/web_http.h"
+#include "web/web_request.h"
+#include "web/web_routes.h"
+#include "web/web_sessions.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace lcx;
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  // The pure parsers straight over the bytes, so a short run reaches them
+  // without first finding a whole head.
+  HeaderContentLength(bytes);
+  ReadCookie(bytes, kSessionCookie);
+  const WebForm direct = ParseForm(bytes);
+  PlanSettingsSave(direct);
+  UrlDecode(bytes);
+  const std::string escaped = JsonEscape(bytes);
+  LCX_FUZZ_CHECK(escaped.find_first_of("<>&") == std::string::npos);
+
+  lcx::UniqueFd fd = fuzz::PeerThatSent(bytes);
+  if (!fd) return 0;
+  WebLimits limits;
+  limits.max_header_bytes = 2048;  // small, so inputs reach the bounds
+  limits.max_body_bytes = 2048;
+  limits.receive_timeout_ms = 1000;
+  limits.request_deadline_ms = 2000;
+  WebRequest request;
+  const WebRead read = ReadWebRequest(fd.get(), limits, request);
+  if (read != WebRead::kComplete) {
+    LCX_FUZZ_CHECK((read == WebRead::kClosed) == ReadFailureReply(read).empty());
+    return 0;
+  }
+  LCX_FUZZ_CHECK(request.head.size() >= 4 && request.head.compare(request.head.size() - 4, 4, "\r\n\r\n") == 0);
+  LCX_FUZZ_CHECK(static_cast<int64_t>(request.body.size()) == HeaderContentLength(request.head));
+  LCX_FUZZ_CHECK(request.path.find_first_of("?#") == std::string::npos);
+  MatchWebRoute(request.method, request.path);
+  UnauthenticatedReply(request.method, request.path);
+  ReadCookie(request.head, kSessionCookie);
+  const WebForm form = ParseForm(request.body);
+  for (const auto& [key, value] : form) FormValue(form, key);
+  PlanSettingsSave(form);
+  return 0;
+}
