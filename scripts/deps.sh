@@ -21,7 +21,7 @@ packages=(
   libgtk-3-dev libayatana-appindicator3-dev libsystemd-dev fonts-noto-color-emoji
   openbox trayer xdotool imagemagick dbus-daemon
   at-spi2-core gir1.2-atspi-2.0 python3-gi
-  clang libclang-rt-dev
+  clang libclang-rt-dev mpv
 )
 
 missing=()
