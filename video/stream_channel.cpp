@@ -16,6 +16,11 @@ void PushFrame(StreamChannel& channel, std::vector<uint8_t>&& access_unit, bool 
   channel.frame_arrived.notify_all();
 }
 
+void ClearFrames(StreamChannel& channel) {
+  std::lock_guard lock(channel.mutex);
+  channel.queue.clear();
+}
+
 namespace {
 
 // Picks the client's next frame if there is one; caller holds the mutex.

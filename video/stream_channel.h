@@ -40,6 +40,9 @@ struct StreamChannel {
 // while more than max_length are queued. Wakes every waiting client.
 void PushFrame(StreamChannel& channel, std::vector<uint8_t>&& access_unit, bool key,
                uint32_t timestamp, size_t max_length);
+// Drops every queued frame (the sequence numbers go on): clients that are
+// sending one keep their reference.
+void ClearFrames(StreamChannel& channel);
 
 // Next frame for a client whose last taken sequence number is `cursor`
 // (nullopt before its first frame); updates the cursor. A new client, or one

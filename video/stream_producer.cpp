@@ -209,6 +209,13 @@ void RunProducer(VideoEngine& e) {
     }
     if (e.stop.load()) break;
     if (e.ViewerCount.load() == 0) {
+      // Nobody watches, so what the queues hold grows old: a viewer who
+      // comes later would be sent that stale picture (and a jump in its time
+      // stamps) before the fresh key frame.
+      if (live || paused_shown) {
+        ClearFrames(e.main_channel);
+        ClearFrames(e.sub_channel);
+      }
       live = false;
       paused_shown = false;
       continue;

@@ -216,6 +216,30 @@ TEST_F(ProducerTest, PausedStreamCarriesThePausedPictureTwiceASecond) {
   EXPECT_GT(engine_.frames_grabbed.load(), grabbed) << "live capture resumed";
 }
 
+TEST_F(ProducerTest, AViewerWhoComesLaterGetsNoFrameFromBeforeTheIdleTime) {
+  Watch();
+  auto first = Take(engine_.main_channel, 5);
+  ASSERT_EQ(first.size(), 5u);
+  {
+    std::lock_guard lock(engine_.viewer_mutex);
+    engine_.ViewerCount.fetch_sub(1);
+  }
+  engine_.wake_up.notify_all();
+  // The producer notices within its idle wait; the queue must then be empty.
+  bool emptied = false;
+  for (int i = 0; i < 300 && !emptied; ++i) {
+    SleepMs(10);
+    std::lock_guard lock(engine_.main_channel.mutex);
+    emptied = engine_.main_channel.queue.empty();
+  }
+  EXPECT_TRUE(emptied) << "old frames still queued while nobody watches";
+  Watch();
+  auto later = Take(engine_.main_channel, 1);
+  ASSERT_EQ(later.size(), 1u);
+  EXPECT_TRUE(later[0].key);
+  EXPECT_GT(later[0].sequence, first.back().sequence);
+}
+
 // The producer on its own X server, which the test ends and restarts.
 class DisplayLossTest : public ProducerTest {
  protected:
