@@ -1,9 +1,30 @@
 #include "desktop/gtk_util.h"
 
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/log.h"
+#include "platform/signals.h"
+
 #include "resources/app_icon.h"
 
 namespace lcx {
 namespace {
+
+int ReturnFromIOError(Display*) { return 0; }
+
+// GTK cannot go on without its display, but the camera must: the servers
+// outlive a log-out or a crash of the X server. The main thread stays here
+// for good, waiting for the stop signal the desktop loop would have taken.
+void OnDesktopDisplayLost(Display*, void*) {
+  LogLine("Desktop: the display is gone; the tray icon and windows with it, the camera keeps running\n");
+  WaitForStopSignal();
+  std::fflush(stdout);
+  std::_Exit(0);
+}
 
 // Background RGB(244, 247, 251) and a little air round the controls.
 constexpr char kCss[] =
@@ -36,6 +57,12 @@ GtkWidget* NewBox(GtkWindow* parent, Language lang, const Text& text, GtkMessage
 bool EnsureGtk() {
   static const bool ok = [] {
     if (!gtk_init_check(nullptr, nullptr)) return false;
+    // GDK's own handler for a lost connection ends the process.
+    GdkDisplay* display = gdk_display_get_default();
+    if (display && GDK_IS_X11_DISPLAY(display)) {
+      XSetIOErrorHandler(&ReturnFromIOError);
+      XSetIOErrorExitHandler(gdk_x11_display_get_xdisplay(display), &OnDesktopDisplayLost, nullptr);
+    }
     InstallCss();
     return true;
   }();
