@@ -20,6 +20,7 @@ packages=(
   chromium openssl xxd
   libgtk-3-dev libayatana-appindicator3-dev libsystemd-dev fonts-noto-color-emoji
   openbox trayer xdotool imagemagick dbus-daemon
+  python3-zeep onvif-tools mpv
 )
 
 missing=()
