@@ -107,9 +107,10 @@ StreamChannel& SelectedChannel(const RtspSessionContext& context, const RtspConn
 void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, const ConnectionIo& io,
                     RtspFramer& framer, const std::string& session_id, const PlayAnswer& play);
 
-// Runs one connection to its end: requests until PLAY, then the stream. An
-// empty `nonce_secret` (no random source) is logged and ends the connection
-// at once; so does a request beyond kMaxRtspRequestBytes.
+// Runs one connection to its end: requests until PLAY, then the stream;
+// `session_id` is the connection's own. An empty `nonce_secret` (no random
+// source) is logged and ends the connection at once; so does a request
+// beyond kMaxRtspRequestBytes.
 void ServeRtspConnection(const RtspSessionContext& context, std::string nonce_secret, std::string session_id,
                          const ConnectionIo& io, const SecondsClock& now_s = MonotonicSeconds);
 
