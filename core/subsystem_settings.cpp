@@ -47,6 +47,8 @@ OnvifSettings OnvifSettingsFrom(const EngineSettings& s, const std::string& adve
   o.password = UsablePassword(s);
   o.auth_required = s.stream_auth;
   o.device_name = s.device_name;
+  o.main_bitrate_kbps = s.bitrate_kbps;
+  o.sub_bitrate_kbps = s.sub_bitrate_kbps;
   return o;
 }
 

@@ -40,6 +40,7 @@ struct OnvifSettings {
   std::string user, password;
   bool auth_required = false;
   std::string device_name;
+  int main_bitrate_kbps = 2000, sub_bitrate_kbps = 512;
 };
 
 struct WebSettings {

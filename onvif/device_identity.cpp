@@ -3,21 +3,19 @@
 // differs between computers; only the Digest nonce secret changes per start.
 #include "onvif/device_identity.h"
 
+#include <optional>
 #include <string>
 
+#include "platform/net_info.h"
 #include "platform/system.h"
 #include "security/digest.h"
 #include "security/machine_id.h"
 
 namespace lcx {
-namespace {
-
-std::string UuidFrom(const std::string& hex) {
+std::string UrnUuidFromHex(const std::string& hex) {
   return "urn:uuid:" + hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" +
          hex.substr(16, 4) + "-" + hex.substr(20, 12);
 }
-
-}  // namespace
 
 std::string DeviceNameFromSetting(const std::string& setting, const std::string& machine_id) {
   std::string name = setting.empty() || setting == "Lumicast" ? "Lumicast-" + machine_id.substr(0, 4) : setting;
@@ -41,6 +39,8 @@ void ConfigureOnvifWithId(OnvifService& service, const OnvifSettings& settings, 
   service.sub_stream_name = settings.sub_name;
   service.sub_width = settings.sub_width;
   service.sub_height = settings.sub_height;
+  service.main_bitrate_kbps = settings.main_bitrate_kbps;
+  service.sub_bitrate_kbps = settings.sub_bitrate_kbps;
   service.user = settings.user;
   service.password = settings.password;
   service.auth_enabled = settings.auth_required;
@@ -50,8 +50,8 @@ void ConfigureOnvifWithId(OnvifService& service, const OnvifSettings& settings, 
   // cannot make substr throw.
   std::string id = machine_id;
   if (id.size() < 64) id.append(64 - id.size(), '0');
-  service.endpoint_uuid = UuidFrom(id.substr(0, 32));
-  service.message_uuid = UuidFrom(id.substr(32, 32));
+  service.endpoint_uuid = UrnUuidFromHex(id.substr(0, 32));
+  service.message_uuid = UrnUuidFromHex(id.substr(32, 32));
   service.serial_number = "LCX-" + id.substr(0, 12);
   // Random, so nonces cannot be made outside; should the random source fail,
   // one that still changes per start (nonces then only expire).
@@ -60,8 +60,25 @@ void ConfigureOnvifWithId(OnvifService& service, const OnvifSettings& settings, 
   service.device_name = DeviceNameFromSetting(settings.device_name, id);
 }
 
+OnvifNetwork ReadOnvifNetwork(const std::string& ip) {
+  OnvifNetwork network;
+  network.hostname = HostName();
+  if (std::optional<InterfaceDetails> details = InterfaceOfAddress(ip)) {
+    network.interface_name = details->name;
+    network.mac = details->mac;
+    network.prefix_length = details->prefix_length;
+    network.mtu = details->mtu;
+  }
+  ResolverConfig resolver = ReadResolverConfig();
+  network.dns_servers = resolver.nameservers;
+  network.search_domains = resolver.search_domains;
+  network.gateway = DefaultGateway(network.interface_name);
+  return network;
+}
+
 void ConfigureOnvif(OnvifService& service, const OnvifSettings& settings) {
   ConfigureOnvifWithId(service, settings, GetMachineId(), BootTickMs());
+  service.network = ReadOnvifNetwork(service.ip);
 }
 
 }  // namespace lcx

@@ -2,14 +2,18 @@
 
 #include <arpa/inet.h>
 
+#include <atomic>
 #include <vector>
 
 #include "core/address.h"
 #include "core/log.h"
+#include "onvif/device_identity.h"
 #include "onvif/onvif_operations.h"
+#include "onvif/soap_envelope.h"
 #include "onvif/onvif_service.h"
 #include "platform/net.h"
 #include "platform/system.h"
+#include "security/digest.h"
 
 namespace lcx {
 namespace {
@@ -213,25 +217,24 @@ std::optional<std::string> ProbeReader::Read() {
   return message_id;
 }
 
-std::string EscapeXmlText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out.push_back(c);
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::optional<std::string> ParseProbe(std::string_view datagram) { return ProbeReader(datagram).Read(); }
 
-std::string BuildProbeMatches(const OnvifService& service, std::string_view relates_to) {
+std::string NewMessageId() {
+  // Version 4 (random) in the variant of RFC 4122.
+  std::string hex = RandomHex(16);
+  if (hex.size() != 32) {
+    // No random source: still a different identifier for every answer.
+    static std::atomic<uint64_t> counter{0};
+    hex = Md5Hex(std::to_string(BootTickMs()) + "/" + std::to_string(counter.fetch_add(1)));
+  }
+  hex[12] = '4';
+  hex[16] = "89ab"[std::stoi(hex.substr(16, 1), nullptr, 16) & 3];
+  return UrnUuidFromHex(hex);
+}
+
+std::string BuildProbeMatches(const OnvifService& service, std::string_view relates_to, std::string_view message_id) {
   std::string scopes;
   for (int i = 0; i < 4; ++i) {
     if (i) scopes += ' ';
@@ -245,7 +248,9 @@ std::string BuildProbeMatches(const OnvifService& service, std::string_view rela
          " xmlns:d=\"http://schemas.xmlsoap.org/ws/2005/04/discovery\""
          " xmlns:dn=\"http://www.onvif.org/ver10/network/wsdl\""
          " xmlns:tds=\"http://www.onvif.org/ver10/device/wsdl\">";
-  out += "<env:Header><a:MessageID>" + service.message_uuid + "</a:MessageID><a:RelatesTo>";
+  out += "<env:Header><a:MessageID>";
+  out += message_id;
+  out += "</a:MessageID><a:RelatesTo>";
   out += EscapeXmlText(relates_to);
   out += "</a:RelatesTo><a:To>http://schemas.xmlsoap.org/ws/2004/08/addressing/role/anonymous</a:To>"
          "<a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/ProbeMatches</a:Action></env:Header>";
@@ -257,10 +262,11 @@ std::string BuildProbeMatches(const OnvifService& service, std::string_view rela
   return out;
 }
 
-std::optional<std::string> AnswerDiscoveryDatagram(const OnvifService& service, std::string_view datagram) {
+std::optional<std::string> AnswerDiscoveryDatagram(const OnvifService& service, std::string_view datagram,
+                                                   std::string_view answer_id) {
   std::optional<std::string> message_id = ParseProbe(datagram);
   if (!message_id) return std::nullopt;
-  return BuildProbeMatches(service, *message_id);
+  return BuildProbeMatches(service, *message_id, answer_id);
 }
 
 bool AllowDiscoveryAnswer(DiscoveryRateLimit& limit, uint32_t address, int64_t now_ms) {
@@ -322,7 +328,8 @@ bool ServeDiscoveryDatagram(const OnvifService& service, int fd, DiscoveryGuard&
   if (n <= 0) return false;
   if (static_cast<size_t>(n) > kMaxDatagram) return true;
   if (FromOwnSocket(guard, from)) return true;
-  std::optional<std::string> answer = AnswerDiscoveryDatagram(service, std::string_view(buf, static_cast<size_t>(n)));
+  std::optional<std::string> answer =
+      AnswerDiscoveryDatagram(service, std::string_view(buf, static_cast<size_t>(n)), NewMessageId());
   if (answer && AllowDiscoveryAnswer(guard.limit, from.address, now_ms)) SendDatagram(fd, *answer, from);
   return true;
 }

@@ -29,10 +29,16 @@ inline constexpr const char* kDiscoveryGroup = "239.255.255.250";
 // is not well-formed as far as it is read, or its MessageID could not be
 // written back as plain text.
 std::optional<std::string> ParseProbe(std::string_view datagram);
+// A fresh "urn:uuid:" MessageID: clients drop a message whose identifier
+// they have already seen, so every answer needs its own.
+std::string NewMessageId();
 // `relates_to` is escaped, so the answer is well-formed whatever it holds.
-std::string BuildProbeMatches(const OnvifService& service, std::string_view relates_to);
-// The answer to one datagram, or nothing when it is not a probe.
-std::optional<std::string> AnswerDiscoveryDatagram(const OnvifService& service, std::string_view datagram);
+std::string BuildProbeMatches(const OnvifService& service, std::string_view relates_to,
+                              std::string_view message_id);
+// The answer to one datagram (with MessageID `answer_id`), or nothing when
+// it is not a probe.
+std::optional<std::string> AnswerDiscoveryDatagram(const OnvifService& service, std::string_view datagram,
+                                                   std::string_view answer_id);
 
 // At most `per_second` answers to one sender address in a second, and at
 // most `max_senders` addresses at once (spoofed sources cannot grow it).

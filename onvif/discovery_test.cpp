@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <string>
+#include <vector>
 
 #include "onvif/onvif_service.h"
 #include "platform/net.h"
@@ -13,12 +14,13 @@
 namespace lcx {
 namespace {
 
+constexpr const char* kAnswerId = "urn:uuid:fedcba98-7654-3210-fedc-ba9876543210";
+
 OnvifService Service() {
   OnvifService s;
   s.ip = "192.168.7.3";
   s.onvif_port = 8000;
   s.endpoint_uuid = "urn:uuid:01234567-89ab-cdef-0123-456789abcdef";
-  s.message_uuid = "urn:uuid:fedcba98-7654-3210-fedc-ba9876543210";
   s.device_name = "Lumicast-0123";
   s.serial_number = "LCX-0123456789ab";
   return s;
@@ -35,7 +37,7 @@ std::string Probe(const std::string& message_id, const std::string& types = "dn:
 }
 
 TEST(BuildProbeMatches, WholeMessage) {
-  EXPECT_EQ(BuildProbeMatches(Service(), "uuid:probe-1"),
+  EXPECT_EQ(BuildProbeMatches(Service(), "uuid:probe-1", kAnswerId),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><env:Envelope"
             " xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\""
             " xmlns:a=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\""
@@ -70,7 +72,7 @@ const std::string kProbeBody =
 
 TEST(AnswerDiscoveryDatagram, WhatGetsAnAnswer) {
   OnvifService service = Service();
-  const std::string matches = BuildProbeMatches(service, "uuid:1111");
+  const std::string matches = BuildProbeMatches(service, "uuid:1111", kAnswerId);
   struct Case {
     const char* name;
     std::string datagram;
@@ -112,17 +114,28 @@ TEST(AnswerDiscoveryDatagram, WhatGetsAnAnswer) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto answer = AnswerDiscoveryDatagram(service, c.datagram);
+    auto answer = AnswerDiscoveryDatagram(service, c.datagram, kAnswerId);
     ASSERT_EQ(answer.has_value(), c.answered);
     if (answer) {
-      EXPECT_EQ(*answer, BuildProbeMatches(service, c.relates_to));
+      EXPECT_EQ(*answer, BuildProbeMatches(service, c.relates_to, kAnswerId));
     }
   }
 }
 
 TEST(BuildProbeMatches, EscapesWhatItEchoes) {
-  std::string answer = BuildProbeMatches(Service(), "uuid:1&x\" ]]><y>");
+  std::string answer = BuildProbeMatches(Service(), "uuid:1&x\" ]]><y>", kAnswerId);
   EXPECT_NE(answer.find("<a:RelatesTo>uuid:1&amp;x\" ]]&gt;&lt;y&gt;</a:RelatesTo>"), std::string::npos) << answer;
+}
+
+TEST(NewMessageId, RandomVersion4Uuids) {
+  std::string a = NewMessageId(), b = NewMessageId();
+  EXPECT_NE(a, b);
+  for (const std::string& id : {a, b}) {
+    ASSERT_EQ(id.size(), 45u) << id;
+    EXPECT_EQ(id.substr(0, 9), "urn:uuid:");
+    EXPECT_EQ(id[9 + 14], '4') << id;
+    EXPECT_NE(std::string("89ab").find(id[9 + 19]), std::string::npos) << id;
+  }
 }
 
 TEST(AllowDiscoveryAnswer, PerSenderPerSecond) {
@@ -174,12 +187,23 @@ TEST(ServeDiscoveryDatagram, AnswersTheSenderOnce) {
   guard.limit.per_second = 3;
   auto serve = [&] { return ServeDiscoveryDatagram(service, server.get(), guard, 1000); };
 
+  // Each answer carries its own MessageID: discovery clients drop a message
+  // whose identifier they have seen, and so missed the camera on their
+  // second search.
+  auto answer_id = [](const std::string& answer) {
+    size_t at = answer.find("<a:MessageID>") + 13;
+    return answer.substr(at, answer.find("</a:MessageID>") - at);
+  };
+  std::vector<std::string> ids;
   for (const char* id : {"uuid:a", "uuid:b"}) {
     send(Probe(id));
     EXPECT_TRUE(serve());
-    EXPECT_EQ(receive(), BuildProbeMatches(service, id));
+    std::string answer = receive();
+    ids.push_back(answer_id(answer));
+    EXPECT_EQ(answer, BuildProbeMatches(service, id, ids.back()));
     EXPECT_EQ(receive(), "") << "exactly one answer";
   }
+  EXPECT_NE(ids[0], ids[1]);
   send("<d:Hello>uuid:c</d:Hello>");
   EXPECT_TRUE(serve());
   EXPECT_EQ(receive(), "");
@@ -190,7 +214,7 @@ TEST(ServeDiscoveryDatagram, AnswersTheSenderOnce) {
   // The third probe in the same second is the last one answered.
   send(Probe("uuid:e"));
   EXPECT_TRUE(serve());
-  EXPECT_EQ(receive(), BuildProbeMatches(service, "uuid:e"));
+  EXPECT_NE(receive().find("<a:RelatesTo>uuid:e</a:RelatesTo>"), std::string::npos);
   send(Probe("uuid:f"));
   EXPECT_TRUE(serve());
   EXPECT_EQ(receive(), "");

@@ -12,6 +12,8 @@ constexpr const char* kNotAuthorizedFault =
     "<env:Fault><env:Code><env:Value>env:Sender</env:Value><env:Subcode><env:Value>ter:NotAuthorized</env:Value>"
     "</env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">Sender not authorized</env:Text></env:Reason>"
     "</env:Fault>";
+// The same refusal to a SOAP 1.1 client.
+constexpr SoapFault kNotAuthorized11{true, "ter:NotAuthorized", nullptr, "Sender not authorized"};
 
 std::string Challenge(std::string_view nonce, bool stale) {
   return std::string("WWW-Authenticate: Digest realm=\"") + kOnvifRealm + "\", qop=\"auth\", nonce=\"" +
@@ -55,16 +57,20 @@ std::string AnswerSoapCall(const OnvifService& service, OnvifAuthState& auth, st
   HttpAuthResult http = HttpAuthResult::kRefused;
   bool authorised = !service.auth_enabled || !IsProtectedOperation(body) || CheckWsSecurity(service, body, auth) ||
                     (http = CheckHttpAuth(service, request, "POST", auth)) == HttpAuthResult::kAccepted;
+  const SoapVersion version = SoapVersionOf(body);
+  const std::string content_type = std::string("Content-Type: ") + SoapContentType(version) + "\r\n";
   if (!authorised) {
-    std::string envelope = WrapSoapEnvelope(kNotAuthorizedFault);
+    std::string envelope = version == SoapVersion::k12
+                               ? WrapSoapEnvelope(kNotAuthorizedFault)
+                               : WrapSoapEnvelope(BuildSoapFault(kNotAuthorized11, version), version);
     return "HTTP/1.1 401 Unauthorized\r\n" + Challenge(OnvifDigestNonce(service, auth), http == HttpAuthResult::kStale) +
-           "Content-Type: application/soap+xml; charset=utf-8\r\nContent-Length: " + std::to_string(envelope.size()) +
-           "\r\nConnection: close\r\n\r\n" + envelope;
+           content_type + "Content-Length: " + std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n" +
+           envelope;
   }
-  std::string envelope = DispatchOnvifOperation(service, body);
-  SubstitutePlaceholders(service, envelope);
-  return "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\nContent-Length: " +
-         std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n" + envelope;
+  SoapAnswer answer = AnswerOnvifOperation(service, body);
+  SubstitutePlaceholders(service, answer.envelope);
+  return "HTTP/1.1 " + answer.status + "\r\n" + content_type + "Content-Length: " +
+         std::to_string(answer.envelope.size()) + "\r\nConnection: close\r\n\r\n" + answer.envelope;
 }
 
 std::string AnswerOnvifRequest(const OnvifService& service, OnvifAuthState& auth, std::string_view request,

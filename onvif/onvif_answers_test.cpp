@@ -19,8 +19,10 @@ std::string Ok(const std::string& envelope) {
          std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n" + envelope;
 }
 
-// The answer to an empty or unrecognised SOAP call.
-const std::string kEmptyAnswer = Ok(WrapSoapEnvelope("<tds:GetSystemDateAndTimeResponse/>"));
+// The answer to a request with no SOAP envelope (an empty body among them).
+const std::string kNotSoapAnswer =
+    "HTTP/1.1 400 Bad Request\r\nContent-Type: application/soap+xml; charset=utf-8\r\nContent-Length: 563\r\n"
+    "Connection: close\r\n\r\n" + WrapSoapEnvelope(BuildSoapFault(kNotWellFormedFault, SoapVersion::k12));
 
 constexpr int64_t kNowS = 5000;
 const std::string kNonce = MakeDigestNonce({"abcdef0123456789", kNowS});
@@ -96,14 +98,31 @@ TEST(AnswerSoapCall, AuthorisationDecidesTheAnswer) {
   EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n" + with_token, with_token).substr(0, 15), "HTTP/1.1 200 OK");
 
   // Open operations, unrecognised ones and an empty body need nothing.
-  EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n", ""), kEmptyAnswer);
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n", ""), kNotSoapAnswer);
+  const std::string unknown =
+      "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\"><s:Body><Reboot/></s:Body></s:Envelope>";
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n" + unknown, unknown).substr(0, 36), "HTTP/1.1 500 Internal Server Error\r\n");
   EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n<tds:GetDeviceInformation/>", "<tds:GetDeviceInformation/>").substr(0, 15),
             "HTTP/1.1 200 OK");
   EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n<trt:GetVideoEncoderConfiguration/>", "<trt:GetVideoEncoderConfiguration/>"),
             refused);
 
+  // A SOAP 1.1 client is refused in SOAP 1.1.
+  const std::string soap11 =
+      "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><trt:GetProfiles/></s:Body>"
+      "</s:Envelope>";
+  const std::string fault11 = WrapSoapEnvelope(
+      "<env:Fault><faultcode>env:Client</faultcode><faultstring>Sender not authorized</faultstring></env:Fault>",
+      SoapVersion::k11);
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n" + soap11, soap11),
+            "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"Lumicast\", qop=\"auth\", nonce=\"" + kNonce +
+                "\"\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " + std::to_string(fault11.size()) +
+                "\r\nConnection: close\r\n\r\n" + fault11);
+
   s.auth_enabled = false;
   EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n" + body, body).substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n" + soap11, soap11).substr(0, 64),
+            "HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\nContent-");
 }
 
 TEST(AnswerSnapshot, CredentialsThenPicture) {
@@ -168,8 +187,8 @@ TEST(AnswerOnvifRequest, SnapshotOrSoapCall) {
   auto fails = [](int, int, std::vector<uint8_t>&) { return false; };
   // A POST to the snapshot path and a GET of a service path are SOAP calls
   // with the body as it stands.
-  EXPECT_EQ(AnswerOnvifRequest(s, auth, "POST /onvif/snapshot HTTP/1.1\r\n\r\n", "", never), kEmptyAnswer);
-  EXPECT_EQ(AnswerOnvifRequest(s, auth, "GET /onvif/device_service HTTP/1.1\r\n\r\n", "", never), kEmptyAnswer);
+  EXPECT_EQ(AnswerOnvifRequest(s, auth, "POST /onvif/snapshot HTTP/1.1\r\n\r\n", "", never), kNotSoapAnswer);
+  EXPECT_EQ(AnswerOnvifRequest(s, auth, "GET /onvif/device_service HTTP/1.1\r\n\r\n", "", never), kNotSoapAnswer);
   EXPECT_EQ(AnswerOnvifRequest(s, auth, "GET /onvif/snapshot HTTP/1.1\r\n\r\n", "", fails), kChallenge);
 }
 

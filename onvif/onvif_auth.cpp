@@ -96,9 +96,20 @@ std::optional<int64_t> ParseXsdDateTime(std::string_view t) {
 
 bool IsProtectedOperation(std::string_view body) {
   // "GetProfile" also covers "GetProfiles"; the encoder name covers its plural
-  // and the options call.
-  return Has(body, "GetStreamUri") || Has(body, "GetProfile") || Has(body, "GetSnapshotUri") ||
-         Has(body, "GetVideoEncoderConfiguration");
+  // and the options call, the source configuration name its plural. Besides
+  // streams and profiles: how the host's network is set up, and who may log
+  // in. GetServices, like the time and the device information, stays open:
+  // clients read it before they know whether to sign.
+  static constexpr std::string_view kProtected[] = {
+      "GetStreamUri", "GetProfile", "GetSnapshotUri", "GetVideoEncoderConfiguration",
+      "GetVideoSourceConfiguration", "GetCompatibleVideoEncoderConfigurations",
+      "GetGuaranteedNumberOfVideoEncoderInstances", "GetServiceCapabilities", "GetNetworkInterfaces",
+      "GetHostname", "GetDNS", "GetNTP", "GetNetworkDefaultGateway", "GetNetworkProtocols", "GetUsers",
+  };
+  for (std::string_view name : kProtected) {
+    if (Has(body, name)) return true;
+  }
+  return false;
 }
 
 std::string ExtractElementText(std::string_view xml, std::string_view tag) {

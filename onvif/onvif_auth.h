@@ -51,8 +51,8 @@ struct OnvifAuthState {
   SeenTokens seen;
 };
 
-// True when the body names an operation that hands out streams, profiles or
-// snapshots.
+// True when the body names an operation that hands out streams, profiles,
+// snapshots, their configurations, or the host's network settings and users.
 bool IsProtectedOperation(std::string_view body);
 // A password digest passes once, and only when Created lies within the
 // window; a plain password (the secret itself on the wire) is not dated.

@@ -46,7 +46,15 @@ TEST(IsProtectedOperation, Names) {
       {"<trt:GetVideoEncoderConfigurations/>", true},
       {"<tds:GetDeviceInformation/>", false}, {"<tds:GetSystemDateAndTime/>", false},
       {"<tds:GetCapabilities/>", false},    {"<trt:GetVideoSources/>", false},
-      {"<trt:GetVideoSourceConfigurations/>", false}, {"", false},
+      {"<tds:GetServices><tds:IncludeCapability>true</tds:IncludeCapability>", false},
+      {"<tds:GetScopes/>", false},          {"<tev:GetEventProperties/>", false}, {"", false},
+      // The configurations behind the profiles, the host's network and the users.
+      {"<trt:GetVideoSourceConfigurations/>", true}, {"<trt:GetVideoSourceConfiguration>", true},
+      {"<trt:GetCompatibleVideoEncoderConfigurations>", true},
+      {"<trt:GetGuaranteedNumberOfVideoEncoderInstances>", true}, {"<trt:GetServiceCapabilities/>", true},
+      {"<tds:GetNetworkInterfaces/>", true}, {"<tds:GetHostname/>", true}, {"<tds:GetDNS/>", true},
+      {"<tds:GetNTP/>", true},              {"<tds:GetNetworkDefaultGateway/>", true},
+      {"<tds:GetNetworkProtocols/>", true}, {"<tds:GetUsers/>", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);

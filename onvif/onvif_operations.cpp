@@ -5,8 +5,9 @@
 #include <string>
 
 #include "core/log.h"
+#include "onvif/device_configuration.h"
+#include "onvif/onvif_auth.h"
 #include "onvif/onvif_service.h"
-#include "onvif/soap_envelope.h"
 
 namespace lcx {
 namespace {
@@ -42,9 +43,20 @@ constexpr const char* kCapabilitiesAnswer =
     "<tt:RTP_RTSP_TCP>true</tt:RTP_RTSP_TCP></tt:StreamingCapabilities></tt:Media>"
     "</tds:Capabilities></tds:GetCapabilitiesResponse>";
 
-std::string ServiceEntry(const char* ns, const char* path) {
+// `capabilities` is empty unless the client asked for them.
+std::string ServiceEntry(const char* ns, const char* path, const std::string& capabilities) {
   return std::string("<tds:Service><tds:Namespace>") + ns + "</tds:Namespace><tds:XAddr>http://{IP}:{ONVIFPORT}" +
-         path + "</tds:XAddr><tds:Version><tt:Major>2</tt:Major><tt:Minor>5</tt:Minor></tds:Version></tds:Service>";
+         path + "</tds:XAddr>" + (capabilities.empty() ? "" : "<tds:Capabilities>" + capabilities + "</tds:Capabilities>") +
+         "<tds:Version><tt:Major>2</tt:Major><tt:Minor>5</tt:Minor></tds:Version></tds:Service>";
+}
+
+std::string ServicesAnswer(const OnvifService& service, std::string_view body) {
+  const std::string include = ExtractElementText(body, "IncludeCapability");
+  const bool with = include == "true" || include == "1";
+  return "<tds:GetServicesResponse>" +
+         ServiceEntry(kOnvifDeviceNs, "/onvif/device_service", with ? DeviceServiceCapabilitiesXml() : "") +
+         ServiceEntry(kOnvifMediaNs, "/onvif/media_service", with ? MediaServiceCapabilitiesXml(service) : "") +
+         "</tds:GetServicesResponse>";
 }
 
 std::string ScopesAnswer(const OnvifService& service) {
@@ -74,40 +86,55 @@ std::string StreamUriAnswer(const OnvifService& service, std::string_view body) 
   return MediaUri("GetStreamUriResponse", sub ? "rtsp://{IP}:{RTSPPORT}/{SUBSTREAM}" : "rtsp://{IP}:{RTSPPORT}/{STREAM}");
 }
 
-std::string ProfilesAnswer(const OnvifService& service) {
+void LogProfiles(const OnvifService& service) {
   if (service.substream_enabled) {
     LogLine("ONVIF: GetProfiles (advertising %d profile%s)\n", 2, "s: prof0 main + prof1 sub");
   } else {
     LogLine("ONVIF: GetProfiles (advertising %d profile%s)\n", 1, ": prof0 main");
   }
-  std::string fps = std::to_string(service.fps);
+}
+
+std::string ProfilesAnswer(const OnvifService& service) {
+  LogProfiles(service);
   std::string out = "<trt:GetProfilesResponse>";
-  out += BuildProfileXml("prof0", "MainProfile", "vsrccfg0", "venccfg0", std::to_string(service.width),
-                         std::to_string(service.height), fps, "2000");
-  if (service.substream_enabled) {
-    out += BuildProfileXml("prof1", "SubProfile", "vsrccfg1", "venccfg1", std::to_string(service.sub_width),
-                           std::to_string(service.sub_height), fps, "512");
-  }
+  for (const ProfileRow& row : ProfileRows(service)) out += ProfileXml("trt:Profiles", service, row);
   return out + "</trt:GetProfilesResponse>";
 }
 
-std::string AnswerElement(const OnvifService& service, std::string_view body, const std::tm& utc) {
-  if (Has(body, "GetSystemDateAndTime")) return DateTimeAnswer(utc);
-  if (Has(body, "GetDeviceInformation")) return DeviceInformationAnswer(service);
-  if (Has(body, "GetCapabilities")) return kCapabilitiesAnswer;
-  if (Has(body, "GetServices")) {
-    return "<tds:GetServicesResponse>" + ServiceEntry(kOnvifDeviceNs, "/onvif/device_service") +
-           ServiceEntry(kOnvifMediaNs, "/onvif/media_service") + "</tds:GetServicesResponse>";
+OperationAnswer Answer(std::string element) { return {std::move(element), {}}; }
+
+// The ten described names first, in their order, whatever else the body
+// holds; then the Body's first element.
+OperationAnswer AnswerElement(const OnvifService& service, std::string_view body, const std::tm& utc) {
+  if (Has(body, "GetSystemDateAndTime")) return Answer(DateTimeAnswer(utc));
+  if (Has(body, "GetDeviceInformation")) return Answer(DeviceInformationAnswer(service));
+  if (Has(body, "GetCapabilities")) return Answer(kCapabilitiesAnswer);
+  if (Has(body, "GetServices")) return Answer(ServicesAnswer(service, body));
+  if (Has(body, "GetScopes")) return Answer(ScopesAnswer(service));
+  if (Has(body, "GetVideoSources")) return Answer(kVideoSourcesAnswer);
+  if (Has(body, "GetStreamUri")) return Answer(StreamUriAnswer(service, body));
+  if (Has(body, "GetProfiles")) return Answer(ProfilesAnswer(service));
+  if (Has(body, "GetProfile")) {
+    LogProfiles(service);
+    return AnswerGetProfile(service, body);
   }
-  if (Has(body, "GetScopes")) return ScopesAnswer(service);
-  if (Has(body, "GetVideoSources")) return kVideoSourcesAnswer;
-  if (Has(body, "GetStreamUri")) return StreamUriAnswer(service, body);
-  if (Has(body, "GetProfile")) return ProfilesAnswer(service);  // GetProfiles too
   if (Has(body, "GetSnapshotUri")) {
     LogLine("ONVIF: GetSnapshotUri -> http snapshot\n");
-    return MediaUri("GetSnapshotUriResponse", "http://{IP}:{ONVIFPORT}/onvif/snapshot");
+    return Answer(MediaUri("GetSnapshotUriResponse", "http://{IP}:{ONVIFPORT}/onvif/snapshot"));
   }
-  return "<tds:GetSystemDateAndTimeResponse/>";
+
+  SoapOperation operation;
+  switch (FindSoapOperation(body, &operation)) {
+    case BodyShape::kNoBody: return {std::string(), kNotWellFormedFault};
+    case BodyShape::kEmptyBody: return {std::string(), kNoOperationFault};
+    case BodyShape::kOperation: break;
+  }
+  // A client that leaves the namespace out still means one of ours.
+  const bool any = operation.ns.empty();
+  std::optional<OperationAnswer> answer;
+  if (any || operation.ns == kOnvifDeviceNs) answer = AnswerDeviceOperation(service, operation.name);
+  if (!answer && (any || operation.ns == kOnvifMediaNs)) answer = AnswerMediaOperation(service, operation.name, body);
+  return answer ? std::move(*answer) : OperationAnswer{std::string(), kActionNotSupportedFault};
 }
 
 }  // namespace
@@ -123,45 +150,32 @@ std::string ScopeUri(int index, const OnvifService& service) {
   }
 }
 
-std::string BuildProfileXml(std::string_view token, std::string_view name, std::string_view source_config_token,
-                            std::string_view encoder_config_token, std::string_view width, std::string_view height,
-                            std::string_view fps, std::string_view bitrate) {
-  std::string out;
-  out.reserve(1400);
-  out.append("<trt:Profiles token=\"").append(token).append("\" fixed=\"true\"><tt:Name>").append(name);
-  out.append("</tt:Name><tt:VideoSourceConfiguration token=\"").append(source_config_token);
-  out.append("\"><tt:Name>vsrc</tt:Name><tt:UseCount>1</tt:UseCount><tt:SourceToken>vsrc0</tt:SourceToken>"
-             "<tt:Bounds x=\"0\" y=\"0\" width=\"")
-      .append(width)
-      .append("\" height=\"")
-      .append(height);
-  out.append("\"/></tt:VideoSourceConfiguration><tt:VideoEncoderConfiguration token=\"").append(encoder_config_token);
-  out.append("\"><tt:Name>venc</tt:Name><tt:UseCount>1</tt:UseCount><tt:Encoding>H264</tt:Encoding>"
-             "<tt:Resolution><tt:Width>")
-      .append(width)
-      .append("</tt:Width><tt:Height>")
-      .append(height);
-  out.append("</tt:Height></tt:Resolution><tt:Quality>5</tt:Quality><tt:RateControl><tt:FrameRateLimit>")
-      .append(fps)
-      .append("</tt:FrameRateLimit><tt:EncodingInterval>1</tt:EncodingInterval><tt:BitrateLimit>")
-      .append(bitrate);
-  out.append("</tt:BitrateLimit></tt:RateControl><tt:H264><tt:GovLength>").append(fps);
-  out.append("</tt:GovLength><tt:H264Profile>Baseline</tt:H264Profile></tt:H264><tt:Multicast><tt:Address>"
-             "<tt:Type>IPv4</tt:Type><tt:IPv4Address>0.0.0.0</tt:IPv4Address></tt:Address><tt:Port>0</tt:Port>"
-             "<tt:TTL>1</tt:TTL><tt:AutoStart>false</tt:AutoStart></tt:Multicast><tt:SessionTimeout>PT0S"
-             "</tt:SessionTimeout></tt:VideoEncoderConfiguration></trt:Profiles>");
+SoapAnswer AnswerOnvifOperationAt(const OnvifService& service, std::string_view body, const std::tm& utc) {
+  SoapAnswer out;
+  out.version = SoapVersionOf(body);
+  OperationAnswer answer = AnswerElement(service, body, utc);
+  if (answer.fault) {
+    out.status = SoapFaultStatus(*answer.fault, out.version);
+    out.envelope = WrapSoapEnvelope(BuildSoapFault(*answer.fault, out.version), out.version);
+  } else {
+    out.envelope = WrapSoapEnvelope(answer.element, out.version);
+  }
   return out;
 }
 
-std::string DispatchOnvifOperationAt(const OnvifService& service, std::string_view body, const std::tm& utc) {
-  return WrapSoapEnvelope(AnswerElement(service, body, utc));
-}
-
-std::string DispatchOnvifOperation(const OnvifService& service, std::string_view body) {
+SoapAnswer AnswerOnvifOperation(const OnvifService& service, std::string_view body) {
   std::time_t now = std::time(nullptr);
   std::tm utc{};
   gmtime_r(&now, &utc);
-  return DispatchOnvifOperationAt(service, body, utc);
+  return AnswerOnvifOperationAt(service, body, utc);
+}
+
+std::string DispatchOnvifOperationAt(const OnvifService& service, std::string_view body, const std::tm& utc) {
+  return AnswerOnvifOperationAt(service, body, utc).envelope;
+}
+
+std::string DispatchOnvifOperation(const OnvifService& service, std::string_view body) {
+  return AnswerOnvifOperation(service, body).envelope;
 }
 
 }  // namespace lcx

@@ -1,11 +1,18 @@
-// Device and media operations: the SOAP body is matched by plain substring
-// search in a fixed order, and the answer is assembled from fixed fragments
-// with the placeholders ({IP}, {STREAM}, ...) still in it.
+// Device and media operations: the ten operations recorders have always
+// called are recognised by plain substring search in a fixed order; any
+// other call by the Body's first element (its name and namespace), so a
+// name that another contains ("GetVideoEncoderConfiguration" in
+// "...Options") or that two services share (GetServiceCapabilities) is told
+// apart. The answer is assembled from fixed fragments with the placeholders
+// ({IP}, {STREAM}, ...) still in it; calls nobody answers get a fault.
 #pragma once
 
 #include <ctime>
 #include <string>
 #include <string_view>
+
+#include "onvif/media_configuration.h"
+#include "onvif/soap_envelope.h"
 
 namespace lcx {
 
@@ -15,16 +22,21 @@ inline constexpr const char* kOnvifDeviceNs = "http://www.onvif.org/ver10/device
 inline constexpr const char* kOnvifMediaNs = "http://www.onvif.org/ver10/media/wsdl";
 inline constexpr const char* kOnvifScopePrefix = "onvif://www.onvif.org/";
 
-// Whole answer envelope for a request body; uses the system clock.
-std::string DispatchOnvifOperation(const OnvifService& service, std::string_view body);
+// The answer envelope, in the SOAP version of the request, and its HTTP
+// status ("200 OK", or the fault's).
+struct SoapAnswer {
+  std::string status = "200 OK";
+  SoapVersion version = SoapVersion::k12;
+  std::string envelope;
+};
+// Uses the system clock.
+SoapAnswer AnswerOnvifOperation(const OnvifService& service, std::string_view body);
 // The same with the UTC time given, for tests.
-std::string DispatchOnvifOperationAt(const OnvifService& service, std::string_view body,
-                                     const std::tm& utc);
+SoapAnswer AnswerOnvifOperationAt(const OnvifService& service, std::string_view body, const std::tm& utc);
 
-std::string BuildProfileXml(std::string_view token, std::string_view name,
-                            std::string_view source_config_token, std::string_view encoder_config_token,
-                            std::string_view width, std::string_view height, std::string_view fps,
-                            std::string_view bitrate);
+// Just the envelope of the above.
+std::string DispatchOnvifOperation(const OnvifService& service, std::string_view body);
+std::string DispatchOnvifOperationAt(const OnvifService& service, std::string_view body, const std::tm& utc);
 
 // The four scope URIs, in the order GetScopes and ProbeMatches list them.
 std::string ScopeUri(int index, const OnvifService& service);

@@ -53,11 +53,21 @@ std::string Inner(const std::string& envelope) {
   return envelope.substr(prologue, envelope.size() - empty.size());
 }
 
+// A request as zeep writes it: the namespaces declared on the envelope.
+std::string Request(const std::string& operation) {
+  return "<?xml version='1.0' encoding='utf-8'?><soap-env:Envelope "
+         "xmlns:soap-env=\"http://www.w3.org/2003/05/soap-envelope\" xmlns:m=\"http://www.onvif.org/ver10/media/wsdl\" "
+         "xmlns:d=\"http://www.onvif.org/ver10/device/wsdl\"><soap-env:Body>" + operation +
+         "</soap-env:Body></soap-env:Envelope>";
+}
+std::string Media(const std::string& operation) { return Request(operation); }
+std::string Device(const std::string& operation) { return Request(operation); }
+
 TEST(DispatchOnvifOperation, RecognitionOrder) {
   OnvifService service = Service(true);
   struct Case {
     const char* name;
-    const char* body;
+    std::string body;
     const char* answer_starts;
   } cases[] = {
       {"date and time", "<tds:GetSystemDateAndTime/>", "<tds:GetSystemDateAndTimeResponse><tds:SystemDateAndTime>"},
@@ -71,15 +81,23 @@ TEST(DispatchOnvifOperation, RecognitionOrder) {
       {"stream uri", "<trt:GetStreamUri><trt:ProfileToken>prof0</trt:ProfileToken></trt:GetStreamUri>",
        "<trt:GetStreamUriResponse>"},
       {"profiles", "<trt:GetProfiles/>", "<trt:GetProfilesResponse>"},
-      {"one profile gets the list", "<trt:GetProfile><trt:ProfileToken>prof1</trt:ProfileToken></trt:GetProfile>",
-       "<trt:GetProfilesResponse>"},
+      {"one profile", "<trt:GetProfile><trt:ProfileToken>prof1</trt:ProfileToken></trt:GetProfile>",
+       "<trt:GetProfileResponse><trt:Profile token=\"prof1\""},
       {"snapshot uri", "<trt:GetSnapshotUri/>", "<trt:GetSnapshotUriResponse>"},
-      {"service capabilities is neither services nor capabilities", "<trt:GetServiceCapabilities/>",
-       "<tds:GetSystemDateAndTimeResponse/>"},
-      {"video source configurations is not video sources", "<trt:GetVideoSourceConfigurations/>",
-       "<tds:GetSystemDateAndTimeResponse/>"},
-      {"encoder configuration", "<trt:GetVideoEncoderConfiguration/>", "<tds:GetSystemDateAndTimeResponse/>"},
-      {"empty body", "", "<tds:GetSystemDateAndTimeResponse/>"},
+      {"media service capabilities is neither services nor capabilities",
+       Media("<m:GetServiceCapabilities/>"), "<trt:GetServiceCapabilitiesResponse><trt:Capabilities "},
+      {"device service capabilities, by the namespace",
+       Device("<GetServiceCapabilities xmlns=\"http://www.onvif.org/ver10/device/wsdl\"/>"),
+       "<tds:GetServiceCapabilitiesResponse><tds:Capabilities>"},
+      {"video source configurations is not video sources", Media("<m:GetVideoSourceConfigurations/>"),
+       "<trt:GetVideoSourceConfigurationsResponse><trt:Configurations token=\"vsrccfg0\">"},
+      {"encoder options are not the encoder configuration",
+       Media("<m:GetVideoEncoderConfigurationOptions><m:ConfigurationToken>venccfg1</m:ConfigurationToken>"
+             "</m:GetVideoEncoderConfigurationOptions>"),
+       "<trt:GetVideoEncoderConfigurationOptionsResponse>"},
+      {"encoder configurations are not the one encoder configuration",
+       Media("<m:GetVideoEncoderConfigurations/>"), "<trt:GetVideoEncoderConfigurationsResponse>"},
+      {"network interfaces", Device("<d:GetNetworkInterfaces/>"), "<tds:GetNetworkInterfacesResponse>"},
       {"earlier name wins wherever it stands", "<trt:GetProfiles/><x>GetDeviceInformation</x>",
        "<tds:GetDeviceInformationResponse>"},
   };
@@ -178,9 +196,115 @@ TEST(DispatchOnvifOperation, ProfileList) {
   EXPECT_NE(sub_profile.find("width=\"640\" height=\"360\""), std::string::npos);
   EXPECT_NE(sub_profile.find("<tt:BitrateLimit>512</tt:BitrateLimit>"), std::string::npos);
   EXPECT_NE(sub_profile.find("<tt:SourceToken>vsrc0</tt:SourceToken>"), std::string::npos);
-  EXPECT_EQ(Inner(DispatchOnvifOperationAt(Service(true), "GetProfile prof1", t)),
+  EXPECT_EQ(Inner(DispatchOnvifOperationAt(Service(true), "GetProfiles", t)),
             "<trt:GetProfilesResponse>" + main_profile + sub_profile + "</trt:GetProfilesResponse>");
   EXPECT_EQ(LastLogLine(), "ONVIF: GetProfiles (advertising 2 profiles: prof0 main + prof1 sub)\n");
+
+  // One profile by its token, under the element its response names.
+  std::string one = sub_profile;
+  one.replace(0, std::string("<trt:Profiles").size(), "<trt:Profile");
+  one.replace(one.size() - std::string("</trt:Profiles>").size(), std::string::npos, "</trt:Profile>");
+  EXPECT_EQ(Inner(DispatchOnvifOperationAt(Service(true), "GetProfile <ProfileToken>prof1</ProfileToken>", t)),
+            "<trt:GetProfileResponse>" + one + "</trt:GetProfileResponse>");
+}
+
+TEST(DispatchOnvifOperation, ProfilesReportTheConfiguredBitRates) {
+  OnvifService service = Service(true);
+  service.main_bitrate_kbps = 4000;
+  service.sub_bitrate_kbps = 300;
+  std::string inner = Inner(DispatchOnvifOperationAt(service, "GetProfiles", At(2026, 1, 1, 0, 0, 0)));
+  size_t main = inner.find("<tt:BitrateLimit>4000</tt:BitrateLimit>");
+  size_t sub = inner.find("<tt:BitrateLimit>300</tt:BitrateLimit>");
+  EXPECT_NE(main, std::string::npos) << inner;
+  EXPECT_NE(sub, std::string::npos) << inner;
+  EXPECT_LT(main, inner.find("token=\"prof1\""));
+  EXPECT_GT(sub, inner.find("token=\"prof1\""));
+}
+
+TEST(AnswerOnvifOperation, FaultsWithTheirStatus) {
+  OnvifService service = Service(true);
+  const std::string receiver_fault =
+      "<env:Fault><env:Code><env:Value>env:Receiver</env:Value><env:Subcode><env:Value>ter:ActionNotSupported"
+      "</env:Value></env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">Optional Action Not Implemented"
+      "</env:Text></env:Reason></env:Fault>";
+  struct Case {
+    const char* name;
+    std::string body;
+    const char* status;
+    std::string inner;
+  } cases[] = {
+      {"an event call", Request("<GetEventProperties xmlns=\"http://www.onvif.org/ver10/events/wsdl\"/>"),
+       "500 Internal Server Error", receiver_fault},
+      {"a PTZ call named like a device call",
+       Request("<p:GetServiceCapabilities xmlns:p=\"http://www.onvif.org/ver20/ptz/wsdl\"/>"),
+       "500 Internal Server Error", receiver_fault},
+      {"setting the encoder is refused, not acknowledged",
+       Media("<m:SetVideoEncoderConfiguration><m:Configuration token=\"venccfg0\"/><m:ForcePersistence>true"
+             "</m:ForcePersistence></m:SetVideoEncoderConfiguration>"),
+       "500 Internal Server Error", receiver_fault},
+      {"unknown profile",
+       Media("<m:GetProfile><m:ProfileToken>prof7</m:ProfileToken></m:GetProfile>"), "400 Bad Request",
+       "<env:Fault><env:Code><env:Value>env:Sender</env:Value><env:Subcode><env:Value>ter:InvalidArgVal</env:Value>"
+       "<env:Subcode><env:Value>ter:NoProfile</env:Value></env:Subcode></env:Subcode></env:Code><env:Reason>"
+       "<env:Text xml:lang=\"en\">No such profile</env:Text></env:Reason></env:Fault>"},
+      {"an empty Body", Request(""), "400 Bad Request",
+       "<env:Fault><env:Code><env:Value>env:Sender</env:Value><env:Subcode><env:Value>ter:Tag</env:Value>"
+       "</env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">The Body names no operation</env:Text>"
+       "</env:Reason></env:Fault>"},
+      {"garbage", "\x01\x02 hello <<<", "400 Bad Request",
+       "<env:Fault><env:Code><env:Value>env:Sender</env:Value><env:Subcode><env:Value>ter:WellFormed</env:Value>"
+       "</env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">Not a SOAP envelope with a Body</env:Text>"
+       "</env:Reason></env:Fault>"},
+      {"no body at all (a GET)", "", "400 Bad Request",
+       "<env:Fault><env:Code><env:Value>env:Sender</env:Value><env:Subcode><env:Value>ter:WellFormed</env:Value>"
+       "</env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">Not a SOAP envelope with a Body</env:Text>"
+       "</env:Reason></env:Fault>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SoapAnswer answer = AnswerOnvifOperationAt(service, c.body, At(2026, 1, 1, 0, 0, 0));
+    EXPECT_EQ(answer.status, c.status);
+    EXPECT_EQ(Inner(answer.envelope), c.inner);
+  }
+}
+
+TEST(AnswerOnvifOperation, Soap11RequestsAreAnsweredInSoap11) {
+  OnvifService service = Service(false);
+  const std::string soap11 = "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>";
+  SoapAnswer answer = AnswerOnvifOperationAt(
+      service, soap11 + "<GetDeviceInformation xmlns=\"http://www.onvif.org/ver10/device/wsdl\"/></s:Body></s:Envelope>",
+      At(2026, 1, 1, 0, 0, 0));
+  EXPECT_EQ(answer.status, "200 OK");
+  EXPECT_EQ(answer.version, SoapVersion::k11);
+  EXPECT_EQ(answer.envelope.substr(0, 105),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><env:Envelope xmlns:env=\"http://schemas.xmlsoap.org/soap/"
+            "envelope/\"");
+  EXPECT_NE(answer.envelope.find("<tds:GetDeviceInformationResponse>"), std::string::npos);
+
+  answer = AnswerOnvifOperationAt(service, soap11 + "<Reboot xmlns=\"http://www.onvif.org/ver10/device/wsdl\"/></s:Body></s:Envelope>",
+                                  At(2026, 1, 1, 0, 0, 0));
+  EXPECT_EQ(answer.status, "500 Internal Server Error");
+  EXPECT_EQ(answer.envelope,
+            WrapSoapEnvelope("<env:Fault><faultcode>env:Server</faultcode><faultstring>Optional Action Not "
+                             "Implemented</faultstring></env:Fault>",
+                             SoapVersion::k11));
+}
+
+TEST(DispatchOnvifOperation, ServicesWithCapabilitiesOnlyWhenAsked) {
+  OnvifService service = Service(true);
+  std::tm t = At(2026, 1, 1, 0, 0, 0);
+  std::string plain = Inner(DispatchOnvifOperationAt(
+      service, Device("<d:GetServices><d:IncludeCapability>false</d:IncludeCapability></d:GetServices>"), t));
+  EXPECT_EQ(plain.find("Capabilities"), std::string::npos) << plain;
+  std::string with = Inner(DispatchOnvifOperationAt(
+      service, Device("<d:GetServices><d:IncludeCapability>true</d:IncludeCapability></d:GetServices>"), t));
+  EXPECT_NE(with.find("/onvif/device_service</tds:XAddr><tds:Capabilities><tds:Capabilities><tds:Network "),
+            std::string::npos)
+      << with;
+  EXPECT_NE(with.find("/onvif/media_service</tds:XAddr><tds:Capabilities><trt:Capabilities SnapshotUri=\"true\""),
+            std::string::npos)
+      << with;
+  EXPECT_NE(with.find("MaximumNumberOfProfiles=\"2\""), std::string::npos);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace lcx {
 
@@ -17,6 +18,19 @@ struct OnvifLimits {
   size_t max_request_bytes = 256 * 1024;   // header plus announced body
   int max_connections = 32;                // connection threads at once
   int min_idle_before_evict_ms = 500;      // a reader this young is never cut
+};
+
+// The host's network settings as recorders read them (GetNetworkInterfaces,
+// GetDNS, ...), found once at start-up for the advertised address.
+struct OnvifNetwork {
+  std::string hostname;
+  std::string interface_name;  // the advertised address's; empty when not found
+  std::string mac;             // "aa:bb:cc:dd:ee:ff"
+  int prefix_length = 0;
+  int mtu = 0;
+  std::vector<std::string> dns_servers;  // IPv4, dotted
+  std::vector<std::string> search_domains;
+  std::string gateway;  // IPv4 default gateway; empty when none
 };
 
 struct OnvifService {
@@ -35,10 +49,13 @@ struct OnvifService {
   int32_t fps = 10;
   int32_t sub_width = 0;
   int32_t sub_height = 0;
+  int32_t main_bitrate_kbps = 2000;
+  int32_t sub_bitrate_kbps = 512;
   bool substream_enabled = false;
   std::string user;
   std::string password;
   bool auth_enabled = false;
+  OnvifNetwork network;
   OnvifLimits limits;
 };
 

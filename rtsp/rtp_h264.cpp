@@ -37,7 +37,16 @@ bool RtpOut::Append(uint16_t sequence, uint32_t timestamp, uint32_t ssrc, bool m
   buffer_.append(reinterpret_cast<const char*>(head), sizeof head);
   if (prefix_length) buffer_.append(reinterpret_cast<const char*>(prefix), prefix_length);
   if (body_length) buffer_.append(reinterpret_cast<const char*>(body), body_length);
+  ++packets_;
+  payload_octets_ += static_cast<uint32_t>(prefix_length + body_length);
   return buffer_.size() < flush_bytes_ || Flush();
+}
+
+void RtpOut::AppendControl(uint8_t channel, std::string_view packet) {
+  const char head[4] = {0x24, static_cast<char>(channel), static_cast<char>(packet.size() >> 8),
+                        static_cast<char>(packet.size())};
+  buffer_.append(head, sizeof head);
+  buffer_.append(packet);
 }
 
 bool RtpOut::Flush() {

@@ -1,5 +1,6 @@
 // H.264 over RTP (single NAL unit packets and FU-A fragments), framed for
-// interleaving on the RTSP connection: "$", channel 0, 16-bit length.
+// interleaving on the RTSP connection: "$", channel 0, 16-bit length (and
+// RTCP on channel 1 beside it).
 //
 // Packets are gathered in the connection's RtpOut and handed to the wire in
 // large writes: one write per packet would cost several system calls per
@@ -33,14 +34,21 @@ class RtpOut {
   // buffer out once it holds `flush_bytes`.
   bool Append(uint16_t sequence, uint32_t timestamp, uint32_t ssrc, bool marker, const uint8_t* prefix,
               size_t prefix_length, const uint8_t* body, size_t body_length);
+  // Appends one interleaved RTCP packet on `channel` (not counted below).
+  void AppendControl(uint8_t channel, std::string_view packet);
   // Writes whatever is buffered.
   bool Flush();
   size_t buffered() const { return buffer_.size(); }
+  // RTP packets and payload bytes appended so far, as sender reports count them.
+  uint32_t packets() const { return packets_; }
+  uint32_t payload_octets() const { return payload_octets_; }
 
  private:
   std::function<bool(std::string_view)> send_;
   size_t flush_bytes_;
   std::string buffer_;
+  uint32_t packets_ = 0;
+  uint32_t payload_octets_ = 0;
 };
 
 // Queues one RTP packet carrying `payload` whole.

@@ -43,7 +43,9 @@ void RtspSession(const RtspSessionContext& context, UniqueFd socket, int request
   const int fd = socket.get();
   SetReceiveTimeoutMs(fd, request_idle_timeout_ms);
   SetSendTimeoutMs(fd, request_idle_timeout_ms);
-  ServeRtspConnection(context, RandomHex(16), SocketIo(fd));
+  // The session identifier only tells a client's sessions apart; random so
+  // no two connections share one.
+  ServeRtspConnection(context, RandomHex(16), RandomHex(8), SocketIo(fd));
 }
 
 }  // namespace lcx

@@ -22,6 +22,14 @@ int RtspCSeq(std::string_view request) {
   return ParseLeadingInt(request.substr(at + 5));
 }
 
+std::string_view RtspRequestUrl(std::string_view request) {
+  size_t start = request.find(' ');
+  if (start == std::string_view::npos) return {};
+  ++start;
+  size_t end = request.find_first_of(" \r\n", start);
+  return request.substr(start, (end == std::string_view::npos ? request.size() : end) - start);
+}
+
 bool WantsInterleavedTransport(std::string_view request) {
   return request.find("interleaved") != std::string_view::npos ||
          request.find("/TCP") != std::string_view::npos;
@@ -38,21 +46,25 @@ std::string BuildDescribeResponse(int cseq, std::string_view sdp) {
   return out;
 }
 
-std::string BuildSetupResponse(int cseq) {
-  return OkHead(cseq) + "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\nSession: " +
-         std::string(kRtspSessionId) + "\r\n\r\n";
+std::string BuildSetupResponse(int cseq, std::string_view session) {
+  return OkHead(cseq) + "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\nSession: " + std::string(session) +
+         "\r\n\r\n";
 }
 
 std::string BuildUnsupportedTransportResponse(int cseq) {
   return "RTSP/1.0 461 Unsupported Transport\r\nCSeq: " + std::to_string(cseq) + "\r\n\r\n";
 }
 
-std::string BuildPlayResponse(int cseq) {
-  return OkHead(cseq) + "Session: " + std::string(kRtspSessionId) + "\r\nRange: npt=0.000-\r\n\r\n";
+std::string BuildPlayResponse(int cseq, std::string_view session, std::string_view url, uint16_t seq,
+                              const uint32_t* rtptime) {
+  std::string out = OkHead(cseq) + "Session: " + std::string(session) + "\r\nRange: npt=0.000-\r\nRTP-Info: url=" +
+                    std::string(url) + ";seq=" + std::to_string(seq);
+  if (rtptime) out += ";rtptime=" + std::to_string(*rtptime);
+  return out + "\r\n\r\n";
 }
 
-std::string BuildTeardownResponse(int cseq) {
-  return OkHead(cseq) + "Session: " + std::string(kRtspSessionId) + "\r\n\r\n";
+std::string BuildTeardownResponse(int cseq, std::string_view session) {
+  return OkHead(cseq) + "Session: " + std::string(session) + "\r\n\r\n";
 }
 
 std::string BuildPlainOkResponse(int cseq) { return OkHead(cseq) + "\r\n"; }

@@ -10,6 +10,7 @@
 
 #include "core/log.h"
 #include "platform/system.h"
+#include "rtsp/rtcp.h"
 #include "rtsp/rtp_h264.h"
 #include "rtsp/rtsp_auth.h"
 #include "rtsp/rtsp_messages.h"
@@ -24,6 +25,10 @@ constexpr size_t kStreamingReadBytes = 2047;
 // How long the streaming loop waits for a frame before it looks at the
 // connection again (TEARDOWN while the stream is idle).
 constexpr std::chrono::milliseconds kFramePollInterval{200};
+// How long the PLAY answer waits for the first frame before it goes out
+// without a time stamp (a producer that cannot grab).
+constexpr int kFirstFramePolls = 15;
+constexpr const char* kRtcpCname = "lumicast";
 
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
@@ -32,7 +37,7 @@ bool Contains(std::string_view text, std::string_view part) {
 // Drops the whole requests the framer holds up to a TEARDOWN, which is
 // answered (GStreamer reports an error when the connection just closes under
 // its TEARDOWN); the frame before it went out whole.
-bool TeardownArrived(RtspFramer& framer, const ConnectionIo& io) {
+bool TeardownArrived(RtspFramer& framer, const ConnectionIo& io, const std::string& session_id) {
   std::string request;
   for (;;) {
     FramerStatus status = NextRtspRequest(framer, &request);
@@ -43,7 +48,7 @@ bool TeardownArrived(RtspFramer& framer, const ConnectionIo& io) {
       return false;
     }
     if (RtspMethod(request) == "TEARDOWN") {
-      io.send(BuildTeardownResponse(RtspCSeq(request)));
+      io.send(BuildTeardownResponse(RtspCSeq(request), session_id));
       return true;
     }
   }
@@ -60,6 +65,11 @@ void CountViewerIn(const RtspViewers& viewers) {
 }  // namespace
 
 int64_t MonotonicSeconds() { return static_cast<int64_t>(BootTickMs() / 1000); }
+
+int64_t WallClockNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
 
 StreamChannel& SelectedChannel(const RtspSessionContext& context, const RtspConnection& connection) {
   return connection.sub_selected ? context.sub_channel : context.main_channel;
@@ -96,16 +106,18 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
     LogLine("RTSP: DESCRIBE -> %s\n", connection.sub_selected ? "SUB (screensub)" : "MAIN (screenlive)");
   } else if (method == "SETUP") {
     if (WantsInterleavedTransport(request)) {
-      response = BuildSetupResponse(cseq);
+      connection.setup_url = std::string(RtspRequestUrl(request));
+      response = BuildSetupResponse(cseq, connection.session_id);
     } else {
       response = BuildUnsupportedTransportResponse(cseq);
       LogLine("RTSP: SETUP طلب UDP -> 461 (هيعيد بـTCP)\n");
     }
   } else if (method == "PLAY") {
-    response = BuildPlayResponse(cseq);
-    outcome = RequestOutcome::kPlay;
+    connection.play.cseq = cseq;
+    connection.play.url = connection.setup_url.empty() ? std::string(RtspRequestUrl(request)) : connection.setup_url;
+    return RequestOutcome::kPlay;
   } else if (method == "TEARDOWN") {
-    send(BuildTeardownResponse(cseq));
+    send(BuildTeardownResponse(cseq, connection.session_id));
     return RequestOutcome::kClose;
   } else {
     response = BuildPlainOkResponse(cseq);
@@ -113,28 +125,43 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
   return send(response) ? outcome : RequestOutcome::kClose;
 }
 
-void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, const ConnectionIo& io) {
-  RtspFramer framer;
-  StreamToClient(context, channel, io, framer);
-}
-
 void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, const ConnectionIo& io,
-                    RtspFramer& framer) {
+                    RtspFramer& framer, const std::string& session_id, const PlayAnswer& play) {
   CountViewerIn(context.viewers);
 
   RtpOut out(io.send);
   uint16_t sequence = 0;
   std::optional<uint64_t> cursor;
   char incoming[kStreamingReadBytes];
-  for (;;) {
-    FrameEntry frame = WaitNextFrame(channel, cursor, kFramePollInterval);
+  // The producer starts on our count-in: wait a little for its first frame,
+  // so the answer can tell its time stamp.
+  FrameEntry frame = WaitNextFrame(channel, cursor, kFramePollInterval);
+  for (int polls = 1; !frame.access_unit && polls < kFirstFramePolls && !io.peer_closed(); ++polls)
+    frame = WaitNextFrame(channel, cursor, kFramePollInterval);
+  const uint32_t first_timestamp = frame.timestamp;
+  bool answered = io.send(BuildPlayResponse(play.cseq, session_id, play.url, sequence,
+                                            frame.access_unit ? &first_timestamp : nullptr));
+  RtpWallClock clock;
+  int64_t last_report_ticks = 0;
+  for (bool first = true; answered; first = false) {
+    if (!first) frame = WaitNextFrame(channel, cursor, kFramePollInterval);
     // No frame came (paused producer, failing grabs): a client that has
     // left would go unnoticed until the next send, so look for its close.
     if (!frame.access_unit && io.peer_closed()) break;
-    if (frame.access_unit && !frame.access_unit->empty() &&
-        !SendRtpFrame(out, frame.access_unit->data(), frame.access_unit->size(), sequence, frame.timestamp,
-                      kRtpSsrc))
-      break;
+    if (frame.access_unit && !frame.access_unit->empty()) {
+      const bool had_frame = clock.started;
+      const int64_t ticks = ObserveFrame(clock, frame.timestamp, context.wall_clock_ns());
+      if (!had_frame || ticks - last_report_ticks >= kSenderReportIntervalTicks) {
+        out.AppendControl(kRtcpChannel,
+                          BuildSenderReport(kRtpSsrc, NtpFromUnixNs(WallNsAt(clock, ticks)), frame.timestamp,
+                                            out.packets(), out.payload_octets(), kRtcpCname));
+        CloseReportWindow(clock);
+        last_report_ticks = ticks;
+      }
+      if (!SendRtpFrame(out, frame.access_unit->data(), frame.access_unit->size(), sequence, frame.timestamp,
+                        kRtpSsrc))
+        break;
+    }
     frame = FrameEntry{};  // drop our reference before a possibly long wait
 
     // Clients send keep-alives and receiver reports while playing: read and
@@ -144,13 +171,13 @@ void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, c
       if (n <= 0) break;
       FeedRtspFramer(framer, std::string_view(incoming, static_cast<size_t>(n)));
     }
-    if (TeardownArrived(framer, io)) break;
+    if (TeardownArrived(framer, io, session_id)) break;
   }
   context.viewers.count.fetch_sub(1);
 }
 
-void ServeRtspConnection(const RtspSessionContext& context, std::string nonce_secret, const ConnectionIo& io,
-                         const SecondsClock& now_s) {
+void ServeRtspConnection(const RtspSessionContext& context, std::string nonce_secret, std::string session_id,
+                         const ConnectionIo& io, const SecondsClock& now_s) {
   // A guessable secret would let nonces be forged and recorded Digest answers
   // be replayed on another connection.
   if (nonce_secret.empty()) {
@@ -160,6 +187,7 @@ void ServeRtspConnection(const RtspSessionContext& context, std::string nonce_se
   RtspConnection connection;
   connection.context = &context;
   connection.nonce_secret = std::move(nonce_secret);
+  connection.session_id = std::move(session_id);
   connection.now_s = now_s;
   RtspFramer framer;
   std::string request;
@@ -181,7 +209,7 @@ void ServeRtspConnection(const RtspSessionContext& context, std::string nonce_se
     playing = outcome == RequestOutcome::kPlay;
   }
   io.start_streaming();
-  StreamToClient(context, SelectedChannel(context, connection), io, framer);
+  StreamToClient(context, SelectedChannel(context, connection), io, framer, connection.session_id, connection.play);
 }
 
 }  // namespace lcx

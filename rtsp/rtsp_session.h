@@ -31,6 +31,11 @@ struct RtspViewers {
   std::condition_variable& wake_up;
 };
 
+// Nanoseconds since 1970 (the system clock): the wall-clock time sender
+// reports map the stream to. A seam for tests.
+using WallClock = std::function<int64_t()>;
+int64_t WallClockNs();
+
 // What a session needs of its server; the references outlive every session.
 struct RtspSessionContext {
   const RtspSettings& settings;
@@ -38,6 +43,7 @@ struct RtspSessionContext {
   StreamChannel& main_channel;
   StreamChannel& sub_channel;
   RtspViewers viewers;
+  WallClock wall_clock_ns = WallClockNs;
 };
 
 // The connection as the session sees it; the framing binds each function to
@@ -56,43 +62,56 @@ struct ConnectionIo {
 using SecondsClock = std::function<int64_t()>;
 int64_t MonotonicSeconds();
 
+// The PLAY answer the streaming phase sends once it holds the first frame,
+// so that its RTP-Info names that frame's time stamp.
+struct PlayAnswer {
+  int cseq = 0;
+  std::string url;  // of the SETUP (the track's control URL), else of the PLAY
+};
+
 struct RtspConnection {
   const RtspSessionContext* context = nullptr;
+  std::string session_id;  // the connection's own, in every Session header
   // Random, fixed for the connection: the Digest nonces are made under it, so
   // a nonce (and a response over it) from another connection never passes.
   std::string nonce_secret;
   SecondsClock now_s = MonotonicSeconds;  // stamps and ages the nonces
   bool authenticated = false;
   bool sub_selected = false;  // once chosen, kept for the connection
+  std::string setup_url;
+  PlayAnswer play;  // set when PLAY arrived
 };
 
 enum class RequestOutcome {
   kContinue,  // answered; read the next request
   kClose,     // TEARDOWN answered, or a write failed
-  kPlay,      // PLAY answered; start streaming
+  kPlay,      // PLAY arrived: start streaming, which answers it
 };
 
 // Handles one whole request (as the framer cut it) and writes its answer
-// through `send`.
+// through `send`; a PLAY is answered by StreamToClient.
 RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view request,
                                  const SendFunction& send);
 
 // The channel the connection plays.
 StreamChannel& SelectedChannel(const RtspSessionContext& context, const RtspConnection& connection);
 
-// Streams `channel` until a write fails, the peer closes or sends TEARDOWN
-// (answered, then the phase ends). Other input while streaming (keep-alive
-// requests, "$" frames of RTCP) is cut by `framer`, which may still hold
+// Answers `play` (seq 0 and the first frame's time stamp) once the first
+// frame is at hand, then streams `channel` until a write fails, the peer
+// closes or sends TEARDOWN (answered, then the phase ends). An RTCP sender
+// report goes on channel 1 before the first frame and then every few
+// seconds. Other input while streaming (keep-alive requests, the client's
+// "$" frames of receiver reports) is cut by `framer`, which may still hold
 // bytes from before PLAY, and dropped. Counts the client in and out of the
 // viewers.
 void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, const ConnectionIo& io,
-                    RtspFramer& framer);
-void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, const ConnectionIo& io);
+                    RtspFramer& framer, const std::string& session_id, const PlayAnswer& play);
 
-// Runs one connection to its end: requests until PLAY, then the stream. An
-// empty `nonce_secret` (no random source) is logged and ends the connection
-// at once; so does a request beyond kMaxRtspRequestBytes.
-void ServeRtspConnection(const RtspSessionContext& context, std::string nonce_secret, const ConnectionIo& io,
-                         const SecondsClock& now_s = MonotonicSeconds);
+// Runs one connection to its end: requests until PLAY, then the stream;
+// `session_id` is the connection's own. An empty `nonce_secret` (no random
+// source) is logged and ends the connection at once; so does a request
+// beyond kMaxRtspRequestBytes.
+void ServeRtspConnection(const RtspSessionContext& context, std::string nonce_secret, std::string session_id,
+                         const ConnectionIo& io, const SecondsClock& now_s = MonotonicSeconds);
 
 }  // namespace lcx

@@ -13,6 +13,8 @@
 #include "core/log.h"
 #include "security/digest.h"
 #include "security/http_auth.h"
+#include "rtsp/rtcp.h"
+#include "rtsp/rtp_h264.h"
 #include "rtsp/rtsp_messages.h"
 #include "rtsp/test_interleaved.h"
 #include "rtsp/test_session.h"
@@ -21,6 +23,7 @@ namespace lcx {
 namespace {
 
 using rtsp_test::AccessUnit;
+using rtsp_test::ParsedPacket;
 using rtsp_test::Req;
 using rtsp_test::SessionView;
 
@@ -40,6 +43,7 @@ void RunSteps(SessionView& view, const std::vector<Step>& steps) {
   RtspConnection conn;
   conn.context = &context;
   conn.nonce_secret = kSecret;
+  conn.session_id = "12345678";
   conn.now_s = [] { return kNow; };
   for (size_t i = 0; i < steps.size(); ++i) {
     SCOPED_TRACE("step " + std::to_string(i) + ": " + steps[i].request.substr(0, 40));
@@ -76,8 +80,8 @@ TEST(HandleRtspRequest, ConnectionsAsClientsDriveThem) {
         {Req("SETUP", url + "/trackID=0", 3, tcp), RequestOutcome::kContinue,
          "RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1\r\nSession: 12345678\r\n\r\n",
          ""},
-        {Req("PLAY", url, 4, "Session: 12345678\r\n"), RequestOutcome::kPlay,
-         "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 12345678\r\nRange: npt=0.000-\r\n\r\n", ""}}},
+        // Answered by the streaming phase, which knows the first frame.
+        {Req("PLAY", url, 4, "Session: 12345678\r\n"), RequestOutcome::kPlay, "", ""}}},
       {"udp first, then tcp", false, true,
        {{Req("SETUP", url, 3, "Transport: RTP/AVP;unicast;client_port=5000-5001\r\n"), RequestOutcome::kContinue,
          "RTSP/1.0 461 Unsupported Transport\r\nCSeq: 3\r\n\r\n", ""},
@@ -91,7 +95,7 @@ TEST(HandleRtspRequest, ConnectionsAsClientsDriveThem) {
          "sprop-parameter-sets="},
         // Trusted from now on: no Authorization needed.
         {Req("SETUP", url, 5, tcp), RequestOutcome::kContinue, "RTSP/1.0 200 OK\r\nCSeq: 5\r\nTransport:", ""},
-        {Req("PLAY", url, 6), RequestOutcome::kPlay, "RTSP/1.0 200 OK\r\nCSeq: 6\r\nSession:", ""}}},
+        {Req("PLAY", url, 6), RequestOutcome::kPlay, "", ""}}},
       {"sub-stream chosen by name and kept", false, true,
        {{Req("DESCRIBE", sub, 2), RequestOutcome::kContinue, "RTSP/1.0 200 OK", "profile-level-id=42C01E;"},
         {Req("DESCRIBE", url, 3), RequestOutcome::kContinue, "RTSP/1.0 200 OK", "profile-level-id=42C01E;"}}},
@@ -255,12 +259,21 @@ TEST(StreamToClient, EndsAtTeardownCloseResetOrFailedWrite) {
     peer.reads = c.reads;
     peer.writes_fail = c.writes_fail;
     const RtspSessionContext context = view.Context();
-    StreamToClient(context, view.main_channel, peer.Io());
+    RtspFramer framer;
+    StreamToClient(context, view.main_channel, peer.Io(), framer, "12345678", {3, "rtsp://h/screenlive/trackID=0"});
 
     EXPECT_EQ(view.viewer_count.load(), 0);
     EXPECT_TRUE(view.keyframe_request.load()) << "the first viewer asks for a key frame";
     EXPECT_EQ(peer.next, c.reads.size()) << "every waiting input is read";
-    std::string rtp = peer.sent;
+    // The PLAY answer names the first packet: sequence 0 and, when a frame
+    // was at hand, its time stamp.
+    const std::string play_answer =
+        c.writes_fail ? ""
+                      : std::string("RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: 12345678\r\nRange: npt=0.000-\r\n"
+                                    "RTP-Info: url=rtsp://h/screenlive/trackID=0;seq=0") +
+                            (c.frames ? ";rtptime=1000" : "") + "\r\n\r\n";
+    ASSERT_EQ(peer.sent.substr(0, play_answer.size()), play_answer);
+    std::string rtp = peer.sent.substr(play_answer.size());
     if (c.teardown_answered) {
       ASSERT_GE(rtp.size(), kTeardownAnswer.size());
       EXPECT_EQ(rtp.substr(rtp.size() - kTeardownAnswer.size()), kTeardownAnswer);
@@ -269,6 +282,12 @@ TEST(StreamToClient, EndsAtTeardownCloseResetOrFailedWrite) {
     bool ok = false;
     auto packets = rtsp_test::ParseInterleaved(rtp, &ok);
     ASSERT_TRUE(ok) << "only whole RTP packets besides the TEARDOWN answer";
+    // A sender report on channel 1 before the first frame.
+    if (c.packets) {
+      ASSERT_FALSE(packets.empty());
+      EXPECT_EQ(packets[0].channel, 1);
+      packets.erase(packets.begin());
+    }
     ASSERT_EQ(packets.size(), c.packets);
     for (size_t i = 0; i < packets.size(); ++i) {
       SCOPED_TRACE(i);
@@ -277,6 +296,56 @@ TEST(StreamToClient, EndsAtTeardownCloseResetOrFailedWrite) {
       EXPECT_EQ(packets[i].marker, i % 3 == 2);
     }
   }
+}
+
+// What a recorder maps the stream's time by: the report before the first
+// frame ties its time stamp to the wall clock of its sending; the next comes
+// once five seconds of stream time have gone, counting what went before it.
+TEST(StreamToClient, SenderReportsMapTheStreamToTheWallClock) {
+  SessionView view(false, true);
+  const uint32_t step = 3 * 90000;  // three seconds apart
+  for (int i = 0; i < 3; ++i) PushFrame(view.main_channel, AccessUnit(i == 0, 100), i == 0, 1000 + step * i, 34);
+  const int64_t t0 = 1'767'225'600'000'000'000;  // 2026-01-01T00:00:00Z
+  // Later frames leave a little after their time: the earliest tie stands.
+  std::vector<int64_t> sent_at = {t0, t0 + 3'010'000'000, t0 + 6'005'000'000};
+  size_t calls = 0;
+  RtspSessionContext context = view.Context();
+  context.wall_clock_ns = [&] { return sent_at.at(std::min(calls++, sent_at.size() - 1)); };
+  ScriptedPeer peer;
+  RtspFramer framer;
+  StreamToClient(context, view.main_channel, peer.Io(), framer, "1", {1, "u"});
+
+  bool ok = false;
+  auto packets = rtsp_test::ParseInterleaved(peer.sent.substr(peer.sent.find("\r\n\r\n") + 4), &ok);
+  ASSERT_TRUE(ok);
+  std::vector<size_t> report_at;
+  for (size_t i = 0; i < packets.size(); ++i) {
+    if (packets[i].channel == 1) report_at.push_back(i);
+  }
+  ASSERT_EQ(report_at, (std::vector<size_t>{0, 7}));
+  // Rebuilt independently: SR (NTP, RTP time, packets, octets) then SDES.
+  auto expected = [](uint64_t ntp, uint32_t rtp, uint32_t packets_sent, uint32_t octets) {
+    return BuildSenderReport(kRtpSsrc, ntp, rtp, packets_sent, octets, "lumicast");
+  };
+  // ParseInterleaved read the report's first 12 bytes as an RTP header: put
+  // them back together.
+  auto wire = [&](size_t index) {
+    const ParsedPacket& p = packets[index];
+    std::string bytes(12, '\0');
+    bytes[0] = static_cast<char>(0x80);
+    bytes[1] = static_cast<char>((p.marker ? 0x80 : 0) | p.payload_type);
+    bytes[2] = static_cast<char>(p.sequence >> 8);
+    bytes[3] = static_cast<char>(p.sequence);
+    for (int k = 0; k < 4; ++k) bytes[4 + k] = static_cast<char>(p.timestamp >> (24 - 8 * k));
+    for (int k = 0; k < 4; ++k) bytes[8 + k] = static_cast<char>(p.ssrc >> (24 - 8 * k));
+    return bytes + p.payload;
+  };
+  EXPECT_EQ(wire(0), expected(NtpFromUnixNs(t0), 1000, 0, 0));
+  // Two frames of SPS, PPS and a 100-byte slice went before the second.
+  EXPECT_EQ(wire(7), expected(NtpFromUnixNs(t0 + 6'000'000'000), 1000 + 2 * step, 6, 2 * 108));
+  const uint64_t ntp = NtpFromUnixNs(t0);
+  EXPECT_EQ(ntp >> 32, 1'767'225'600ULL + 2'208'988'800ULL);
+  EXPECT_EQ(static_cast<uint32_t>(ntp), 0u);
 }
 
 TEST(ServeRtspConnection, RequestsThenStreamOnOneConnection) {
@@ -288,23 +357,32 @@ TEST(ServeRtspConnection, RequestsThenStreamOnOneConnection) {
                 Req("SETUP", url, 3, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), Req("PLAY", url, 4),
                 kReceiverReport + Req("TEARDOWN", url, 5)};
   const RtspSessionContext context = view.Context();
-  ServeRtspConnection(context, "0123456789abcdef0123456789abcdef", peer.Io());
+  ServeRtspConnection(context, "0123456789abcdef0123456789abcdef", "5e55104d0a1b2c3d", peer.Io());
 
-  // The socket turns into the stream's once, right after the PLAY answer.
-  const std::string play_answer = "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 12345678\r\nRange: npt=0.000-\r\n\r\n";
+  // The socket turns into the stream's once PLAY arrived; its answer comes
+  // first, naming the SETUP's URL (the track's control URL, which clients
+  // match) and the first frame.
+  const std::string play_answer =
+      "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 5e55104d0a1b2c3d\r\nRange: npt=0.000-\r\n"
+      "RTP-Info: url=rtsp://127.0.0.1/screensub;seq=0;rtptime=90000\r\n\r\n";
+  const std::string teardown = "RTSP/1.0 200 OK\r\nCSeq: 5\r\nSession: 5e55104d0a1b2c3d\r\n\r\n";
   ASSERT_EQ(peer.streaming_started_at.size(), 1u);
-  const size_t answers_end = peer.streaming_started_at[0];
-  ASSERT_GE(answers_end, play_answer.size());
-  EXPECT_EQ(peer.sent.substr(answers_end - play_answer.size(), play_answer.size()), play_answer);
-  EXPECT_NE(peer.sent.substr(0, answers_end).find("profile-level-id=42C01E;"), std::string::npos);
+  const size_t streaming_at = peer.streaming_started_at[0];
+  EXPECT_NE(peer.sent.substr(0, streaming_at).find("Session: 5e55104d0a1b2c3d\r\n\r\n"), std::string::npos)
+      << "SETUP names the connection's session";
+  EXPECT_NE(peer.sent.substr(0, streaming_at).find("profile-level-id=42C01E;"), std::string::npos);
+  ASSERT_EQ(peer.sent.substr(streaming_at, play_answer.size()), play_answer);
+  const size_t answers_end = streaming_at + play_answer.size();
 
-  ASSERT_GE(peer.sent.size(), answers_end + kTeardownAnswer.size());
-  EXPECT_EQ(peer.sent.substr(peer.sent.size() - kTeardownAnswer.size()), kTeardownAnswer);
+  ASSERT_GE(peer.sent.size(), answers_end + teardown.size());
+  EXPECT_EQ(peer.sent.substr(peer.sent.size() - teardown.size()), teardown);
   bool ok = false;
   auto packets = rtsp_test::ParseInterleaved(
-      std::string_view(peer.sent).substr(answers_end, peer.sent.size() - answers_end - kTeardownAnswer.size()), &ok);
+      std::string_view(peer.sent).substr(answers_end, peer.sent.size() - answers_end - teardown.size()), &ok);
   ASSERT_TRUE(ok);
-  EXPECT_EQ(packets.size(), 2u + 3u);  // SPS, PPS, three FU-A fragments of the slice
+  ASSERT_EQ(packets.size(), 1u + 2u + 3u);  // report, SPS, PPS, three FU-A fragments of the slice
+  EXPECT_EQ(packets[0].channel, 1);
+  EXPECT_EQ(packets[1].timestamp, 90000u);
   EXPECT_EQ(view.viewer_count.load(), 0);
 }
 
@@ -331,7 +409,7 @@ TEST(ServeRtspConnection, OneAnswerPerRequestHoweverTheyAreRead) {
     ScriptedPeer peer;
     peer.reads = c.reads;
     const RtspSessionContext context = view.Context();
-    ServeRtspConnection(context, kSecret, peer.Io());
+    ServeRtspConnection(context, kSecret, "12345678", peer.Io());
     EXPECT_EQ(peer.sent, c.sent);
   }
   EXPECT_NE(ReadLog().find("RTSP: request over 8191 bytes, closing the connection\n"), std::string::npos);
@@ -358,7 +436,7 @@ TEST(ServeRtspConnection, EndsBeforeStreaming) {
     ScriptedPeer peer;
     peer.reads = c.reads;
     const RtspSessionContext context = view.Context();
-    ServeRtspConnection(context, c.nonce, peer.Io());
+    ServeRtspConnection(context, c.nonce, "12345678", peer.Io());
     EXPECT_EQ(peer.next, c.reads_taken);
     EXPECT_EQ(peer.sent, c.sent);
     EXPECT_TRUE(peer.streaming_started_at.empty());

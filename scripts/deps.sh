@@ -22,6 +22,7 @@ packages=(
   openbox trayer xdotool imagemagick dbus-daemon
   at-spi2-core gir1.2-atspi-2.0 python3-gi
   clang libclang-rt-dev mpv
+  python3-zeep onvif-tools
 )
 
 missing=()

@@ -114,7 +114,11 @@ function checkMatch(answers, id, what) {
 const id1 = 'uuid:' + randomUUID(), id2 = 'uuid:' + randomUUID();
 const first = checkMatch(await exchange(probe(id1), '127.0.0.1'), id1, 'unicast probe');
 const second = checkMatch(await exchange(probe(id2), '127.0.0.1'), id2, 'second unicast probe');
-if (first !== second) fail('the MessageID of the answers changed between probes');
+// Clients that drop a message whose identifier they have seen (python's
+// ws-discovery does) would miss the camera on their second search.
+if (!/^urn:uuid:[0-9a-f-]{36}$/.test(first) || first === second) {
+  fail(`answers to two probes carry MessageIDs ${first} and ${second}: each needs its own`);
+}
 for (const [what, text] of [['hello', hello('uuid:' + randomUUID())], ['plain text', 'hello camera']]) {
   const answers = await exchange(text, '127.0.0.1');
   if (answers.length) fail(`${what} was answered`);

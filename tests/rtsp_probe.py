@@ -13,6 +13,7 @@ bounded by a socket time-out and every loop by a count or a deadline.
   rtsp_probe.py rate URL --seconds S          frame rate and time-stamp steps
   rtsp_probe.py latency URL --runs N          PLAY -> first complete key frame
   rtsp_probe.py drain URL --clients N --seconds S   load: play and discard
+  rtsp_probe.py timing URL --seconds S        RTP-Info, RTCP sender reports, sessions
 """
 import argparse
 import hashlib
@@ -48,6 +49,12 @@ class Rtsp:
         self.cseq = 0
         self.buf = b""
         self.auth_header = None
+        self.session = None
+        self.rtp_info = None  # {"url", "seq", "rtptime"} of the PLAY answer
+        self.setup_url = None
+        self.reports = []  # sender reports, each with the RTP packets received before it
+        self.rtp_packets = 0
+        self.rtp_octets = 0
 
     def close(self):
         try:
@@ -100,23 +107,63 @@ class Rtsp:
 
         self.auth_header = header
 
+    def setup(self):
+        self.setup_url = self.url + "/trackID=0"
+        status, text, _ = self.request("SETUP", self.setup_url, ["Transport: RTP/AVP/TCP;unicast;interleaved=0-1"])
+        check(status == 200 and "interleaved=0-1" in text, f"SETUP answered {status}")
+        m = re.search(r"\r\nSession: ([^\r;]+)", text)
+        check(m, "SETUP named no session")
+        self.session = m.group(1)
+
+    def parse_play(self, status, text):
+        check(status == 200, f"PLAY answered {status}")
+        check(f"\r\nSession: {self.session}\r\n" in text, "PLAY names another session than SETUP")
+        m = re.search(r"\r\nRTP-Info: url=([^;\r]+);seq=(\d+)(?:;rtptime=(\d+))?\r?", text + "\r")
+        check(m, f"PLAY carries no RTP-Info: {text!r}")
+        self.rtp_info = {"url": m.group(1), "seq": int(m.group(2)),
+                         "rtptime": int(m.group(3)) if m.group(3) else None}
+
     def play(self):
         status, _, sdp = self.request("DESCRIBE", headers=["Accept: application/sdp"])
         check(status == 200, f"DESCRIBE answered {status}")
-        status, text, _ = self.request("SETUP", self.url + "/trackID=0",
-                                       ["Transport: RTP/AVP/TCP;unicast;interleaved=0-1"])
-        check(status == 200 and "interleaved=0-1" in text, f"SETUP answered {status}")
-        status, _, _ = self.request("PLAY", headers=["Session: 12345678", "Range: npt=0.000-"])
-        check(status == 200, f"PLAY answered {status}")
+        self.setup()
+        status, text, _ = self.request("PLAY", headers=[f"Session: {self.session}", "Range: npt=0.000-"])
+        self.parse_play(status, text)
         return sdp
 
+    def sender_report(self, body):
+        """Checks one compound RTCP packet from the server: SR then SDES."""
+        check(len(body) >= 28 and body[0] == 0x80 and body[1] == 200, f"channel 1 holds no sender report: {body[:8]!r}")
+        words = (body[2] << 8) | body[3]
+        check(words == 6, f"sender report of {words + 1} words, expected 7 (no report blocks)")
+        check(int.from_bytes(body[4:8], "big") == 0x13572468, "sender report of another SSRC")
+        rest = body[28:]
+        check(len(rest) >= 4 and rest[0] & 0xC0 == 0x80 and rest[1] == 202, "no SDES after the sender report")
+        check(4 + 4 * ((rest[2] << 8) | rest[3]) == len(rest), "SDES length does not fill the packet")
+        ntp = int.from_bytes(body[8:16], "big")
+        self.reports.append({
+            "ntp_s": (ntp >> 32) - 2208988800 + (ntp & 0xFFFFFFFF) / 2**32,
+            "rtp": int.from_bytes(body[16:20], "big"),
+            "packets": int.from_bytes(body[20:24], "big"),
+            "octets": int.from_bytes(body[24:28], "big"),
+            "received_packets": self.rtp_packets,
+            "received_octets": self.rtp_octets,
+            "arrived": time.time(),
+        })
+
     def packet(self):
-        head = self.read_exact(4)
-        check(head[0] == 0x24, f"interleaved magic is {head[0]:#x}, not '$'")
-        length = (head[2] << 8) | head[3]
-        check(head[1] == 0, f"packet on channel {head[1]}")
+        while True:
+            head = self.read_exact(4)
+            check(head[0] == 0x24, f"interleaved magic is {head[0]:#x}, not '$'")
+            length = (head[2] << 8) | head[3]
+            check(head[1] in (0, 1), f"packet on channel {head[1]}")
+            if head[1] == 0:
+                break
+            self.sender_report(self.read_exact(length))
         check(12 <= length <= 1412, f"interleaved length {length} (frame of {length + 4} bytes)")
         body = self.read_exact(length)
+        self.rtp_packets += 1
+        self.rtp_octets += length - 12
         check(body[0] == 0x80, f"RTP first byte {body[0]:#x}")
         check(body[1] & 0x7F == 96, "payload type is not 96")
         return {
@@ -206,7 +253,7 @@ def run_framing(args):
             break
         tail = (tail + data)[-4096:]
     check(closed, "the server kept streaming after TEARDOWN")
-    check(tail.endswith(b"RTSP/1.0 200 OK\r\nCSeq: 9\r\nSession: 12345678\r\n\r\n"),
+    check(tail.endswith(f"RTSP/1.0 200 OK\r\nCSeq: 9\r\nSession: {c.session}\r\n\r\n".encode()),
           "TEARDOWN while streaming was not answered")
     c.close()
     return {"frames": len(fa.frames), "first_frame_nals": first, "packets": packets, "nal_units": nal_units}
@@ -346,13 +393,13 @@ def run_latency(args):
         c = Rtsp(args.url)
         status, _, _ = c.request("DESCRIBE")
         check(status == 200, f"DESCRIBE answered {status}")
-        c.request("SETUP", args.url + "/trackID=0", ["Transport: RTP/AVP/TCP;unicast;interleaved=0-1"])
+        c.setup()
         fa = FrameAssembler()
         t0 = time.monotonic()
         c.cseq += 1
-        c.sock.sendall(f"PLAY {args.url} RTSP/1.0\r\nCSeq: {c.cseq}\r\nSession: 12345678\r\n\r\n".encode())
-        status, _, _ = c.response()
-        check(status == 200, f"PLAY answered {status}")
+        c.sock.sendall(f"PLAY {args.url} RTSP/1.0\r\nCSeq: {c.cseq}\r\nSession: {c.session}\r\n\r\n".encode())
+        status, text, _ = c.response()
+        c.parse_play(status, text)
         previous = time.monotonic()
         fresh_at = None
         deadline = t0 + 5
@@ -399,9 +446,64 @@ def run_drain(args):
     return {"clients": args.clients, "bytes_min": min(received), "bytes_max": max(received)}
 
 
+def run_timing(args):
+    """What recorders time the stream by: RTP-Info naming the first packet,
+    a sender report before it and then every few seconds, whose NTP time is
+    the wall clock and whose RTP time advances with it, with the counts of
+    what was sent; receiver reports from the client change nothing; each
+    connection has its own session."""
+    c = Rtsp(args.url)
+    c.play()
+    info = c.rtp_info
+    check(info["url"] == c.setup_url, f"RTP-Info url {info['url']}, SETUP was {c.setup_url}")
+    check(info["seq"] == 0, f"RTP-Info seq {info['seq']}")
+    first = c.packet()
+    check(first["seq"] == info["seq"], "first packet's sequence is not RTP-Info's")
+    check(info["rtptime"] == first["ts"], f"RTP-Info rtptime {info['rtptime']}, first packet {first['ts']}")
+    check(c.reports and c.reports[0]["received_packets"] == 0, "no sender report before the first packet")
+    r0 = c.reports[0]
+    check(r0["rtp"] == first["ts"] and r0["packets"] == 0 and r0["octets"] == 0, f"first report {r0}")
+    check(abs(r0["ntp_s"] - r0["arrived"]) < 2.0, f"first report's NTP time is {r0['ntp_s'] - r0['arrived']:.3f} s off")
+    other = Rtsp(args.url)
+    other.play()
+    check(other.session != c.session, "two connections share a session identifier")
+    other.close()
+    # A receiver report now and then, as players send them (RR, no blocks).
+    rr = bytes([0x24, 1, 0, 8, 0x80, 201, 0, 1, 0xDE, 0xAD, 0xBE, 0xEF])
+    end = time.monotonic() + args.seconds
+    sent_rr = time.monotonic()
+    while time.monotonic() < end:
+        c.packet()
+        if time.monotonic() - sent_rr > 1:
+            c.sock.sendall(rr)
+            sent_rr = time.monotonic()
+    reports = c.reports
+    check(len(reports) >= 2, f"{len(reports)} sender report(s) in {args.seconds} s")
+    for a, b in zip(reports, reports[1:]):
+        gap = b["arrived"] - a["arrived"]
+        check(1.0 <= gap <= 10.0, f"sender reports {gap:.1f} s apart")
+        rtp_s = ((b["rtp"] - a["rtp"]) & 0xFFFFFFFF) / 90000
+        check(abs((b["ntp_s"] - a["ntp_s"]) - rtp_s) < 0.25, f"NTP advanced {b['ntp_s'] - a['ntp_s']:.3f} s, RTP {rtp_s:.3f} s")
+    for r in reports:
+        check(r["packets"] == r["received_packets"] and r["octets"] == r["received_octets"],
+              f"report counts {r['packets']}/{r['octets']}, received {r['received_packets']}/{r['received_octets']}")
+    c.sock.sendall(rr + f"TEARDOWN {args.url} RTSP/1.0\r\nCSeq: 9\r\nSession: {c.session}\r\n\r\n".encode())
+    tail = c.buf
+    deadline = time.monotonic() + TIMEOUT_S
+    while time.monotonic() < deadline:
+        data = c.sock.recv(65536)
+        if not data:
+            break
+        tail = (tail + data)[-4096:]
+    check(tail.endswith(f"Session: {c.session}\r\n\r\n".encode()), "TEARDOWN behind a receiver report unanswered")
+    c.close()
+    return {"reports": len(reports), "session": c.session, "rtp_info": info,
+            "first_report_offset_s": round(r0["ntp_s"] - r0["arrived"], 3)}
+
+
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("mode", choices=["framing", "transport", "auth", "fanout", "rate", "latency", "drain"])
+    ap.add_argument("mode", choices=["framing", "transport", "auth", "fanout", "rate", "latency", "drain", "timing"])
     ap.add_argument("url")
     ap.add_argument("user", nargs="?")
     ap.add_argument("password", nargs="?")
@@ -413,7 +515,8 @@ def main():
     ap.add_argument("--pause", type=float, default=0.0)
     args = ap.parse_args()
     modes = {"framing": run_framing, "transport": run_transport, "auth": run_auth,
-             "fanout": run_fanout, "rate": run_rate, "latency": run_latency, "drain": run_drain}
+             "fanout": run_fanout, "rate": run_rate, "latency": run_latency, "drain": run_drain,
+             "timing": run_timing}
     try:
         print(json.dumps(modes[args.mode](args)))
     except (Failure, OSError) as e:

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Recorders adding the camera, checked against the official ONVIF schemas:
+# a schema-checking client (python3-zeep with the ONVIF WSDL/XSD files)
+# replays what home recorder software calls while adding and configuring a
+# camera, open and with stream_auth on (with and without credentials), and
+# every answer must validate; calls the camera does not offer get faults.
+# Debian's onvif-util then finds the camera by multicast and reads both
+# profiles' sizes, the encoder options and the network settings (the MAC
+# address is zeep's to check: onvif-util does not print it). Runs in a network namespace of its own, with a veth pair
+# carrying the multicast route onvif-util's probe needs; every device there
+# is virtual, so the advertised address is the loopback's and its MAC the
+# one the kernel reports for lo.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib/display.sh"
+source "$here/lib/engine.sh"
+lcx_private_network "$@"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+wsdl=${LCX_SOURCE_DIR:-$here/..}/../shared/onvif-wsdl/wsdl
+[[ -f $wsdl/devicemgmt.wsdl ]] || { echo "SKIP: no ONVIF WSDL files at $wsdl"; exit 77; }
+python=
+for p in /usr/bin/python3 python3; do
+  if "$p" -c 'import zeep, lxml, requests' 2>/dev/null; then python=$p; break; fi
+done
+[[ -n $python ]] || { echo "SKIP: python3-zeep is not installed (scripts/deps.sh installs it)"; exit 77; }
+
+ip link add lcx0 type veth peer name lcx1 && ip addr add 10.213.0.1/24 dev lcx0 && ip link set lcx1 up &&
+  ip link set lcx0 up && ip route add 224.0.0.0/4 dev lcx0 || fail "cannot make the veth pair"
+
+lcx_start_display 1280x720x24
+lcx_engine_home
+onvif_port=$(lcx_free_port)
+rtsp_port=$(lcx_free_port)
+start_engine() {  # name stream_auth
+  lcx_write_config "rtsp_port = $rtsp_port" "onvif_port = $onvif_port" "web_port = $(lcx_free_port)" \
+    "web_admin = 0" "substream = 1" "sub_width = 480" "bitrate = 3000" "sub_bitrate = 400" \
+    "admin_user = admin" "admin_pass = s3cret:pw" "stream_auth = $2"
+  lcx_engine_start "$1" --background
+  lcx_wait_log "$1" "ONVIF HTTP ready -> http://" 20 || exit 1
+}
+
+start_engine open 0
+ip=$(sed -n 's/^  IP        : //p' "$LCX_HOME/open.log")
+iface=$(ip -o -4 addr show | awk -v ip="$ip" '{split($4, a, "/"); if (a[1] == ip) print $2}')
+[[ -n $iface ]] || fail "no interface holds the advertised $ip"
+mac=$(cat "/sys/class/net/$iface/address")
+want=$(printf '{"ip": "%s", "width": 1280, "height": 720, "sub_width": 480, "sub_height": 270, "bitrate": 3000,
+  "sub_bitrate": 400, "mac": "%s", "rtsp_port": %d, "auth": %%s}' "$ip" "$mac" "$rtsp_port")
+"$python" "$here/onvif_schema_client.py" "$wsdl" "$onvif_port" "$(printf "$want" false)" ||
+  fail "schema client against the open camera"
+
+# onvif-util discovers by multicast only (the shim keeps multicast loopback
+# on, which it switches off), then reads what a user asks for.
+if command -v onvif-util >/dev/null && command -v cc >/dev/null; then
+  cc -shared -fPIC -o "$LCX_HOME/loop.so" "$here/multicast_loop_shim.c" -ldl || fail "cannot build the shim"
+  out=$(printf 'get profiles\nget video\nget video options\nget video 1\nget network\nquit\n' |
+    LD_PRELOAD=$LCX_HOME/loop.so timeout 60 onvif-util -u admin -p 's3cret:pw' "$ip" 2>&1) ||
+    fail "onvif-util failed: $out"
+  echo "$out"
+  for text in "Token 1: prof1" "Resolution: 1280 x 720" "Bit Rate:   3000" "Available Resolutions" "854 x 480" \
+    "Max Bit Rate: 16384" "Resolution: 480 x 270" "Bit Rate:   400" "IP Address: $ip"; do
+    grep -qF "$text" <<<"$out" || fail "onvif-util does not show '$text'"
+  done
+else
+  echo "note: onvif-util (package onvif-tools) or cc missing; its part is skipped"
+fi
+kill "$LCX_PID"; wait "$LCX_PID" || true
+
+start_engine auth 1
+"$python" "$here/onvif_schema_client.py" "$wsdl" "$onvif_port" "$(printf "$want" true)" admin 's3cret:pw' ||
+  fail "schema client with credentials"
+"$python" "$here/onvif_schema_client.py" "$wsdl" "$onvif_port" "$(printf "$want" true)" ||
+  fail "schema client without credentials"
+echo "it_onvif_schema: all checks passed"
