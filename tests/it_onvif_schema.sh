@@ -17,8 +17,9 @@ source "$here/lib/engine.sh"
 lcx_private_network "$@"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-wsdl=${LCX_SOURCE_DIR:-$here/..}/../shared/onvif-wsdl/wsdl
-[[ -f $wsdl/devicemgmt.wsdl ]] || { echo "SKIP: no ONVIF WSDL files at $wsdl"; exit 77; }
+# The official ONVIF service descriptions, vendored with their licence.
+wsdl=$here/onvif-wsdl/wsdl
+[[ -f $wsdl/devicemgmt.wsdl ]] || fail "no ONVIF WSDL files at $wsdl"
 python=
 for p in /usr/bin/python3 python3; do
   if "$p" -c 'import zeep, lxml, requests' 2>/dev/null; then python=$p; break; fi
