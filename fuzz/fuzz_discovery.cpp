@@ -93,6 +93,9 @@ bool WellFormed(std::string_view xml) {
 
 }  // namespace
 
+// A fixed answer id keeps the answer comparable from run to run.
+constexpr std::string_view kAnswerId = "urn:uuid:00000000-0000-4000-8000-000000000001";
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace lcx;
   static const OnvifService service = [] {
@@ -102,20 +105,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.serial_number = "LCX-0123456789ab";
     return s;
   }();
-  static const bool probe_matches_well_formed = WellFormed(BuildProbeMatches(service, "uuid:1"));
+  static const bool probe_matches_well_formed = WellFormed(BuildProbeMatches(service, "uuid:1", kAnswerId));
   LCX_FUZZ_CHECK(probe_matches_well_formed);
 
   const std::string_view datagram(reinterpret_cast<const char*>(data), size);
   const std::optional<std::string> message_id = ParseProbe(datagram);
-  const std::optional<std::string> answer = AnswerDiscoveryDatagram(service, datagram);
+  const std::optional<std::string> answer = AnswerDiscoveryDatagram(service, datagram, kAnswerId);
   LCX_FUZZ_CHECK(answer.has_value() == message_id.has_value());
   if (answer) {
-    LCX_FUZZ_CHECK(*answer == BuildProbeMatches(service, *message_id));
+    LCX_FUZZ_CHECK(*answer == BuildProbeMatches(service, *message_id, kAnswerId));
     LCX_FUZZ_CHECK(WellFormed(*answer));
     // Never an answer to an answer.
     LCX_FUZZ_CHECK(!ParseProbe(*answer));
   }
   // Any text echoed must leave the answer well formed.
-  LCX_FUZZ_CHECK(WellFormed(BuildProbeMatches(service, datagram)));
+  LCX_FUZZ_CHECK(WellFormed(BuildProbeMatches(service, datagram, kAnswerId)));
   return 0;
 }
