@@ -10,12 +10,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 export LCX_BUILD_DIR=${LCX_BUILD_DIR:-$here/build}
-if [[ -z ${LCX_IN_NETNS:-} ]]; then
-  exec unshare -n env LCX_IN_NETNS=1 bash "$0" "$@"
-fi
-ip link set lo up
 source "$here/tests/lib/display.sh"
 source "$here/tests/lib/engine.sh"
+lcx_private_network "$@"
 source "$here/tests/rtsp_common.sh"
 rtsp_need ffmpeg gst-launch-1.0 python3
 [[ -x $LCX_BUILD_DIR/lcx_clock ]] || fail "$LCX_BUILD_DIR/lcx_clock is not built"

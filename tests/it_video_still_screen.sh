@@ -7,14 +7,9 @@
 # and decodes at once. Runs in a private network namespace (loopback only).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-if [[ -z ${LCX_IN_NETNS:-} ]]; then
-  command -v unshare >/dev/null || { echo "SKIP: unshare is not installed"; exit 77; }
-  unshare -n true 2>/dev/null || { echo "SKIP: cannot make a network namespace (needs root)"; exit 77; }
-  exec unshare -n env LCX_IN_NETNS=1 bash "$0" "$@"
-fi
-ip link set lo up
 source "$here/lib/display.sh"
 source "$here/lib/engine.sh"
+lcx_private_network "$@"
 source "$here/rtsp_common.sh"
 rtsp_need ffmpeg gst-launch-1.0 mpv python3
 
