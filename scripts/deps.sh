@@ -44,8 +44,9 @@ if ((${#missing[@]})); then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# Real ONVIF client and the browser driver for the integration tests.
-if [[ ! -d $here/tests/node_modules/onvif || ! -d $here/tests/node_modules/playwright-core ]]; then
+# Real ONVIF clients and the browser driver for the integration tests.
+if [[ ! -d $here/tests/node_modules/onvif || ! -d $here/tests/node_modules/node-onvif ||
+  ! -d $here/tests/node_modules/playwright-core ]]; then
   echo "deps: installing npm test clients"
   (cd "$here/tests" && npm install --no-audit --no-fund --silent >/dev/null)
 fi

@@ -2,8 +2,9 @@
 # A recorder adds the camera: the Node.js onvif client reads device
 # information, capabilities, profiles, stream and snapshot addresses from the
 # real engine on Xvfb, first open, then with stream_auth on (right and wrong
-# password); curl fetches the snapshot with HTTP Digest and Basic; ffprobe
-# plays the stream addresses.
+# password); node-onvif adds it the same way and fetches a snapshot; curl
+# fetches the snapshot with HTTP Digest and Basic; ffprobe plays the stream
+# addresses.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.sh"
@@ -12,7 +13,9 @@ lcx_private_network "$@"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 command -v node >/dev/null || { echo "SKIP: node is not installed"; exit 77; }
-[[ -d $here/node_modules/onvif ]] || { echo "SKIP: npm onvif client missing (scripts/deps.sh installs it)"; exit 77; }
+for m in onvif node-onvif; do
+  [[ -d $here/node_modules/$m ]] || { echo "SKIP: npm $m client missing (scripts/deps.sh installs it)"; exit 77; }
+done
 command -v curl >/dev/null || { echo "SKIP: curl is not installed"; exit 77; }
 
 lcx_start_display 1280x720x24
@@ -133,13 +136,47 @@ console.log(`client ok (${user ? 'authenticated' : 'open'}): ${tokens.join(', ')
 JS
 }
 
+# node-onvif's init: the clock, capabilities, device information, profiles,
+# stream addresses for each profile, snapshot addresses; then a snapshot
+# through its own HTTP Digest client.
+run_node_onvif() {  # name user password
+  local log=$LCX_HOME/$1.log ip
+  ip=$(sed -n 's/^  IP        : //p' "$log")
+  (cd "$here" && node --input-type=module - "$onvif_port" "$2" "$3" "$ip" "$rtsp_port") <<'JS'
+import NodeOnvif from 'node-onvif';
+const [port, user, pass, ip, rtspPort] = process.argv.slice(2);
+const fail = (m) => { console.error('FAIL: node-onvif: ' + m); process.exit(1); };
+const device = new NodeOnvif.OnvifDevice({ xaddr: `http://127.0.0.1:${port}/onvif/device_service`, user, pass });
+try {
+  await device.init();
+} catch (e) {
+  if (pass === 'wrong') { console.log('node-onvif: wrong password refused: ' + e.message); process.exit(0); }
+  fail('init: ' + e.message);
+}
+if (pass === 'wrong') fail('init passed with a wrong password');
+const got = device.getProfileList().map((p) => `${p.token} ${p.video.encoder.resolution.width}x` +
+  `${p.video.encoder.resolution.height} ${p.stream.rtsp}`);
+const want = [`prof0 1280x720 rtsp://${ip}:${rtspPort}/screenlive`, `prof1 640x360 rtsp://${ip}:${rtspPort}/screensub`];
+if (JSON.stringify(got) !== JSON.stringify(want)) fail('profiles ' + JSON.stringify(got));
+device.current_profile.snapshot = device.current_profile.snapshot.replace(`://${ip}:`, '://127.0.0.1:');
+const snap = await device.fetchSnapshot().catch((e) => fail('snapshot: ' + e.message));
+if (snap.headers['content-type'] !== 'image/jpeg' || snap.body[0] !== 0xff || snap.body[1] !== 0xd8) {
+  fail('snapshot is not a JPEG: ' + snap.headers['content-type']);
+}
+console.log(`node-onvif ok (${user ? 'authenticated' : 'open'}): ${got.join('; ')}, snapshot ${snap.body.length} bytes`);
+JS
+}
+
 start_engine open 0
 run_client open "" "" || fail "client against the open engine"
+run_node_onvif open "" "" || fail "node-onvif against the open engine"
 kill "$LCX_PID"; wait "$LCX_PID" || true
 
 start_engine auth 1
 run_client auth admin 's3cret:pw' || fail "client with the right password"
 run_client auth admin wrong || fail "client with a wrong password"
+run_node_onvif auth admin 's3cret:pw' || fail "node-onvif with the right password"
+run_node_onvif auth admin wrong || fail "node-onvif with a wrong password"
 
 # The snapshot with HTTP authentication only.
 snap=http://127.0.0.1:$onvif_port/onvif/snapshot

@@ -232,7 +232,9 @@ void RunProducer(VideoEngine& e) {
         pacer.Restart(NowNs());
       }
       e.frames_grabbed.fetch_add(1, std::memory_order_relaxed);
-      const bool key_request = force ? true : e.KeyframeRequest.exchange(false);
+      // The request is taken even when the frame is forced: a first viewer's
+      // request left standing would make the next frame a second IDR.
+      const bool key_request = e.KeyframeRequest.exchange(false) || force;
       // After the paused picture or an idle spell the encoders last saw
       // something else: the screen counts as changed. The scaled buffers
       // still hold an unchanged screen.
@@ -268,7 +270,7 @@ void RunProducer(VideoEngine& e) {
     // Paused, or the display is gone: the designed picture, twice a second,
     // drawn once per size.
     if (paused_main.empty()) FillPausedPicture(e.main_width, e.main_height, paused_main);
-    const bool key_request = !paused_shown ? true : e.KeyframeRequest.exchange(false);
+    const bool key_request = e.KeyframeRequest.exchange(false) || !paused_shown;
     // Only its first frame is encoded; the rest repeat it.
     SendFrame(e.main_sequence, e.main_encoder, paused_main.data(), e.main_width, e.main_height, !paused_shown,
               key_request, e.main_channel, main_ts, max_length);

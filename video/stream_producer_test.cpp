@@ -179,6 +179,8 @@ TEST_F(ProducerTest, NobodyWatchingGrabsNothingThenLiveStartsWithAKeyFrame) {
   ASSERT_EQ(sub.size(), 3u);
   EXPECT_TRUE(main[0].key);
   EXPECT_TRUE(sub[0].key);
+  EXPECT_FALSE(main[1].key) << "the first viewer's request gives one IDR, not two";
+  EXPECT_FALSE(sub[1].key);
   int one_step = 0;
   for (size_t i = 1; i < main.size(); ++i) {
     EXPECT_EQ(main[i].sequence, main[i - 1].sequence + 1);
