@@ -39,6 +39,8 @@ OnvifSettings OnvifSettingsFrom(const EngineSettings& s, const std::string& adve
   o.main_name = s.main_stream;
   o.main_stream_width = s.sizes.stream_width;
   o.main_stream_height = s.sizes.stream_height;
+  o.screen_width = s.sizes.screen_width;
+  o.screen_height = s.sizes.screen_height;
   o.fps = s.fps;
   o.sub_name = s.sub_stream;
   o.sub_width = s.sizes.sub_width;

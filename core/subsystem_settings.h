@@ -41,6 +41,7 @@ struct OnvifSettings {
   bool auth_required = false;
   std::string device_name;
   int main_bitrate_kbps = 2000, sub_bitrate_kbps = 512;
+  int screen_width = 0, screen_height = 0;  // what the main stream carries unscaled
 };
 
 struct WebSettings {

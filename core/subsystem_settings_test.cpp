@@ -22,7 +22,7 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
        {10, 2000, 0, 0, true, 640, 360, 512},
        {8554, "screenlive", "screensub", "admin", "admin", false},
        {"10.0.0.5", 8000, 8554, "screenlive", 1920, 1080, 10, "screensub", 640, 360, "admin", "admin", false,
-        "Lumicast", 2000, 512}},
+        "Lumicast", 2000, 512, 1920, 1080}},
       {"down-scaled main, no sub-stream, protected",
        {{"main_width", "1280"}, {"substream", "0"}, {"stream_auth", "1"}, {"admin_user", "op"},
         {"admin_pass", "pw"}, {"rtsp_port", "554"}, {"onvif_port", "8081"}, {"fps", "15"}, {"bitrate", "4000"},
@@ -30,7 +30,7 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
        1920, 1080,
        {15, 4000, 1280, 720, false, 0, 0, 512},
        {554, "live", "", "op", "pw", true},
-       {"10.0.0.5", 8081, 554, "live", 1280, 720, 15, "", 0, 0, "op", "pw", true, "Hall", 4000, 512}},
+       {"10.0.0.5", 8081, 554, "live", 1280, 720, 15, "", 0, 0, "op", "pw", true, "Hall", 4000, 512, 1920, 1080}},
       // Once turned the sub-stream off; the editors never write a width below 320.
       {"hand-edited sub width 1 is raised to the editors' 320",
        {{"sub_width", "1"}, {"sub_bitrate", "300"}},
@@ -38,7 +38,7 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
        {10, 2000, 0, 0, true, 320, 178, 300},
        {8554, "screenlive", "screensub", "admin", "admin", false},
        {"10.0.0.5", 8000, 8554, "screenlive", 1366, 768, 10, "screensub", 320, 178, "admin", "admin", false,
-        "Lumicast", 2000, 300}},
+        "Lumicast", 2000, 300, 1366, 768}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -70,6 +70,8 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
     EXPECT_EQ(o.main_name, c.onvif.main_name);
     EXPECT_EQ(o.main_stream_width, c.onvif.main_stream_width);
     EXPECT_EQ(o.main_stream_height, c.onvif.main_stream_height);
+    EXPECT_EQ(o.screen_width, c.onvif.screen_width);
+    EXPECT_EQ(o.screen_height, c.onvif.screen_height);
     EXPECT_EQ(o.fps, c.onvif.fps);
     EXPECT_EQ(o.sub_name, c.onvif.sub_name);
     EXPECT_EQ(o.sub_width, c.onvif.sub_width);

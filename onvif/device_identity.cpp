@@ -35,6 +35,8 @@ void ConfigureOnvifWithId(OnvifService& service, const OnvifSettings& settings, 
   service.stream_name = settings.main_name;
   service.width = settings.main_stream_width;
   service.height = settings.main_stream_height;
+  service.screen_width = settings.screen_width;
+  service.screen_height = settings.screen_height;
   service.fps = settings.fps;
   service.sub_stream_name = settings.sub_name;
   service.sub_width = settings.sub_width;

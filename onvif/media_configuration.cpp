@@ -9,7 +9,7 @@ namespace lcx {
 namespace {
 
 // Widths the editors offer for each stream (the main one also offers the
-// screen's own size, which is the stream's size when it is not scaled).
+// screen's own size).
 constexpr int kMainWidths[] = {1920, 1280, 854, 640};
 constexpr int kSubWidths[] = {854, 640, 480, 320};
 // Ranges the editors accept.
@@ -75,12 +75,20 @@ std::vector<ProfileRow> ProfileRows(const OnvifService& service) {
 std::vector<std::pair<int, int>> OfferedResolutions(const OnvifService& service, const ProfileRow& row) {
   std::vector<std::pair<int, int>> out = {{row.width, row.height}};
   if (row.width < 1 || row.height < 1) return out;
+  // The main stream's choices come from the screen, whatever it is scaled
+  // to now; the sub-stream's from its own aspect.
+  int base_w = row.width, base_h = row.height;
+  if (!row.sub && service.screen_width >= row.width && service.screen_height >= row.height) {
+    base_w = service.screen_width;
+    base_h = service.screen_height;
+    if (base_w != row.width) out.emplace_back(base_w, base_h);
+  }
   for (int w : row.sub ? kSubWidths : kMainWidths) {
-    // Only down-scaling: the main stream below its own size, the sub-stream
-    // never above the main stream's.
-    const bool fits = row.sub ? w != row.width && w <= service.width : w < row.width;
+    // Only down-scaling: the main stream below the screen's size, the
+    // sub-stream never above the main stream's.
+    const bool fits = w != row.width && (row.sub ? w <= service.width : w < base_w);
     if (!fits) continue;
-    const int h = static_cast<int>(static_cast<int64_t>(w) * row.height / row.width) & ~1;
+    const int h = static_cast<int>(static_cast<int64_t>(w) * base_h / base_w) & ~1;
     if (h >= 2) out.emplace_back(w, h);
   }
   std::sort(out.begin(), out.end(), [](auto a, auto b) { return a.first > b.first; });

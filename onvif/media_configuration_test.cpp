@@ -22,6 +22,12 @@ OnvifService Service(int w, int h, int sub_w, int sub_h) {
   return s;
 }
 
+OnvifService OnScreen(OnvifService s, int screen_w, int screen_h) {
+  s.screen_width = screen_w;
+  s.screen_height = screen_h;
+  return s;
+}
+
 using Sizes = std::vector<std::pair<int, int>>;
 
 // What a recorder's dialog lists: the stream's own size and the smaller
@@ -36,7 +42,12 @@ TEST(OfferedResolutions, EditorWidthsAtTheStreamsAspect) {
       {"1080p screen, main", Service(1920, 1080, 640, 360), false, {{1920, 1080}, {1280, 720}, {854, 480}, {640, 360}}},
       {"laptop screen 1366x768, main", Service(1366, 768, 0, 0), false,
        {{1366, 768}, {1280, 718}, {854, 480}, {640, 358}}},
-      {"main down-scaled to 1280", Service(1280, 720, 0, 0), false, {{1280, 720}, {854, 480}, {640, 360}}},
+      {"main down-scaled to 1280 (screen size unknown)", Service(1280, 720, 0, 0), false,
+       {{1280, 720}, {854, 480}, {640, 360}}},
+      {"main down-scaled to 1280 on a 1080p screen", OnScreen(Service(1280, 720, 0, 0), 1920, 1080), false,
+       {{1920, 1080}, {1280, 720}, {854, 480}, {640, 360}}},
+      {"main down-scaled to 854 on a 1366x768 screen", OnScreen(Service(854, 480, 0, 0), 1366, 768), false,
+       {{1366, 768}, {1280, 718}, {854, 480}, {640, 358}}},
       {"sub-stream of a 1080p screen", Service(1920, 1080, 640, 360), true,
        {{854, 480}, {640, 360}, {480, 270}, {320, 180}}},
       {"sub-stream never above a small main stream", Service(800, 600, 480, 360), true,

@@ -14,11 +14,6 @@
 namespace lcx {
 namespace {
 
-std::string Ok(const std::string& envelope) {
-  return "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\nContent-Length: " +
-         std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n" + envelope;
-}
-
 // The answer to a request with no SOAP envelope (an empty body among them).
 const std::string kNotSoapAnswer =
     "HTTP/1.1 400 Bad Request\r\nContent-Type: application/soap+xml; charset=utf-8\r\nContent-Length: 563\r\n"

@@ -46,6 +46,8 @@ struct OnvifService {
   int32_t rtsp_port = 8554;
   int32_t width = 1280;
   int32_t height = 720;
+  int32_t screen_width = 0;  // the main stream's size unscaled; 0: width x height
+  int32_t screen_height = 0;
   int32_t fps = 10;
   int32_t sub_width = 0;
   int32_t sub_height = 0;
