@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "core/credentials.h"
+#include "core/log.h"
 #include "platform/system.h"
 #include "security/digest.h"
 #include "security/http_auth.h"
@@ -159,7 +160,11 @@ RecoveryOutcome RecoverWithCode(const std::string& code, const DesktopHooks& hoo
   if (code.find_first_not_of(" \t\r\n") == std::string::npos) return RecoveryOutcome::kEmptyCode;
   if (!hooks.verify_recovery_code(code, hooks.machine_id())) return RecoveryOutcome::kInvalidCode;
   if (!SaveConfigKeys({{"admin_user", "admin"}, {"admin_pass", "admin"}})) return RecoveryOutcome::kSaveFailed;
-  SetPasswordProtectedFlag(false);
+  // Left raised, the flag would lock the plain "admin" at the next start.
+  if (!SetPasswordProtectedFlag(false)) {
+    LogLine("Desktop: login reset, but the protected-password flag could not be cleared\n");
+    return RecoveryOutcome::kSaveFailed;
+  }
   return RecoveryOutcome::kRecovered;
 }
 

@@ -246,7 +246,7 @@ TEST_F(DesktopActions, RecoveryAcceptsOnlyThisMachinesCode) {
   hooks.machine_id = [id] { return id; };
 
   WriteConfig("admin_user = boss\r\nadmin_pass = " + *ProtectString("lost") + "\r\n");
-  SetPasswordProtectedFlag(true);
+  ASSERT_TRUE(SetPasswordProtectedFlag(true));
   const std::string before = ConfigText();
   EXPECT_EQ(RecoverWithCode("", hooks), RecoveryOutcome::kEmptyCode);
   EXPECT_EQ(RecoverWithCode(" \n", hooks), RecoveryOutcome::kEmptyCode);
@@ -264,7 +264,7 @@ TEST_F(DesktopActions, RecoveryAcceptsOnlyThisMachinesCode) {
 
 TEST_F(DesktopActions, FactoryResetWritesTheEnglishTemplate) {
   WriteConfig("lang = en\r\nshow_icon = 0\r\neula_accepted = 1\r\nfps = 30\r\n");
-  SetPasswordProtectedFlag(true);
+  ASSERT_TRUE(SetPasswordProtectedFlag(true));
   ASSERT_TRUE(FactoryReset());
   EXPECT_EQ(ConfigText().rfind("# Lumicast config\r\n", 0), 0u);
   const ConfigMap c = Config();

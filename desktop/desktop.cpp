@@ -115,6 +115,7 @@ int RunDesktop(const DesktopContext& context, const DesktopHooks& hooks, bool sh
       },
       nullptr);
 
+  if (hooks.running) hooks.running();
   g_main_loop_run(loop.loop);
   if (tray) tray->Remove();
   return 0;

@@ -32,6 +32,9 @@ struct DesktopHooks {
   std::function<bool(const std::string& code, const std::string& machine_id)> verify_recovery_code;
   // Told of every message box as it opens (caption and text); may be empty.
   std::function<void(const std::string& caption, const std::string& text)> message_shown;
+  // Told once the tray, the windows and the show-admin socket are up and the
+  // loop is about to run; may be empty.
+  std::function<void()> running;
 };
 
 // RelaunchSelf(false), OpenUrl, GetMachineId and the recovery-code check

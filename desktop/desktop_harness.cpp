@@ -91,7 +91,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     return 0;
   }
-  Say("desktop running");
+  // Said once a second start can reach it: tests send --show-admin next.
+  hooks.running = [] { Say("desktop running"); };
   const int code = lcx::RunDesktop(context, hooks, icon && lcx::GetInt(config, "show_icon", 1) != 0,
                                    [](lcx::StopSignal sig) {
                                      Say(std::string("stop signal ") +

@@ -62,6 +62,17 @@ void CountViewerIn(const RtspViewers& viewers) {
   viewers.wake_up.notify_all();
 }
 
+// The last viewer out empties the queues at once: one who comes before the
+// producer notices the idle spell would be sent the old picture first, then
+// a jump in the time stamps when its own key frame empties the queue.
+void CountViewerOut(const RtspSessionContext& context) {
+  std::lock_guard lock(context.viewers.mutex);
+  if (context.viewers.count.fetch_sub(1) == 1) {
+    ClearFrames(context.main_channel);
+    ClearFrames(context.sub_channel);
+  }
+}
+
 }  // namespace
 
 int64_t MonotonicSeconds() { return static_cast<int64_t>(BootTickMs() / 1000); }
@@ -173,7 +184,7 @@ void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, c
     }
     if (TeardownArrived(framer, io, session_id)) break;
   }
-  context.viewers.count.fetch_sub(1);
+  CountViewerOut(context);
 }
 
 void ServeRtspConnection(const RtspSessionContext& context, std::string nonce_secret, std::string session_id,

@@ -23,7 +23,8 @@ struct StreamChannel;
 using SendFunction = std::function<bool(std::string_view)>;
 
 // The producer's viewer bookkeeping, shared with every playing connection:
-// `mutex` is held only to count in (and raise the key-frame request).
+// `mutex` is held only to count in (and raise the key-frame request) and out
+// (and empty the queues); the channels' mutexes may be taken under it.
 struct RtspViewers {
   std::atomic<int32_t>& count;
   std::atomic<bool>& keyframe_request;

@@ -264,6 +264,7 @@ TEST(StreamToClient, EndsAtTeardownCloseResetOrFailedWrite) {
 
     EXPECT_EQ(view.viewer_count.load(), 0);
     EXPECT_TRUE(view.keyframe_request.load()) << "the first viewer asks for a key frame";
+    EXPECT_TRUE(view.main_channel.queue.empty()) << "the last viewer out leaves nothing stale queued";
     EXPECT_EQ(peer.next, c.reads.size()) << "every waiting input is read";
     // The PLAY answer names the first packet: sequence 0 and, when a frame
     // was at hand, its time stamp.
