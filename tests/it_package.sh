@@ -65,7 +65,9 @@ unshare -n bash -euo pipefail -c '
   ip link set lo up
   as_user /usr/bin/lcx_onvif --background >"$user_home/engine.log" 2>&1 &
   engine=$!
-  trap "kill $engine 2>/dev/null; wait $engine 2>/dev/null || true" EXIT
+  # $engine is the subshell running as_user; the program is its child, which
+  # a plain kill of the subshell would leave running in this namespace.
+  trap "pkill -TERM -P $engine 2>/dev/null; wait $engine 2>/dev/null || true" EXIT
   for ((i = 0; i < 200; i++)); do
     grep -q "RTSP server ready" "$user_home/engine.log" 2>/dev/null && break
     kill -0 $engine || break
@@ -77,6 +79,10 @@ unshare -n bash -euo pipefail -c '
   [[ $out == h264,1280,720 ]] || { echo "FAIL: ffprobe saw \"$out\""; exit 1; }
   echo "ffprobe rtsp://127.0.0.1:554/screenlive: $out"
 ' || fail "the installed program did not stream on port 554 for an ordinary user"
+# Live copies only: an orphan that has ended may stay a zombie where nothing reaps it.
+engine_left() { ps -u 65534 -o stat=,comm= | awk '$1 !~ /^Z/ && $2 == "lcx_onvif" { found = 1 } END { exit !found }'; }
+for ((i = 0; i < 100; i++)); do engine_left || break; sleep 0.1; done
+engine_left && fail "the installed program was left running after the test stopped it"
 
 cfg=$user_home/.local/share/Halvorix/lcx.cfg
 cmp -s "$cfg" /usr/lib/lumicast/core.dat || fail "the configuration was not seeded from /usr/lib/lumicast/core.dat"
