@@ -91,10 +91,10 @@ bool WellFormed(std::string_view xml) {
   return root_seen && open.empty();
 }
 
-}  // namespace
-
 // A fixed answer id keeps the answer comparable from run to run.
 constexpr std::string_view kAnswerId = "urn:uuid:00000000-0000-4000-8000-000000000001";
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace lcx;

@@ -79,10 +79,10 @@ unshare -n bash -euo pipefail -c '
   [[ $out == h264,1280,720 ]] || { echo "FAIL: ffprobe saw \"$out\""; exit 1; }
   echo "ffprobe rtsp://127.0.0.1:554/screenlive: $out"
 ' || fail "the installed program did not stream on port 554 for an ordinary user"
-# Live copies only: an orphan that has ended may stay a zombie where nothing reaps it.
-engine_left() { ps -u 65534 -o stat=,comm= | awk '$1 !~ /^Z/ && $2 == "lcx_onvif" { found = 1 } END { exit !found }'; }
-for ((i = 0; i < 100; i++)); do engine_left || break; sleep 0.1; done
-engine_left && fail "the installed program was left running after the test stopped it"
+# The trap waited for the program; live copies only, as an orphan that has
+# ended may stay a zombie where nothing reaps it.
+ps -u 65534 -o stat=,comm= | awk '$1 !~ /^Z/ && $2 == "lcx_onvif" { found = 1 } END { exit !found }' &&
+  fail "the installed program was left running after the test stopped it"
 
 cfg=$user_home/.local/share/Halvorix/lcx.cfg
 cmp -s "$cfg" /usr/lib/lumicast/core.dat || fail "the configuration was not seeded from /usr/lib/lumicast/core.dat"
