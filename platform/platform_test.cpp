@@ -2,12 +2,15 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <thread>
 
 #include "platform/instance.h"
 #include "platform/net.h"
 #include "platform/system.h"
+#include "platform/temp_dir_testing.h"
 
 namespace lcx {
 namespace {
@@ -78,6 +81,43 @@ TEST(Platform, BootTickIsMonotonicMilliseconds) {
   uint64_t b = BootTickMs();
   EXPECT_GE(b - a, 19u);
   EXPECT_LT(b - a, 5000u);
+}
+
+}  // namespace
+}  // namespace lcx
+
+namespace lcx {
+namespace {
+
+TEST(TestDirTesting, RemovesItsTreeButNotWhatALinkPointsTo) {
+  TestDir outside("lcx-outside");
+  ASSERT_TRUE(WriteFileSynced(outside.Sub("keep"), "x"));
+  std::string path;
+  {
+    TestDir dir;
+    ASSERT_TRUE(dir.ok());
+    path = dir.path();
+    ASSERT_EQ(mkdir(dir.Sub("a").c_str(), 0700), 0);
+    ASSERT_TRUE(WriteFileSynced(dir.Sub("a/b"), "y"));
+    ASSERT_EQ(symlink(outside.path().c_str(), dir.Sub("link").c_str()), 0);
+  }
+  EXPECT_NE(access(path.c_str(), F_OK), 0);
+  EXPECT_EQ(access(outside.Sub("keep").c_str(), F_OK), 0);
+}
+
+TEST(TestDirTesting, HomeVariablesComeBack) {
+  setenv("XDG_DATA_HOME", "/before", 1);
+  unsetenv("ProgramData");
+  setenv("ProgramData", "/pd", 1);
+  {
+    TempHome home;
+    EXPECT_EQ(std::string(getenv("XDG_DATA_HOME")), home.Sub("data"));
+    EXPECT_EQ(getenv("ProgramData"), nullptr);
+  }
+  EXPECT_STREQ(getenv("XDG_DATA_HOME"), "/before");
+  EXPECT_STREQ(getenv("ProgramData"), "/pd");
+  unsetenv("ProgramData");
+  unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace
