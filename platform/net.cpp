@@ -106,10 +106,11 @@ std::vector<std::string> ListUpNonLoopbackIpv4() {
 namespace {
 
 // An IPv4 socket of `type` bound to all addresses at `port`, SO_REUSEADDR set.
-UniqueFd BoundSocket(int type, uint16_t port, int* error) {
+UniqueFd BoundSocket(int type, uint16_t port, int* error, const char** failed_call = nullptr) {
   UniqueFd fd(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
   if (!fd) {
     if (error) *error = errno;
+    if (failed_call) *failed_call = "socket";
     return {};
   }
   int one = 1;
@@ -120,6 +121,7 @@ UniqueFd BoundSocket(int type, uint16_t port, int* error) {
   addr.sin_port = htons(port);
   if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     if (error) *error = errno;
+    if (failed_call) *failed_call = "bind";
     return {};
   }
   return fd;
@@ -127,10 +129,11 @@ UniqueFd BoundSocket(int type, uint16_t port, int* error) {
 
 }  // namespace
 
-UniqueFd ListenTcp(uint16_t port, int backlog, int* error) {
-  UniqueFd fd = BoundSocket(SOCK_STREAM, port, error);
+UniqueFd ListenTcp(uint16_t port, int backlog, int* error, const char** failed_call) {
+  UniqueFd fd = BoundSocket(SOCK_STREAM, port, error, failed_call);
   if (fd && ::listen(fd.get(), backlog) != 0) {
     if (error) *error = errno;
+    if (failed_call) *failed_call = "listen";
     return {};
   }
   return fd;

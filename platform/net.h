@@ -31,8 +31,9 @@ std::vector<AdapterRecord> ListAdapters();
 std::vector<std::string> ListUpNonLoopbackIpv4();
 
 // Listening IPv4 TCP socket on all addresses with SO_REUSEADDR. On failure
-// returns an invalid fd and stores errno in *error.
-UniqueFd ListenTcp(uint16_t port, int backlog, int* error);
+// returns an invalid fd, stores errno in *error and the name of the call
+// that failed ("socket", "bind", "listen") in *failed_call.
+UniqueFd ListenTcp(uint16_t port, int backlog, int* error, const char** failed_call = nullptr);
 // Port a bound socket listens on (useful after binding port 0).
 int LocalPort(int fd);
 // accept() that is retried on EINTR; fills the peer's dotted address.
