@@ -1,5 +1,6 @@
-// The Authorization header as RTSP and ONVIF read it: Basic, Digest with and
-// without qop, nonces ours or forged. Only the configured credentials may
+// The Authorization header as RTSP and ONVIF read it: the bytes both as a
+// header's value and as a whole request whose head is parsed; Basic, Digest
+// with and without qop, nonces ours or forged. Only the configured credentials may
 // pass; a nonce that is not ours never does.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -9,6 +10,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "rtsp/rtsp_auth.h"
+#include "rtsp/rtsp_messages.h"
 #include "security/http_auth.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -27,7 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LCX_FUZZ_CHECK(!rtsp || onvif);
   LCX_FUZZ_CHECK(password.size() > 0 || !onvif);
 
-  const HttpAuthResult rtsp_nonce = CheckRtspAuth(request, "DESCRIBE", "Lumicast", key, "admin", password);
+  RequestHead head;
+  ParseRtspHead(request, head);
+  const HttpAuthResult rtsp_nonce = CheckRtspAuth(head, "Lumicast", key, "admin", password);
   const HttpAuthResult onvif_nonce =
       CheckHttpAuthorizationNonce(request, "POST", "Lumicast", key, "admin", password, kOnvifHttpAuth);
   LCX_FUZZ_CHECK(password.size() > 0 || (rtsp_nonce == HttpAuthResult::kRefused &&

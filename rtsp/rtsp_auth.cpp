@@ -2,9 +2,10 @@
 
 namespace lcx {
 
-HttpAuthResult CheckRtspAuth(std::string_view request, std::string_view method, std::string_view realm,
-                             const DigestNonceKey& nonces, std::string_view user, std::string_view password) {
-  return CheckHttpAuthorizationNonce(request, method, realm, nonces, user, password, kRtspHttpAuth);
+HttpAuthResult CheckRtspAuth(const RequestHead& head, std::string_view realm, const DigestNonceKey& nonces,
+                             std::string_view user, std::string_view password) {
+  return CheckHttpAuthorizationNonce(head.Find("Authorization").value_or(""), head.method, realm, nonces, user,
+                                     password, kRtspHttpAuth);
 }
 
 }  // namespace lcx

@@ -1,20 +1,22 @@
 #include "rtsp/rtsp_framer.h"
 
-#include "core/config.h"  // ParseLeadingInt
+#include <algorithm>
+
+#include "core/request_head.h"
 
 namespace lcx {
 namespace {
 
 constexpr size_t kInterleavedHeaderBytes = 4;  // "$", channel, 16-bit length
 
-// Announced body length, read from the header block only (a body may well
-// contain the text); the two usual spellings count.
+// Announced body length, read from the head only (a body may well contain
+// the text). A length that is no number announces no body: players send
+// none, and the request is answered all the same.
 size_t BodyLength(std::string_view header) {
-  size_t at = header.find("Content-Length:");
-  if (at == std::string_view::npos) at = header.find("content-length:");
-  if (at == std::string_view::npos) return 0;
-  int value = ParseLeadingInt(header.substr(at + 15));
-  return value > 0 ? static_cast<size_t>(value) : 0;
+  RequestHead head;
+  ParseRequestHead(header, head);
+  std::optional<int64_t> length = ContentLength(head);
+  return length ? static_cast<size_t>(std::min<int64_t>(*length, int64_t{1} << 40)) : 0;
 }
 
 }  // namespace

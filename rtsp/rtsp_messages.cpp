@@ -2,6 +2,7 @@
 #include "rtsp/rtsp_messages.h"
 
 #include "core/config.h"  // ParseLeadingInt: atoi without its overflow
+#include "rtsp/rtsp_framer.h"
 
 namespace lcx {
 namespace {
@@ -10,29 +11,31 @@ std::string OkHead(int cseq) { return "RTSP/1.0 200 OK\r\nCSeq: " + std::to_stri
 
 }  // namespace
 
-std::string_view RtspMethod(std::string_view request) {
-  size_t space = request.find(' ');
-  return space == std::string_view::npos ? request : request.substr(0, space);
+bool ParseRtspHead(std::string_view request, RequestHead& head) {
+  HeadLimits limits;
+  limits.max_line_bytes = kMaxRtspRequestBytes;
+  return ParseRequestHead(request, head, limits) == HeadStatus::kOk;
 }
 
-int RtspCSeq(std::string_view request) {
-  size_t at = request.find("CSeq:");
-  if (at == std::string_view::npos) at = request.find("Cseq:");
-  if (at == std::string_view::npos) return 0;
-  return ParseLeadingInt(request.substr(at + 5));
+int RtspCSeq(const RequestHead& head) {
+  std::optional<std::string_view> value = head.Find("CSeq");
+  return value ? ParseLeadingInt(*value) : 0;
 }
 
-std::string_view RtspRequestUrl(std::string_view request) {
-  size_t start = request.find(' ');
-  if (start == std::string_view::npos) return {};
-  ++start;
-  size_t end = request.find_first_of(" \r\n", start);
-  return request.substr(start, (end == std::string_view::npos ? request.size() : end) - start);
+bool WantsInterleavedTransport(const RequestHead& head) {
+  for (std::string_view value : head.FindAll("Transport")) {
+    for (const TransportSpec& spec : ParseTransport(value)) {
+      if (spec.Interleaved()) return true;
+    }
+  }
+  return false;
 }
 
-bool WantsInterleavedTransport(std::string_view request) {
-  return request.find("interleaved") != std::string_view::npos ||
-         request.find("/TCP") != std::string_view::npos;
+bool NamesStream(const RequestHead& head, std::string_view stream_name) {
+  for (std::string_view segment : PathSegments(TargetPath(head.target))) {
+    if (segment == stream_name) return true;
+  }
+  return false;
 }
 
 std::string BuildOptionsResponse(int cseq) {
@@ -68,6 +71,10 @@ std::string BuildTeardownResponse(int cseq, std::string_view session) {
 }
 
 std::string BuildPlainOkResponse(int cseq) { return OkHead(cseq) + "\r\n"; }
+
+std::string BuildBadRequestResponse(int cseq) {
+  return "RTSP/1.0 400 Bad Request\r\nCSeq: " + std::to_string(cseq) + "\r\n\r\n";
+}
 
 std::string BuildUnauthorizedResponse(int cseq, std::string_view realm, std::string_view nonce, bool stale) {
   std::string out = "RTSP/1.0 401 Unauthorized\r\nCSeq: " + std::to_string(cseq) + "\r\n";

@@ -1,24 +1,29 @@
-// RTSP request parsing and response building: plain substring search on the
-// request text and concatenated fixed fragments, no I/O.
+// RTSP request fields read from the parsed head (core/request_head.h) and
+// response building from concatenated fixed fragments; no I/O.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "core/request_head.h"
+
 namespace lcx {
 
 inline constexpr std::string_view kRtspRealm = "Lumicast";
 
-// Text before the first space (the whole text when there is none).
-std::string_view RtspMethod(std::string_view request);
-// Number after "CSeq:" (or "Cseq:") read the way atoi reads it; 0 when the
-// header is missing or holds no digits.
-int RtspCSeq(std::string_view request);
-// The request URL (the text between the method and the version).
-std::string_view RtspRequestUrl(std::string_view request);
-// SETUP asks for RTP on the RTSP connection.
-bool WantsInterleavedTransport(std::string_view request);
+// The head of one whole request as the framer cut it; false when it has
+// more header lines than a client sends (the head is filled up to there).
+bool ParseRtspHead(std::string_view request, RequestHead& head);
+// The CSeq field (any case) read the way atoi reads it; 0 when the field is
+// missing or holds no digits.
+int RtspCSeq(const RequestHead& head);
+// SETUP asks for RTP on the RTSP connection: one of the Transport field's
+// alternatives has TCP as its lower transport or names interleaved channels.
+bool WantsInterleavedTransport(const RequestHead& head);
+// The request URL's path has a segment that is exactly `stream_name` (the
+// query and the host are not looked at): "rtsp://h/screensub/trackID=0".
+bool NamesStream(const RequestHead& head, std::string_view stream_name);
 
 std::string BuildOptionsResponse(int cseq);
 std::string BuildDescribeResponse(int cseq, std::string_view sdp);
@@ -31,6 +36,7 @@ std::string BuildPlayResponse(int cseq, std::string_view session, std::string_vi
                               const uint32_t* rtptime);
 std::string BuildTeardownResponse(int cseq, std::string_view session);
 std::string BuildPlainOkResponse(int cseq);
+std::string BuildBadRequestResponse(int cseq);
 // 401 offering Digest (with a fresh nonce; stale=true when the client's was
 // right but expired) and Basic.
 std::string BuildUnauthorizedResponse(int cseq, std::string_view realm, std::string_view nonce,

@@ -30,10 +30,6 @@ constexpr std::chrono::milliseconds kFramePollInterval{200};
 constexpr int kFirstFramePolls = 15;
 constexpr const char* kRtcpCname = "lumicast";
 
-bool Contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
-}
-
 // Drops the whole requests the framer holds up to a TEARDOWN, which is
 // answered (GStreamer reports an error when the connection just closes under
 // its TEARDOWN); the frame before it went out whole.
@@ -47,8 +43,10 @@ bool TeardownArrived(RtspFramer& framer, const ConnectionIo& io, const std::stri
       framer.pending.clear();
       return false;
     }
-    if (RtspMethod(request) == "TEARDOWN") {
-      io.send(BuildTeardownResponse(RtspCSeq(request), session_id));
+    RequestHead head;
+    ParseRtspHead(request, head);
+    if (head.method == "TEARDOWN") {
+      io.send(BuildTeardownResponse(RtspCSeq(head), session_id));
       return true;
     }
   }
@@ -90,12 +88,19 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
                                  const SendFunction& send) {
   const RtspSessionContext& context = *connection.context;
   const RtspSettings& settings = context.settings;
-  const std::string_view method = RtspMethod(request);
-  const int cseq = RtspCSeq(request);
+  RequestHead head;
+  const bool parsed = ParseRtspHead(request, head);
+  const std::string& method = head.method;
+  const int cseq = RtspCSeq(head);
+  if (!parsed) {
+    LogLine("RTSP: request with too many header lines, closing the connection\n");
+    send(BuildBadRequestResponse(cseq));
+    return RequestOutcome::kClose;
+  }
 
   if (settings.auth_required && !connection.authenticated && method != "OPTIONS") {
     const DigestNonceKey nonces{connection.nonce_secret, connection.now_s()};
-    HttpAuthResult result = CheckRtspAuth(request, method, kRtspRealm, nonces, settings.user, settings.password);
+    HttpAuthResult result = CheckRtspAuth(head, kRtspRealm, nonces, settings.user, settings.password);
     if (result != HttpAuthResult::kAccepted) {
       const bool stale = result == HttpAuthResult::kStale;
       return send(BuildUnauthorizedResponse(cseq, kRtspRealm, MakeDigestNonce(nonces), stale))
@@ -105,7 +110,7 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
     connection.authenticated = true;
   }
 
-  if (context.sub_on && !settings.sub_name.empty() && Contains(request, settings.sub_name))
+  if (context.sub_on && !settings.sub_name.empty() && NamesStream(head, settings.sub_name))
     connection.sub_selected = true;
 
   std::string response;
@@ -116,8 +121,8 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
     response = BuildDescribeResponse(cseq, BuildSdp(SelectedChannel(context, connection)));
     LogLine("RTSP: DESCRIBE -> %s\n", connection.sub_selected ? "SUB (screensub)" : "MAIN (screenlive)");
   } else if (method == "SETUP") {
-    if (WantsInterleavedTransport(request)) {
-      connection.setup_url = std::string(RtspRequestUrl(request));
+    if (WantsInterleavedTransport(head)) {
+      connection.setup_url = head.target;
       response = BuildSetupResponse(cseq, connection.session_id);
     } else {
       response = BuildUnsupportedTransportResponse(cseq);
@@ -125,7 +130,7 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
     }
   } else if (method == "PLAY") {
     connection.play.cseq = cseq;
-    connection.play.url = connection.setup_url.empty() ? std::string(RtspRequestUrl(request)) : connection.setup_url;
+    connection.play.url = connection.setup_url.empty() ? head.target : connection.setup_url;
     return RequestOutcome::kPlay;
   } else if (method == "TEARDOWN") {
     send(BuildTeardownResponse(cseq, connection.session_id));

@@ -1,5 +1,5 @@
-// Basic and Digest checks over the single Authorization line of a request,
-// and the self-checking Digest nonces.
+// Basic and Digest checks over the value of a request's Authorization
+// header, and the self-checking Digest nonces.
 #include "security/http_auth.h"
 
 #include <algorithm>
@@ -11,21 +11,19 @@
 namespace lcx {
 namespace {
 
-// Only the two common spellings of the header name count.
-std::string_view FindAuthorizationLine(std::string_view request) {
-  size_t at = request.find("Authorization:");
-  if (at == std::string_view::npos) at = request.find("authorization:");
-  if (at == std::string_view::npos) return {};
-  std::string_view line = request.substr(at);
-  return line.substr(0, line.find("\r\n"));
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The scheme is the value's first word, in any case.
+bool HasScheme(std::string_view value, std::string_view scheme) {
+  if (value.size() < scheme.size() || (value.size() > scheme.size() && value[scheme.size()] != ' ')) return false;
+  for (size_t i = 0; i < scheme.size(); ++i) {
+    if (Lower(value[i]) != scheme[i]) return false;
+  }
+  return true;
 }
 
-bool Contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
-}
-
-bool IsBasicLine(std::string_view line) { return Contains(line, "Basic ") || Contains(line, "basic "); }
-bool IsDigestLine(std::string_view line) { return Contains(line, "Digest") || Contains(line, "digest"); }
+bool IsBasic(std::string_view value) { return HasScheme(value, "basic"); }
+bool IsDigest(std::string_view value) { return HasScheme(value, "digest"); }
 
 constexpr size_t kStampDigits = 8;
 constexpr size_t kMacDigits = 24;
@@ -47,9 +45,10 @@ bool PaddedEquals(std::string_view a, std::string_view b) {
   return diff == 0;
 }
 
-bool CheckBasic(std::string_view line, const HttpAuthExpected& expected) {
-  std::string_view credentials = line.substr(line.find("asic ") + 5);
-  credentials = credentials.substr(0, credentials.find_first_of(" \r\n"));
+bool CheckBasic(std::string_view value, const HttpAuthExpected& expected) {
+  std::string_view credentials = value.substr(std::min(value.size(), sizeof("basic") - 1));
+  while (!credentials.empty() && credentials.front() == ' ') credentials.remove_prefix(1);
+  credentials = credentials.substr(0, credentials.find_first_of(" \t\r\n"));
   std::string decoded = Base64Decode(credentials);
   size_t colon = decoded.find(':');  // only the first colon splits: passwords may hold more
   if (colon == std::string::npos) return false;
@@ -89,14 +88,11 @@ bool CheckDigest(std::string_view line, const HttpAuthExpected& expected, const 
 
 }  // namespace
 
-bool CheckHttpAuthorization(std::string_view request, const HttpAuthExpected& expected,
+bool CheckHttpAuthorization(std::string_view authorization, const HttpAuthExpected& expected,
                             const HttpAuthOptions& options) {
-  if (expected.password.empty()) return false;
-  std::string_view line = FindAuthorizationLine(request);
-  if (line.empty()) return false;
-  // Nothing else is tried for a Basic line.
-  if (IsBasicLine(line)) return CheckBasic(line, expected);
-  if (IsDigestLine(line)) return CheckDigest(line, expected, options);
+  if (expected.password.empty() || authorization.empty()) return false;
+  if (IsBasic(authorization)) return CheckBasic(authorization, expected);
+  if (IsDigest(authorization)) return CheckDigest(authorization, expected, options);
   return false;
 }
 
@@ -124,20 +120,19 @@ NonceAge CheckDigestNonce(std::string_view nonce, const DigestNonceKey& key) {
   return age <= key.lifetime_s ? NonceAge::kFresh : NonceAge::kExpired;
 }
 
-HttpAuthResult CheckHttpAuthorizationNonce(std::string_view request, std::string_view method,
+HttpAuthResult CheckHttpAuthorizationNonce(std::string_view authorization, std::string_view method,
                                            std::string_view realm, const DigestNonceKey& key,
                                            std::string_view user, std::string_view password,
                                            const HttpAuthOptions& options) {
-  std::string_view line = FindAuthorizationLine(request);
   std::string nonce;
   NonceAge age = NonceAge::kForeign;
-  if (!IsBasicLine(line) && IsDigestLine(line)) {
-    nonce = GetAuthParam(line, "nonce");
+  if (IsDigest(authorization)) {
+    nonce = GetAuthParam(authorization, "nonce");
     age = CheckDigestNonce(nonce, key);
     // A nonce we did not make matches nothing: the check below sees none.
     if (age == NonceAge::kForeign) nonce.clear();
   }
-  if (!CheckHttpAuthorization(request, {method, realm, nonce, user, password}, options)) {
+  if (!CheckHttpAuthorization(authorization, {method, realm, nonce, user, password}, options)) {
     return HttpAuthResult::kRefused;
   }
   return age == NonceAge::kExpired ? HttpAuthResult::kStale : HttpAuthResult::kAccepted;

@@ -1,5 +1,5 @@
-// HTTP Basic and Digest (MD5, with or without qop) checked over the one
-// Authorization line of a request, Digest nonces that expire without being
+// HTTP Basic and Digest (MD5, with or without qop) checked over the value of
+// a request's Authorization header (its head parser finds it), Digest nonces that expire without being
 // remembered, plus the user/password comparison every login uses. Pure and
 // stateless: callers keep the nonce secret, the clock and "authenticated" flags.
 #pragma once
@@ -11,7 +11,7 @@
 namespace lcx {
 
 // The ways the RTSP and ONVIF ports differ; everything else (header
-// spellings, parsing, lower-casing the response, HA1 from the configured
+// scheme in any case, parsing, lower-casing the response, HA1 from the configured
 // name, empty password never authenticates) is the same for both.
 struct HttpAuthOptions {
   // A Digest header carrying qop may also match the short HA1:nonce:HA2
@@ -33,10 +33,9 @@ struct HttpAuthExpected {
   std::string_view password;  // empty: nothing authenticates
 };
 
-// True when `request` (request line, headers, maybe a body) carries an
-// "Authorization:" or "authorization:" header whose Basic credentials or
-// Digest response match `expected`. Only that line is read.
-bool CheckHttpAuthorization(std::string_view request, const HttpAuthExpected& expected,
+// True when `authorization` (the header's value, "" when the request has
+// none) holds Basic credentials or a Digest response matching `expected`.
+bool CheckHttpAuthorization(std::string_view authorization, const HttpAuthExpected& expected,
                             const HttpAuthOptions& options);
 
 // Digest nonces: 8 hex digits of the caller's clock in seconds, then 24 hex
@@ -69,7 +68,7 @@ enum class HttpAuthResult {
 // proven ours by `key`; Basic needs no nonce. A stale result must be
 // answered with a fresh nonce and stale=true, so the client retries without
 // asking its user.
-HttpAuthResult CheckHttpAuthorizationNonce(std::string_view request, std::string_view method,
+HttpAuthResult CheckHttpAuthorizationNonce(std::string_view authorization, std::string_view method,
                                            std::string_view realm, const DigestNonceKey& key,
                                            std::string_view user, std::string_view password,
                                            const HttpAuthOptions& options);
