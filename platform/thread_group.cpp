@@ -1,33 +1,20 @@
 #include "platform/thread_group.h"
 
 #include <chrono>
-#include <system_error>
-#include <thread>
 
 namespace lcx {
 
 ThreadGroup::~ThreadGroup() { WaitIdle(); }
 
-bool ThreadGroup::Start(std::function<void()> body) {
-  {
-    std::lock_guard lock(mutex_);
-    ++live_;
-  }
-  try {
-    std::thread([this, body = std::move(body)]() mutable {
-      body();
-      body = nullptr;  // what it captured goes while the group still counts it
-      std::lock_guard lock(mutex_);
-      --live_;
-      changed_.notify_all();
-    }).detach();
-    return true;
-  } catch (const std::system_error&) {
-    std::lock_guard lock(mutex_);
-    --live_;
-    changed_.notify_all();
-    return false;
-  }
+void ThreadGroup::Enter() {
+  std::lock_guard lock(mutex_);
+  ++live_;
+}
+
+void ThreadGroup::Leave() {
+  std::lock_guard lock(mutex_);
+  --live_;
+  changed_.notify_all();
 }
 
 int ThreadGroup::Live() {

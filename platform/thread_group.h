@@ -6,8 +6,11 @@
 #pragma once
 
 #include <condition_variable>
-#include <functional>
 #include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 namespace lcx {
 
@@ -19,9 +22,25 @@ class ThreadGroup {
   // Waits for every thread: nothing it uses may go before it.
   ~ThreadGroup();
 
-  // Runs `body` on a new thread; false when no thread could be had (then
-  // `body` has been destroyed, unrun).
-  bool Start(std::function<void()> body);
+  // Runs `body` (which may own move-only things, such as a socket) on a new
+  // thread; false when no thread could be had (then `body` has been
+  // destroyed, unrun). What the body owns goes before the thread stops
+  // counting.
+  template <typename Body>
+  bool Start(Body body) {
+    Enter();
+    try {
+      std::thread([this, body = std::optional<Body>(std::move(body))]() mutable {
+        (*body)();
+        body.reset();
+        Leave();
+      }).detach();
+      return true;
+    } catch (const std::system_error&) {
+      Leave();
+      return false;
+    }
+  }
   int Live();
   void WaitIdle();
   // False when threads still ran after `timeout_ms`.
@@ -30,6 +49,9 @@ class ThreadGroup {
   void WaitAtMost(int count);
 
  private:
+  void Enter();
+  void Leave();  // the thread's last touch of the group
+
   std::mutex mutex_;
   std::condition_variable changed_;
   int live_ = 0;

@@ -198,7 +198,7 @@ TEST(RtspEngine, PauseAndResumeAsAWatchingClientSeesThem) {
   client.reset();
   // The session notices the closed socket at its next frame; the server
   // must outlive it.
-  EXPECT_TRUE(rtsp_test::WaitFor([&] { return server.connections.load() == 0; }));
+  EXPECT_TRUE(server.sessions.WaitIdleFor(10000));
   ShutdownRead(listener.get());
   loop.join();
   {

@@ -2,8 +2,8 @@
 #include "rtsp/rtsp_server.h"
 
 #include <cerrno>
+#include <cstring>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -16,11 +16,6 @@ namespace {
 
 // A failing accept (out of descriptors, say) would otherwise spin a core.
 constexpr int kAcceptRetryDelayMs = 20;
-
-void RunCountedSession(RtspServer& server, UniqueFd socket) {
-  RtspSession(SessionContextOf(server), std::move(socket), server.request_idle_timeout_ms);
-  server.connections.fetch_sub(1);  // the last touch of `server`: it may go away once this reaches 0
-}
 
 }  // namespace
 
@@ -61,8 +56,8 @@ void AcceptRtspConnections(RtspServer& server, int listen_fd) {
       continue;
     }
     LogLine("RTSP: connection from %s\n", peer.c_str());
-    if (server.connections.fetch_add(1) >= server.max_connections) {
-      server.connections.fetch_sub(1);
+    // Only this loop starts sessions: the count can only fall before the start below.
+    if (server.sessions.Live() >= server.max_connections) {
       if (!std::exchange(server.limit_logged, true))
         LogLine("RTSP: connection limit of %d reached, refusing new connections\n", server.max_connections);
       continue;  // closes the socket
@@ -70,13 +65,10 @@ void AcceptRtspConnections(RtspServer& server, int listen_fd) {
     // Admitted, so a session has ended since the last refusal (only this
     // loop adds connections): the next refusal starts a new episode.
     server.limit_logged = false;
-    try {
-      std::thread(RunCountedSession, std::ref(server), std::move(client)).detach();
-    } catch (const std::system_error&) {
-      // No thread for it: the socket (moved into the failed thread's
-      // arguments) is closed as they unwind.
-      server.connections.fetch_sub(1);
-    }
+    // Without a thread the socket closes with the unrun body.
+    server.sessions.Start([&server, socket = std::move(client)]() mutable {
+      RtspSession(SessionContextOf(server), std::move(socket), server.request_idle_timeout_ms);
+    });
   }
 }
 
@@ -87,9 +79,10 @@ void RunRtspThread(const RtspSettings& settings, const VideoSettings& video) {
     return;
   }
   int error = 0;
-  UniqueFd listener = ListenTcp(settings.port, 8, &error);
+  const char* call = "bind";
+  UniqueFd listener = ListenTcp(settings.port, 8, &error, &call);
   if (!listener) {
-    LogLine("bind failed: %d\n", error);
+    LogLine("RTSP: %s failed: %d (%s), port %d\n", call, error, std::strerror(error), settings.port);
     if (error == EACCES && settings.port < 1024)
       LogLine("RTSP: port %d is privileged: allow it with 'setcap cap_net_bind_service=+ep %s' "
               "or choose an rtsp_port above 1023\n",

@@ -1,15 +1,14 @@
 // The RTSP server: the process-wide RtspServer (settings copy plus the video
 // engine it feeds from), the accept loop and the RTSP thread entry.
-// Threads: the RTSP thread accepts; the producer thread and one detached
-// thread per connection run beside it. Settings never change after
-// InitRtspServer; `connections` is an atomic counter; `limit_logged` belongs
-// to the accept thread alone; the engine's own locks are described in
+// Threads: the RTSP thread accepts; the producer thread and one thread per
+// connection, owned by `sessions`, run beside it. Settings never change after
+// InitRtspServer; `sessions` has its own mutex; `limit_logged` belongs to the
+// accept thread alone; the engine's own locks are described in
 // video/stream_producer.h.
 #pragma once
 
-#include <atomic>
-
 #include "core/subsystem_settings.h"
+#include "platform/thread_group.h"
 #include "platform/unique_fd.h"
 #include "rtsp/rtsp_connection.h"
 #include "rtsp/rtsp_session.h"
@@ -28,8 +27,10 @@ struct RtspServer {
 
   int max_connections = kMaxRtspConnections;
   int request_idle_timeout_ms = kRequestIdleTimeoutMs;
-  std::atomic<int> connections{0};  // sessions running now
-  bool limit_logged = false;        // the limit line was logged for this episode
+  bool limit_logged = false;  // the limit line was logged for this episode
+  // The sessions running now. Last, so that it is destroyed first: its
+  // destructor waits for every session, which uses the fields above.
+  ThreadGroup sessions;
 };
 
 // The process-wide server, created on first use.
@@ -43,15 +44,15 @@ bool InitRtspServer(RtspServer& server, const RtspSettings& settings, const Vide
 RtspSessionContext SessionContextOf(RtspServer& server);
 
 // Logs the ready line, starts the producer thread and accepts connections on
-// `listener`, one detached thread per connection. Returns only when the
+// `listener`, one thread per connection. Returns only when the
 // listener is shut down, which the program never does.
 void ServeRtsp(RtspServer& server, UniqueFd listener);
 
-// The accept loop alone: each connection gets a detached thread running
-// RtspSession while fewer than server.max_connections run; beyond that it is
-// closed at once (logged once until a session ends). Returns when
+// The accept loop alone: each connection gets a thread of server.sessions
+// running RtspSession while fewer than server.max_connections run; beyond
+// that it is closed at once (logged once until a session ends). Returns when
 // `listen_fd` is shut down or closed; sessions still running keep using
-// `server` until `connections` is back to 0.
+// `server` until server.sessions is idle.
 void AcceptRtspConnections(RtspServer& server, int listen_fd);
 
 // The RTSP thread body: engine start, bind, then ServeRtsp. Returns only when

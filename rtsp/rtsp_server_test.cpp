@@ -51,7 +51,7 @@ struct RunningServer {
   }
   ~RunningServer() {
     if (!Stop()) loop.detach();  // a failed test must not hang as well
-    EXPECT_TRUE(WaitFor([&] { return server.connections.load() == 0; }));
+    EXPECT_TRUE(server.sessions.WaitIdleFor(10000));
   }
 };
 
@@ -72,7 +72,7 @@ TEST(AcceptRtspConnections, RefusesBeyondTheLimitAndRecovers) {
   }
   EXPECT_NE(ReadLog().find("RTSP: connection limit of 2 reached"), std::string::npos);
   a.reset();
-  ASSERT_TRUE(WaitFor([&] { return server.connections.load() == 1; }));
+  server.sessions.WaitAtMost(1);
   {
     Client c(running.port);
     EXPECT_TRUE(Answers(c));
@@ -80,7 +80,7 @@ TEST(AcceptRtspConnections, RefusesBeyondTheLimitAndRecovers) {
   }
   b.reset();
   // Every session has ended and given its place back.
-  EXPECT_TRUE(WaitFor([&] { return server.connections.load() == 0; }));
+  EXPECT_TRUE(server.sessions.WaitIdleFor(10000));
 }
 
 TEST(AcceptRtspConnections, ReturnsOnceTheListenerIsShutDown) {
