@@ -2,6 +2,7 @@
 // off: every request gets an HTTP answer, and with authentication on a
 // request without credentials never reaches a protected operation or the
 // encoder.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -51,7 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LCX_FUZZ_CHECK(answer.rfind("HTTP/1.1 ", 0) == 0);
   LCX_FUZZ_CHECK(Has(answer, "\r\n\r\n"));
 
-  const bool no_credentials = !Has(request, "uthorization") && !Has(request, "UTHORIZATION") && !Has(body, "Password");
+  std::string lowered(request);
+  for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const bool no_credentials = !Has(lowered, "authorization") && !Has(body, "Password");
   if (service.auth_enabled && no_credentials) {
     LCX_FUZZ_CHECK(!encoded);
     if (IsProtectedOperation(body)) LCX_FUZZ_CHECK(answer.rfind("HTTP/1.1 200", 0) != 0);

@@ -20,10 +20,37 @@ std::string Challenge(std::string_view nonce, bool stale) {
          std::string(nonce) + (stale ? "\", stale=true\r\n" : "\"\r\n");
 }
 
+bool Mentions(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+RequestHead HeadOf(std::string_view request) {
+  RequestHead head;
+  ParseRequestHead(request, head);
+  return head;
+}
+
 }  // namespace
 
-bool IsSnapshotRequest(std::string_view request) {
-  return request.substr(0, 4) == "GET " && request.find("napshot") != std::string_view::npos;
+bool IsSnapshotRequest(const RequestHead& head) {
+  if (head.method != "GET") return false;
+  if (Mentions(head.target, "napshot")) return true;
+  for (const HeaderField& field : head.fields) {
+    if (Mentions(field.name, "napshot") || Mentions(field.value, "napshot")) return true;
+  }
+  return false;
+}
+
+bool IsSnapshotRequest(std::string_view request) { return IsSnapshotRequest(HeadOf(request)); }
+
+std::string OnvifRefusal(HttpRead read) {
+  switch (read) {
+    case HttpRead::kHeaderTooLarge: return EmptyAnswer("431 Request Header Fields Too Large");
+    case HttpRead::kBodyTooLarge: return EmptyAnswer("413 Payload Too Large");
+    case HttpRead::kBadLength:
+    case HttpRead::kIncompleteBody: return EmptyAnswer("400 Bad Request");
+    case HttpRead::kComplete:
+    case HttpRead::kClosed: break;
+  }
+  return {};
 }
 
 std::string EmptyAnswer(std::string_view status) {
@@ -34,10 +61,10 @@ std::string SnapshotChallenge(std::string_view nonce, bool stale) {
   return "HTTP/1.1 401 Unauthorized\r\n" + Challenge(nonce, stale) + "Content-Length: 0\r\nConnection: close\r\n\r\n";
 }
 
-std::string AnswerSnapshot(const OnvifService& service, const OnvifAuthState& auth, std::string_view request,
+std::string AnswerSnapshot(const OnvifService& service, const OnvifAuthState& auth, const RequestHead& head,
                            const SnapshotEncoder& encode) {
   if (service.auth_enabled) {
-    HttpAuthResult result = CheckHttpAuth(service, request, "GET", auth);
+    HttpAuthResult result = CheckHttpAuth(service, head, "GET", auth);
     if (result != HttpAuthResult::kAccepted) {
       return SnapshotChallenge(OnvifDigestNonce(service, auth), result == HttpAuthResult::kStale);
     }
@@ -52,11 +79,16 @@ std::string AnswerSnapshot(const OnvifService& service, const OnvifAuthState& au
   return out;
 }
 
-std::string AnswerSoapCall(const OnvifService& service, OnvifAuthState& auth, std::string_view request,
+std::string AnswerSnapshot(const OnvifService& service, const OnvifAuthState& auth, std::string_view request,
+                           const SnapshotEncoder& encode) {
+  return AnswerSnapshot(service, auth, HeadOf(request), encode);
+}
+
+std::string AnswerSoapCall(const OnvifService& service, OnvifAuthState& auth, const RequestHead& head,
                            std::string_view body) {
   HttpAuthResult http = HttpAuthResult::kRefused;
   bool authorised = !service.auth_enabled || !IsProtectedOperation(body) || CheckWsSecurity(service, body, auth) ||
-                    (http = CheckHttpAuth(service, request, "POST", auth)) == HttpAuthResult::kAccepted;
+                    (http = CheckHttpAuth(service, head, "POST", auth)) == HttpAuthResult::kAccepted;
   const SoapVersion version = SoapVersionOf(body);
   const std::string content_type = std::string("Content-Type: ") + SoapContentType(version) + "\r\n";
   if (!authorised) {
@@ -73,10 +105,19 @@ std::string AnswerSoapCall(const OnvifService& service, OnvifAuthState& auth, st
          std::to_string(answer.envelope.size()) + "\r\nConnection: close\r\n\r\n" + answer.envelope;
 }
 
+std::string AnswerSoapCall(const OnvifService& service, OnvifAuthState& auth, std::string_view request,
+                           std::string_view body) {
+  return AnswerSoapCall(service, auth, HeadOf(request), body);
+}
+
+std::string AnswerOnvifRequest(const OnvifService& service, OnvifAuthState& auth, const RequestHead& head,
+                               std::string_view body, const SnapshotEncoder& encode) {
+  return IsSnapshotRequest(head) ? AnswerSnapshot(service, auth, head, encode) : AnswerSoapCall(service, auth, head, body);
+}
+
 std::string AnswerOnvifRequest(const OnvifService& service, OnvifAuthState& auth, std::string_view request,
                                std::string_view body, const SnapshotEncoder& encode) {
-  return IsSnapshotRequest(request) ? AnswerSnapshot(service, auth, request, encode)
-                                    : AnswerSoapCall(service, auth, request, body);
+  return AnswerOnvifRequest(service, auth, HeadOf(request), body, encode);
 }
 
 }  // namespace lcx

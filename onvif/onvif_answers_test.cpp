@@ -58,11 +58,27 @@ TEST(IsSnapshotRequest, Routing) {
       {"GET /onvif/snapshot HTTP/1.1\r\n\r\n", true},
       {"GET /anything?napshot=1 HTTP/1.1\r\n\r\n", true},
       {"GET / HTTP/1.1\r\nX-Note: snapshot\r\n\r\n", true},
+      {"GET / HTTP/1.1\r\n\r\n<snapshot/>", false},  // the body is not the head
       {"POST /onvif/snapshot HTTP/1.1\r\n\r\n", false},
       {"GET /onvif/device_service HTTP/1.1\r\n\r\n", false},
       {"get /onvif/snapshot HTTP/1.1\r\n\r\n", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsSnapshotRequest(c.request), c.expected) << c.request;
+}
+
+TEST(OnvifRefusal, OnlyForRequestsNotReadInFull) {
+  struct Case {
+    HttpRead read;
+    const char* expected;
+  } cases[] = {
+      {HttpRead::kHeaderTooLarge,
+       "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
+      {HttpRead::kBodyTooLarge, "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
+      {HttpRead::kBadLength, "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
+      {HttpRead::kClosed, ""},  // the peer is gone or silent: nothing to say
+      {HttpRead::kComplete, ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(OnvifRefusal(c.read), c.expected) << static_cast<int>(c.read);
 }
 
 TEST(AnswerSoapCall, AuthorisationDecidesTheAnswer) {
@@ -89,6 +105,12 @@ TEST(AnswerSoapCall, AuthorisationDecidesTheAnswer) {
   std::string with_basic = AnswerSoapCall(s, auth, post + kBasic + "\r\n" + body, body);
   EXPECT_NE(with_basic.find("<tt:Uri>rtsp://10.1.2.3:554/screenlive</tt:Uri>"), std::string::npos) << with_basic;
   EXPECT_EQ(with_basic.substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + "AUTHORIZATION: Basic YWRtaW46c2VjcmV0\r\n\r\n" + body, body), with_basic)
+      << "a field name in any case";
+  const std::string body_with_header = "<!--\r\n" + kBasic + "-->" + body;
+  EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n" + body_with_header, body_with_header).substr(0, 25),
+            "HTTP/1.1 401 Unauthorized")
+      << "a header written in the body is no header";
   std::string with_token = token + body;
   EXPECT_EQ(AnswerSoapCall(s, auth, post + "\r\n" + with_token, with_token).substr(0, 15), "HTTP/1.1 200 OK");
 

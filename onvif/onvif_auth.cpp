@@ -167,9 +167,10 @@ bool CheckWsSecurity(const OnvifService& service, std::string_view body, OnvifAu
   return true;
 }
 
-HttpAuthResult CheckHttpAuth(const OnvifService& service, std::string_view request, std::string_view method,
+HttpAuthResult CheckHttpAuth(const OnvifService& service, const RequestHead& head, std::string_view method,
                              const OnvifAuthState& state) {
-  return CheckHttpAuthorizationNonce(request, method, kOnvifRealm, {service.digest_secret, state.clock.monotonic_s()},
+  return CheckHttpAuthorizationNonce(head.Find("Authorization").value_or(""), method, kOnvifRealm,
+                                     {service.digest_secret, state.clock.monotonic_s()},
                                      service.user, service.password, kOnvifHttpAuth);
 }
 

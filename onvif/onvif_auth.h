@@ -16,6 +16,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "core/request_head.h"
 #include "security/http_auth.h"
 
 namespace lcx {
@@ -57,10 +58,10 @@ bool IsProtectedOperation(std::string_view body);
 // A password digest passes once, and only when Created lies within the
 // window; a plain password (the secret itself on the wire) is not dated.
 bool CheckWsSecurity(const OnvifService& service, std::string_view body, OnvifAuthState& state);
-// The Authorization header under the ONVIF options of security/http_auth,
-// its Digest nonce made under the service's secret: a Digest header carrying
-// qop may match either response form.
-HttpAuthResult CheckHttpAuth(const OnvifService& service, std::string_view request, std::string_view method,
+// The head's first Authorization field under the ONVIF options of
+// security/http_auth, its Digest nonce made under the service's secret: a
+// Digest header carrying qop may match either response form.
+HttpAuthResult CheckHttpAuth(const OnvifService& service, const RequestHead& head, std::string_view method,
                              const OnvifAuthState& state);
 // A fresh nonce for a challenge.
 std::string OnvifDigestNonce(const OnvifService& service, const OnvifAuthState& state);

@@ -228,7 +228,9 @@ TEST(CheckHttpAuth, PassesArgumentsAndAcceptsTheShortFormWithQop) {
   for (const std::string& response :
        {Md5Hex(ha1 + ":" + nonce + ":00000001:0a4f113b:auth:" + ha2), Md5Hex(ha1 + ":" + nonce + ":" + ha2)}) {
     SCOPED_TRACE(response);
-    EXPECT_EQ(CheckHttpAuth(service, head + "\"" + response + "\"\r\n\r\n", "GET", state), HttpAuthResult::kAccepted);
+    RequestHead parsed;
+    ParseRequestHead(head + "\"" + response + "\"\r\n\r\n", parsed);
+    EXPECT_EQ(CheckHttpAuth(service, parsed, "GET", state), HttpAuthResult::kAccepted);
   }
 }
 

@@ -1,83 +1,77 @@
 #include "onvif/onvif_server.h"
 
-#include <cerrno>
-#include <memory>
-#include <system_error>
-#include <thread>
+#include <cstring>
 
 #include "core/log.h"
 #include "onvif/onvif_answers.h"
-#include "onvif/onvif_connections.h"
-#include "onvif/onvif_http.h"
+#include "platform/accept_loop.h"
+#include "platform/connection_table.h"
 #include "platform/net.h"
-#include "platform/system.h"
+#include "platform/thread_group.h"
 #include "video/snapshot.h"
 
 namespace lcx {
 namespace {
 
 // Reads one request and answers it; the caller closes the socket.
-void ServeOneRequest(const OnvifService& service, OnvifAuthState& auth, int fd, OnvifConnectionTable* table,
+void ServeOneRequest(const OnvifService& service, OnvifAuthState& auth, int fd, ConnectionTable* table,
                      uint64_t id) {
-  OnvifRequest request;
-  RequestRead read = ReadOnvifRequest(fd, service.limits, request);
+  const HttpLimits limits = OnvifHttpLimits(service.limits);
+  HttpRequest request;
+  const HttpRead read = ReadHttpRequest(fd, limits, request);
   if (table) table->DoneReading(id);
   switch (read) {
-    case RequestRead::kNoHeader:
+    case HttpRead::kClosed:
       return;
-    case RequestRead::kHeaderTooLarge:
-      LogLine("ONVIF: request header over %zu bytes refused\n", service.limits.max_request_bytes);
-      RefuseAndDrain(fd, service.limits, RefusalAnswer(read));
-      return;
-    case RequestRead::kBodyTooLarge:
-      LogLine("ONVIF: request over %zu bytes refused\n", service.limits.max_request_bytes);
-      RefuseAndDrain(fd, service.limits, RefusalAnswer(read));
-      return;
-    case RequestRead::kComplete:
+    case HttpRead::kHeaderTooLarge:
+      LogLine("ONVIF: request header over %zu bytes or %zu lines refused\n", limits.max_head_bytes,
+              limits.max_fields);
+      return RefuseAndDrain(fd, limits, OnvifRefusal(read));
+    case HttpRead::kBodyTooLarge:
+      LogLine("ONVIF: request over %zu bytes refused\n", limits.max_request_bytes);
+      return RefuseAndDrain(fd, limits, OnvifRefusal(read));
+    case HttpRead::kBadLength:
+    case HttpRead::kIncompleteBody:
+      LogLine("ONVIF: request with an unreadable Content-Length refused\n");
+      return RefuseAndDrain(fd, limits, OnvifRefusal(read));
+    case HttpRead::kComplete:
       break;
   }
-  WriteOnvifAnswer(fd, service.limits, AnswerOnvifRequest(service, auth, request.text, request.Body(), EncodeScreenJpeg));
+  SendHttpAnswer(fd, limits, AnswerOnvifRequest(service, auth, request.head, request.Body(), EncodeScreenJpeg));
 }
 
 }  // namespace
+
+HttpLimits OnvifHttpLimits(const OnvifLimits& limits) {
+  HttpLimits http;
+  http.max_head_bytes = http.max_body_bytes = http.max_request_bytes = limits.max_request_bytes;
+  http.receive_timeout_ms = 0;
+  http.request_deadline_ms = limits.receive_timeout_ms;
+  http.send_timeout_ms = limits.send_timeout_ms;
+  http.refuse_short_body = false;
+  http.keep_bytes_beyond_length = true;
+  return http;
+}
 
 void HandleOnvifConnection(const OnvifService& service, OnvifAuthState& auth, UniqueFd socket) {
   ServeOneRequest(service, auth, socket.get(), nullptr, 0);
 }
 
 void ServeOnvifConnections(const OnvifService& service, int listen_fd) {
-  auto table = std::make_shared<OnvifConnectionTable>(service.limits.max_connections,
-                                                      service.limits.min_idle_before_evict_ms);
-  auto auth = std::make_shared<OnvifAuthState>();
-  for (;;) {
-    UniqueFd client = AcceptClient(listen_fd, nullptr);
-    if (!client) {
-      int error = errno;
-      if (ListenerGone(error)) return;
-      SleepMs(10);  // out of descriptors and the like: do not spin
-      continue;
-    }
-    uint64_t id = table->Enter(client.get());
-    try {
-      std::thread([&service, table, auth, id, socket = std::move(client)]() mutable {
-        ServeOneRequest(service, *auth, socket.get(), table.get(), id);
-        table->Leave(id);  // before the descriptor closes, see the table's note
-        socket.reset();
-      }).detach();
-    } catch (const std::system_error&) {
-      // No thread to be had: the socket has already closed with the lambda.
-      // Only this thread cuts connections (in Enter), so nothing can reach
-      // the closed descriptor before its entry goes.
-      table->Leave(id);
-    }
-  }
+  ConnectionTable table(service.limits.max_connections, service.limits.min_idle_before_evict_ms);
+  OnvifAuthState auth;
+  ThreadGroup threads;  // last: waits for the connections before the table and auth go
+  ServeThroughTable(listen_fd, table, threads, [&service, &auth, &table](int fd, uint64_t id) {
+    ServeOneRequest(service, auth, fd, &table, id);
+  });
 }
 
-void RunOnvifHttp(OnvifService& service) {
+void RunOnvifHttp(const OnvifService& service) {
   int error = 0;
-  UniqueFd listener = ListenTcp(static_cast<uint16_t>(service.onvif_port), 8, &error);
+  const char* call = "bind";
+  UniqueFd listener = ListenTcp(static_cast<uint16_t>(service.onvif_port), 8, &error, &call);
   if (!listener) {
-    LogLine("ONVIF bind failed: %d\n", error);
+    LogLine("ONVIF: %s failed: %d (%s), port %d\n", call, error, std::strerror(error), service.onvif_port);
     return;
   }
   LogLine("ONVIF HTTP ready -> http://%s:%d/onvif/device_service\n", service.ip.c_str(), service.onvif_port);

@@ -72,32 +72,22 @@ TEST(HandleOnvifConnection, SnapshotOfTheScreen) {
 // the hostile cases resolve quickly.
 class OnvifListener : public ::testing::Test {
  protected:
-  // Made once and never written again: detached connection threads of an
-  // earlier test may still read it.
-  static const OnvifService& Service() {
-    static const OnvifService service = [] {
-      OnvifService s;
-      s.limits.receive_timeout_ms = 5000;
-      s.limits.max_request_bytes = 8192;
-      s.limits.max_connections = 2;
-      s.limits.min_idle_before_evict_ms = 200;
-      return s;
-    }();
-    return service;
-  }
-
   void SetUp() override {
+    service_.limits.receive_timeout_ms = 5000;
+    service_.limits.max_request_bytes = 8192;
+    service_.limits.max_connections = 2;
+    service_.limits.min_idle_before_evict_ms = 200;
     int error = 0;
     listener_ = ListenTcp(0, 8, &error);
     ASSERT_TRUE(listener_.valid()) << error;
     port_ = LocalPort(listener_.get());
-    loop_ = std::thread([this] { ServeOnvifConnections(Service(), listener_.get()); });
+    loop_ = std::thread([this] { ServeOnvifConnections(service_, listener_.get()); });
   }
   void TearDown() override {
+    idle_.clear();  // their connections end at once instead of at the time-out
     ::shutdown(listener_.get(), SHUT_RDWR);  // ends the accept loop
+    // Returns once every connection it started has ended: the service may go.
     loop_.join();
-    idle_.clear();
-    SleepMs(300);  // let the detached connection threads see their peers go
   }
 
   UniqueFd Connect() {
@@ -123,6 +113,7 @@ class OnvifListener : public ::testing::Test {
     return ReadAll(fd.get());
   }
 
+  OnvifService service_;
   UniqueFd listener_;
   int port_ = 0;
   std::thread loop_;
@@ -134,6 +125,9 @@ TEST_F(OnvifListener, OversizedRequestsAreRefusedAndClosed) {
             "HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
   EXPECT_EQ(Call("POST / HTTP/1.1\r\nX-Endless: " + std::string(20000, 'a')),
             "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(Call("POST / HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 300\r\n\r\n<a>"),
+            "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+      << "two lengths: the request is refused, not guessed at";
   EXPECT_EQ(Call(kDeviceInfo).substr(0, 15), "HTTP/1.1 200 OK");
 }
 
