@@ -1,6 +1,7 @@
-// The web panel's request reader over a peer that sent the fuzzer's bytes
-// and closed, then what the routes read of it: the request line, the
-// Content-Length, the form of a save, the session cookie.
+// The web panel's request over a peer that sent the fuzzer's bytes and
+// closed, read by the shared framing with the panel's options, then what the
+// routes read of it: the request line, the form of a save, the session
+// cookies.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,7 +9,10 @@
 
 #include "fuzz/fuzz_check.h"
 #include "web/web_config_api.h"
-#include "web/web_http.h"
+#include "core/http_request.h"
+#include "core/request_head.h"
+#include "web/web_admin_server.h"
+#include "web/web_answers.h"
 #include "web/web_request.h"
 #include "web/web_routes.h"
 #include "web/web_sessions.h"
@@ -18,8 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   // The pure parsers straight over the bytes, so a short run reaches them
   // without first finding a whole head.
-  HeaderContentLength(bytes);
-  ReadCookie(bytes, kSessionCookie);
+  RequestHead direct_head;
+  ParseRequestHead(bytes, direct_head);
+  ContentLength(direct_head);
+  CookieValues(direct_head, kSessionCookie);
   const WebForm direct = ParseForm(bytes);
   PlanSettingsSave(direct);
   UrlDecode(bytes);
@@ -33,18 +39,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   limits.max_body_bytes = 2048;
   limits.receive_timeout_ms = 1000;
   limits.request_deadline_ms = 2000;
-  WebRequest request;
-  const WebRead read = ReadWebRequest(fd.get(), limits, request);
-  if (read != WebRead::kComplete) {
-    LCX_FUZZ_CHECK((read == WebRead::kClosed) == ReadFailureReply(read).empty());
+  HttpRequest read_request;
+  const HttpRead read = ReadHttpRequest(fd.get(), WebHttpLimits(limits), read_request);
+  if (read != HttpRead::kComplete) {
+    LCX_FUZZ_CHECK((read == HttpRead::kClosed) == ReadFailureReply(read).empty());
     return 0;
   }
+  const WebRequest request = ToWebRequest(std::move(read_request));
   LCX_FUZZ_CHECK(request.head.size() >= 4 && request.head.compare(request.head.size() - 4, 4, "\r\n\r\n") == 0);
-  LCX_FUZZ_CHECK(static_cast<int64_t>(request.body.size()) == HeaderContentLength(request.head));
+  LCX_FUZZ_CHECK(static_cast<int64_t>(request.body.size()) == ContentLength(request.fields).value_or(-1));
   LCX_FUZZ_CHECK(request.path.find_first_of("?#") == std::string::npos);
   MatchWebRoute(request.method, request.path);
   UnauthenticatedReply(request.method, request.path);
-  ReadCookie(request.head, kSessionCookie);
+  CookieValues(request.fields, kSessionCookie);
   const WebForm form = ParseForm(request.body);
   for (const auto& [key, value] : form) FormValue(form, key);
   PlanSettingsSave(form);

@@ -63,6 +63,7 @@ void ServeOnvifConnections(const OnvifService& service, int listen_fd) {
   ThreadGroup threads;  // last: waits for the connections before the table and auth go
   ServeThroughTable(listen_fd, table, threads, [&service, &auth, &table](int fd, uint64_t id) {
     ServeOneRequest(service, auth, fd, &table, id);
+    return std::function<void()>();
   });
 }
 

@@ -26,13 +26,14 @@ void AcceptUntilClosed(int listen_fd, const std::function<void(UniqueFd client, 
 }
 
 void ServeThroughTable(int listen_fd, ConnectionTable& table, ThreadGroup& threads,
-                       std::function<void(int fd, uint64_t id)> serve) {
+                       std::function<std::function<void()>(int fd, uint64_t id)> serve) {
   AcceptUntilClosed(listen_fd, [&](UniqueFd client, const std::string&) {
     const uint64_t id = table.Enter(client.get());
     const bool started = threads.Start([&table, serve, id, socket = std::move(client)]() mutable {
-      serve(socket.get(), id);
+      std::function<void()> after_close = serve(socket.get(), id);
       table.Leave(id);  // before the descriptor closes, see connection_table.h
       socket.reset();
+      if (after_close) after_close();
     });
     // The socket closed with the unrun body; only this thread cuts (in
     // Enter), so nothing reached the closed descriptor before its entry goes.

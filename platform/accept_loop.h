@@ -23,11 +23,12 @@ void AcceptUntilClosed(int listen_fd, const std::function<void(UniqueFd client, 
 // Each accepted socket waits for a place in `table` (accepted first, so the
 // backlog keeps moving and a client behind a flood reaches the table that
 // cuts the idle), then runs `serve(fd, entry id)` on a thread of `threads`.
-// The entry leaves before the descriptor closes. Without a thread the client
+// The entry leaves before the descriptor closes; what `serve` returns (if
+// anything) runs after that, on the same thread. Without a thread the client
 // is dropped and the others are still served. Returns with the listener;
 // the connections still running are the group's: `table` and what `serve`
 // refers to must outlive `threads` (declare the group after them).
 void ServeThroughTable(int listen_fd, ConnectionTable& table, ThreadGroup& threads,
-                       std::function<void(int fd, uint64_t id)> serve);
+                       std::function<std::function<void()>(int fd, uint64_t id)> serve);
 
 }  // namespace lcx

@@ -1,44 +1,43 @@
-// The web administration server: the process-wide object (settings copy,
-// sessions, lockout), its listener with a bounded number of connection
-// threads (one request each), and the handlers behind every route.
-// Locks: the sessions' guard (web_sessions.h) and the connection table's
-// mutex (web_connections.h); neither is held while the other is taken, nor
-// while a socket is read or written. Settings and hooks are written only by the constructor.
+// The web administration server: the process-wide object (the panel's state
+// of web_answers.h), its listener with a bounded number of connections (one
+// request each) and the thread group that owns their threads.
+// Locks: the sessions' guard (web_sessions.h), the connection table's mutex
+// (platform/connection_table.h) and the thread group's
+// (platform/thread_group.h); none is held while another is taken, nor while
+// a socket is read or written.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
-#include <vector>
 
+#include "core/http_request.h"
 #include "core/subsystem_settings.h"
-#include "platform/unique_fd.h"
-#include "web/web_connections.h"
-#include "web/web_http.h"
-#include "web/web_request.h"
-#include "web/web_sessions.h"
+#include "platform/connection_table.h"
+#include "platform/thread_group.h"
+#include "web/web_answers.h"
 
 namespace lcx {
 
-// What start-up hands the web panel.
-// Everything the handlers take from the rest of the program, replaceable
-// so tests see a relaunch without being replaced, and drive the clock.
-struct WebHooks {
-  std::function<uint64_t()> clock;                  // ms since boot
-  std::function<std::string()> new_token;           // 32 hex digits, "" on failure
-  std::function<std::vector<uint8_t>()> snapshot;   // the web preview JPEG
-  std::function<bool(int*, int*)> screen_size;      // primary screen
-  std::function<void()> relaunch;                   // the program: RelaunchSelf(true)
-  std::string recovery_public_key;                  // key blob for recovery codes
-};
+// The program's hooks: the real clock, tokens, screen and relaunch.
 WebHooks DefaultWebHooks();
 
-
-enum class AfterReply { kNothing, kRelaunch, kSaveSessionsAndRelaunch };
-struct WebReply {
-  std::string bytes;  // the whole answer, head and body
-  AfterReply after = AfterReply::kNothing;
+struct WebLimits {
+  size_t max_header_bytes = 16384;  // checked after each 4096-byte receive
+  size_t max_body_bytes = 65536;
+  int receive_timeout_ms = 6000;    // each receive
+  int send_timeout_ms = 6000;       // each send
+  // Whole-request and whole-answer budgets: without them a peer sending or
+  // reading one byte every few seconds would hold its thread for hours.
+  int request_deadline_ms = 20000;
+  int answer_deadline_ms = 30000;
+  int max_connections = 32;         // connection threads at once
+  // When all are taken, a peer that has sent no whole request for this long
+  // is cut to make room; a real browser's request arrives in one segment.
+  int min_reading_before_cut_ms = 250;
 };
+// The shared framing's options on the panel's port: the head and the body
+// bounded apart, a body cut short refused.
+HttpLimits WebHttpLimits(const WebLimits& limits);
 
 class WebAdminServer {
  public:
@@ -46,43 +45,35 @@ class WebAdminServer {
                           WebLimits limits = WebLimits());
   WebAdminServer(const WebAdminServer&) = delete;
   WebAdminServer& operator=(const WebAdminServer&) = delete;
+  // Waits for the connections still running (the thread group goes first).
+  ~WebAdminServer() = default;
 
   // Thread body: binds web_port and serves for ever; returns only when the
   // port cannot be bound.
   void Run();
-  // Accept loop; returns when the socket stops being a listener (tests).
+  // Accept loop; returns when the socket stops being a listener (tests). The
+  // connections it started may still run: WaitForConnections.
   void Serve(int listen_fd);
-  // One connection: read one request, answer it, close; relaunches after
-  // the routes that end the program. `connection_id` is its entry in the
-  // connection table, 0 for none.
-  void HandleConnection(UniqueFd socket, uint64_t connection_id = 0);
+  void WaitForConnections() { threads_.WaitIdle(); }
 
   // The answer to one request, with the side effects of its route.
-  WebReply Answer(const WebRequest& request);
+  WebReply Answer(const WebRequest& request) { return AnswerWebRequest(panel_, request); }
 
-  WebSessions& sessions() { return sessions_; }
-  const std::string& config_path() const { return config_path_; }
-  std::string sessions_path() const { return data_folder_ + "/sessions.dat"; }
-  int ActiveConnections();
+  WebSessions& sessions() { return panel_.sessions; }
+  const std::string& config_path() const { return panel_.config_path; }
+  std::string sessions_path() const { return panel_.sessions_path(); }
+  int ActiveConnections() { return connections_.Active(); }
 
  private:
-  std::string LoginPage(bool error) const;
-  WebReply Login(const WebRequest& request);
-  WebReply Recover(const WebRequest& request);
-  WebReply Restore(const WebRequest& request);
-  WebReply ConfigJson();
-  WebReply Stream(const WebRequest& request);
+  // One connection: read one request and answer it; returns what to do once
+  // the socket is closed (a relaunch after the routes that end the program).
+  std::function<void()> HandleConnection(int fd, uint64_t connection_id);
 
-  const std::string host_address_, machine_id_, version_;
-  std::string admin_user_, admin_password_;
+  WebPanel panel_;
   const uint16_t web_port_;
-  const std::string data_folder_, config_path_;
-  const WebHooks hooks_;
   const WebLimits limits_;
-  const uint64_t start_tick_;  // after hooks_: read from its clock
-  WebSessions sessions_;
-
-  WebConnections connections_;
+  ConnectionTable connections_;
+  ThreadGroup threads_;  // last: destroyed first, it waits for the connections using the rest
 };
 
 }  // namespace lcx

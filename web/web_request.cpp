@@ -1,18 +1,9 @@
 #include "web/web_request.h"
 
-#include <cctype>
 #include <cstdio>
-
-#include "core/config.h"  // ParseLeadingInt
 
 namespace lcx {
 namespace {
-
-std::string Lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -21,29 +12,27 @@ int HexDigit(char c) {
   return -1;
 }
 
-}  // namespace
-
-void SplitRequestLine(WebRequest& request) {
-  std::string_view head = request.head;
-  size_t first = head.find(' ');
-  request.method = std::string(first == std::string_view::npos ? head : head.substr(0, first));
-  request.path.assign(1, '/');  // assign(): GCC 12 warns falsely on = "/" here
-  if (first == std::string_view::npos || first + 1 == head.size()) return;
-  size_t second = head.find(' ', first + 1);
-  if (second == std::string_view::npos) return;
-  std::string_view path = head.substr(first + 1, second - first - 1);
-  path = path.substr(0, path.find('?'));
-  path = path.substr(0, path.find('#'));
-  request.path = std::string(path);
+void FillRequestLine(WebRequest& request) {
+  request.method = request.fields.method;
+  // A request line without a version (HTTP/0.9) names no page.
+  request.path = request.fields.version.empty() ? "/" : std::string(TargetPath(request.fields.target));
 }
 
-int64_t HeaderContentLength(std::string_view header_block) {
-  static constexpr std::string_view kName = "content-length:";
-  size_t pos = Lowered(header_block).find(kName);
-  if (pos == std::string::npos) return 0;
-  // Leading blanks, sign and digits as the configuration's integers; the
-  // saturation at the 32-bit range keeps a huge value above the body bound.
-  return ParseLeadingInt(header_block.substr(pos + kName.size()));
+}  // namespace
+
+bool ParseWebHead(WebRequest& request) {
+  const bool whole = ParseRequestHead(request.head, request.fields) == HeadStatus::kOk;
+  FillRequestLine(request);
+  return whole;
+}
+
+WebRequest ToWebRequest(HttpRequest read) {
+  WebRequest request;
+  request.head = std::string(read.Head());
+  request.body = std::string(read.Body());
+  request.fields = std::move(read.head);
+  FillRequestLine(request);
+  return request;
 }
 
 std::string UrlDecode(std::string_view text) {
@@ -81,23 +70,6 @@ WebForm ParseForm(std::string_view body) {
 std::string FormValue(const WebForm& form, const std::string& key) {
   auto it = form.find(key);
   return it == form.end() ? std::string() : it->second;
-}
-
-std::string ReadCookie(std::string_view head, std::string_view name) {
-  size_t start = Lowered(head).find("cookie:");
-  if (start == std::string::npos) return {};
-  std::string_view line = head.substr(start);
-  line = line.substr(0, line.find("\r\n"));
-  std::string key = std::string(name) + "=";
-  size_t at = line.find(key);
-  if (at == std::string_view::npos) return {};
-  std::string_view value = line.substr(at + key.size());
-  value = value.substr(0, value.find(';'));
-  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-  while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r')) {
-    value.remove_suffix(1);
-  }
-  return std::string(value);
 }
 
 std::string JsonEscape(std::string_view text) {

@@ -7,7 +7,6 @@
 #include "platform/system.h"
 #include "security/http_auth.h"
 #include "security/protect.h"
-#include "web/web_request.h"
 
 namespace lcx {
 
@@ -52,26 +51,28 @@ std::string WebSessions::CreateSession() {
   return token;
 }
 
-bool WebSessions::CheckSession(std::string_view head, bool touch) {
-  std::string token = ReadCookie(head, kSessionCookie);
-  if (token.empty()) return false;
+bool WebSessions::CheckSession(const RequestHead& head, bool touch) {
+  const std::vector<std::string> tokens = CookieValues(head, kSessionCookie);
+  if (tokens.empty()) return false;
   uint64_t now = clock_();
   std::lock_guard<std::mutex> lock(guard_);
-  auto it = sessions_.find(token);
-  if (it == sessions_.end()) return false;
-  if (now - it->second > kSessionIdleMs) {
-    sessions_.erase(it);
-    return false;
+  for (const std::string& token : tokens) {
+    auto it = token.empty() ? sessions_.end() : sessions_.find(token);
+    if (it == sessions_.end()) continue;
+    if (now - it->second > kSessionIdleMs) {
+      sessions_.erase(it);
+      continue;
+    }
+    if (touch) it->second = now;
+    return true;
   }
-  if (touch) it->second = now;
-  return true;
+  return false;
 }
 
-void WebSessions::EndSession(std::string_view head) {
-  std::string token = ReadCookie(head, kSessionCookie);
-  if (token.empty()) return;
+void WebSessions::EndSession(const RequestHead& head) {
+  const std::vector<std::string> tokens = CookieValues(head, kSessionCookie);
   std::lock_guard<std::mutex> lock(guard_);
-  sessions_.erase(token);
+  for (const std::string& token : tokens) sessions_.erase(token);
 }
 
 std::string WebSessions::TextLocked() const {

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/request_head.h"
+
 namespace lcx {
 
 inline constexpr uint64_t kSessionIdleMs = 300000;
@@ -39,9 +41,12 @@ class WebSessions {
   // A fresh token registered as active now; "" when no random bytes could
   // be had (a guessable token would be worse than no login).
   std::string CreateSession();
-  // The request carries a live lcx_sess token; `touch` renews its activity.
-  bool CheckSession(std::string_view head, bool touch);
-  void EndSession(std::string_view head);
+  // One of the request's lcx_sess cookies (on any Cookie line; a browser
+  // may send an older one of another path first) is a live token; `touch`
+  // renews its activity.
+  bool CheckSession(const RequestHead& head, bool touch);
+  // Ends every session the request's lcx_sess cookies name.
+  void EndSession(const RequestHead& head);
 
   // The table as "token tick\n" lines in token order, and back; loading
   // keeps only entries still within the idle limit.

@@ -8,6 +8,7 @@
 
 #include "core/log.h"
 #include "platform/system.h"
+#include "platform/temp_dir_testing.h"
 #include "security/protect.h"
 
 namespace lcx {
@@ -16,9 +17,13 @@ namespace {
 std::optional<std::string> FixedKeySource() { return std::string("test machine|key"); }
 std::optional<std::string> NoKeySource() { return std::nullopt; }
 
-std::string CookieHead(const std::string& token) {
-  return "GET / HTTP/1.1\r\nCookie: lcx_sess=" + token + "\r\n\r\n";
+RequestHead Head(const std::string& text) {
+  RequestHead head;
+  ParseRequestHead(text, head);
+  return head;
 }
+
+RequestHead CookieHead(const std::string& token) { return Head("GET / HTTP/1.1\r\nCookie: lcx_sess=" + token + "\r\n\r\n"); }
 
 class Sessions : public ::testing::Test {
  protected:
@@ -111,10 +116,10 @@ TEST_F(Sessions, UnknownBlankAndEndedTokens) {
   WebSessions s = Make();
   std::string token = s.CreateSession();
   EXPECT_FALSE(s.CheckSession(CookieHead("ffffffffffffffffffffffffffffffff"), true));
-  EXPECT_FALSE(s.CheckSession("GET / HTTP/1.1\r\nCookie: lcx_sess=   \r\n\r\n", true));
+  EXPECT_FALSE(s.CheckSession(Head("GET / HTTP/1.1\r\nCookie: lcx_sess=   \r\n\r\n"), true));
   EXPECT_FALSE(s.CheckSession(CookieHead(token.substr(0, 31)), true));
   s.EndSession(CookieHead("unknown"));
-  s.EndSession("GET / HTTP/1.1\r\n\r\n");
+  s.EndSession(Head("GET / HTTP/1.1\r\n\r\n"));
   EXPECT_TRUE(s.CheckSession(CookieHead(token), true));
   s.EndSession(CookieHead(token));
   EXPECT_FALSE(s.CheckSession(CookieHead(token), true));
@@ -135,8 +140,8 @@ TEST_F(Sessions, NoTokenWithoutRandomBytes) {
 }
 
 TEST_F(Sessions, SurviveARestartThroughTheProtectedFile) {
-  char tmpl[] = "/tmp/lcx-sessions-XXXXXX";
-  const std::string path = std::string(mkdtemp(tmpl)) + "/sessions.dat";
+  TestDir dir("lcx-sessions");
+  const std::string path = dir.Sub("sessions.dat");
   WebSessions before = Make();
   std::string a = before.CreateSession();
   now_ += 1000;
@@ -161,8 +166,8 @@ TEST_F(Sessions, SurviveARestartThroughTheProtectedFile) {
 }
 
 TEST_F(Sessions, FileFromAnotherMachineOrPlantedInClearIsIgnored) {
-  char tmpl[] = "/tmp/lcx-sessions-XXXXXX";
-  const std::string path = std::string(mkdtemp(tmpl)) + "/sessions.dat";
+  TestDir dir("lcx-sessions");
+  const std::string path = dir.Sub("sessions.dat");
   // Planted in clear by someone who can write the data folder.
   ASSERT_TRUE(WriteFileSynced(path, "0123456789abcdef0123456789abcdef 1000000\n"));
   WebSessions s = Make();
@@ -192,8 +197,8 @@ TEST_F(Sessions, LoadKeepsOnlyPlausibleTicks) {
 // The file is replaced through a temporary: a write that fails half way
 // (a full disk under the temporary) leaves the previous sessions readable.
 TEST_F(Sessions, FailedWriteKeepsThePreviousFile) {
-  char tmpl[] = "/tmp/lcx-sessions-XXXXXX";
-  const std::string path = std::string(mkdtemp(tmpl)) + "/sessions.dat";
+  TestDir dir("lcx-sessions");
+  const std::string path = dir.Sub("sessions.dat");
   WebSessions s = Make();
   std::string kept = s.CreateSession();
   ASSERT_TRUE(s.SaveSessions(path));
@@ -215,8 +220,8 @@ TEST_F(Sessions, FailedWriteKeepsThePreviousFile) {
 }
 
 TEST_F(Sessions, NotWrittenWhenItCannotBeProtected) {
-  char tmpl[] = "/tmp/lcx-sessions-XXXXXX";
-  const std::string path = std::string(mkdtemp(tmpl)) + "/sessions.dat";
+  TestDir dir("lcx-sessions");
+  const std::string path = dir.Sub("sessions.dat");
   WebSessions s = Make();
   s.CreateSession();
   SetProtectionKeySourceForTesting(NoKeySource);
