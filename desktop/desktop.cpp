@@ -5,6 +5,8 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include "core/log.h"
@@ -103,8 +105,9 @@ int RunDesktop(const DesktopContext& context, const DesktopHooks& hooks, bool sh
   }
 
   UniqueFd show_admin = ListenShowAdmin(ShowAdminSocketPath());
+  const int listen_error = errno;
   if (show_admin) g_unix_fd_add(show_admin.get(), G_IO_IN, OnShowAdminSocket, &loop);
-  else LogLine("Desktop: could not listen on %s\n", ShowAdminSocketPath().c_str());
+  else LogLine("Desktop: could not listen on %s: %s\n", ShowAdminSocketPath().c_str(), std::strerror(listen_error));
 
   // The browser (xdg-open) is started and not waited for; collect it once
   // it has ended, so a long-running program leaves no zombies behind.

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <atomic>
+#include <cstring>
 #include <vector>
 
 #include "core/address.h"
@@ -338,7 +339,7 @@ void RunDiscovery(OnvifService& service) {
   int joined = 0, error = 0;
   UniqueFd fd = OpenDiscoverySocket(kDiscoveryPort, &joined, &error);
   if (!fd) {
-    LogLine("WS-Discovery bind failed: %d\n", error);
+    LogLine("WS-Discovery: bind failed: %d (%s), UDP port %d\n", error, std::strerror(error), kDiscoveryPort);
     return;
   }
   LogLine("WS-Discovery ready (UDP 3702, joined %d interface(s))\n", joined);

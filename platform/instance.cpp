@@ -51,7 +51,10 @@ bool SendShowAdmin(const std::string& socket_path) {
 
 UniqueFd ListenShowAdmin(const std::string& socket_path) {
   sockaddr_un addr;
-  if (!FillAddress(socket_path, addr)) return {};
+  if (!FillAddress(socket_path, addr)) {
+    errno = ENAMETOOLONG;  // the caller logs errno
+    return {};
+  }
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd) return {};
   // We hold the instance lock, so a file left here belongs to a dead copy.

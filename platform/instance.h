@@ -21,7 +21,8 @@ LockResult TryAcquireInstanceLock(const std::string& path, UniqueFd& lock);
 // Writes "show-admin" to a running instance's socket; false when none listens.
 bool SendShowAdmin(const std::string& socket_path);
 
-// Listening Unix-domain socket for "show-admin"; replaces a stale file.
+// Listening Unix-domain socket for "show-admin"; replaces a stale file. On
+// failure errno tells why.
 UniqueFd ListenShowAdmin(const std::string& socket_path);
 // Serves one connection of the listener: true when it carried "show-admin".
 bool AcceptShowAdmin(int listen_fd);
