@@ -87,22 +87,22 @@ class WebPanelTest : public ::testing::Test {
   }
 
   WebHooks Hooks() {
-    WebHooks h;
-    h.clock = [this] { return now_.load(); };
-    h.new_token = [this] {
+    WebHooks hooks;
+    hooks.clock = [this] { return now_.load(); };
+    hooks.new_token = [this] {
       char buf[40];
       std::snprintf(buf, sizeof buf, "%032x", ++tokens_);
       return std::string(buf);
     };
-    h.snapshot = [] { return std::vector<uint8_t>{0xff, 0xd8, 0xff, 0xd9}; };
-    h.screen_size = [](int* w, int* h) {
+    hooks.snapshot = [] { return std::vector<uint8_t>{0xff, 0xd8, 0xff, 0xd9}; };
+    hooks.screen_size = [](int* w, int* h) {
       *w = 1920;
       *h = 1080;
       return true;
     };
-    h.relaunch = [this] { ++relaunches_; };
-    h.recovery_public_key = Key().PublicBlob();
-    return h;
+    hooks.relaunch = [this] { ++relaunches_; };
+    hooks.recovery_public_key = Key().PublicBlob();
+    return hooks;
   }
 
   // Logs in through the answer layer; the token, "" when the login failed.
