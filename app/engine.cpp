@@ -1,14 +1,16 @@
 // The composition root: reads the settings, hands each server its own copy
 // and starts the server threads.
 //
-// Thread lifetime: every server (RTSP with its producer and connections,
-// ONVIF HTTP, WS-Discovery, the web panel) runs on detached threads for the
-// whole life of the process and has no stop of its own. The main thread runs
-// the desktop loop; the process ends in one place, EndProcess: after "Exit"
-// or a stop signal the log is flushed and _Exit called, so no static
-// destructor ever runs under a thread that still uses the object.
-// Loops that tests must end (the RTSP and ONVIF accept loops, the producer)
-// take a stop condition; the program never uses it.
+// Thread lifetime: every server thread (RTSP with its producer, ONVIF HTTP,
+// WS-Discovery, the web panel) is started detached here for the whole life
+// of the process and has no stop of its own. Their connection threads are
+// owned by a ThreadGroup of the object they use (the RTSP server, the ONVIF
+// accept loop, the web server), which waits for them before that object
+// goes. The main thread runs the desktop loop; the process ends in one
+// place, EndProcess: after "Exit" or a stop signal the log is flushed and
+// _Exit called, so no static destructor ever runs under a thread that still
+// uses the object. Loops that tests must end (the accept loops, the
+// producer) take a stop condition; the program never uses it.
 #include "app/engine.h"
 
 #include <cstdio>
