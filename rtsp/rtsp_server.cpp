@@ -8,16 +8,11 @@
 #include <utility>
 
 #include "core/log.h"
+#include "platform/accept_loop.h"
 #include "platform/net.h"
 #include "platform/system.h"
 
 namespace lcx {
-namespace {
-
-// A failing accept (out of descriptors, say) would otherwise spin a core.
-constexpr int kAcceptRetryDelayMs = 20;
-
-}  // namespace
 
 RtspServer& GetRtspServer() {
   static RtspServer server;  // never destroyed: the process ends by _Exit (app/engine.cpp)
@@ -47,20 +42,13 @@ void ServeRtsp(RtspServer& server, UniqueFd listener) {
 }
 
 void AcceptRtspConnections(RtspServer& server, int listen_fd) {
-  for (;;) {
-    std::string peer;
-    UniqueFd client = AcceptClient(listen_fd, &peer);
-    if (!client) {
-      if (ListenerGone(errno)) return;
-      SleepMs(kAcceptRetryDelayMs);
-      continue;
-    }
+  AcceptUntilClosed(listen_fd, [&server](UniqueFd client, const std::string& peer) {
     LogLine("RTSP: connection from %s\n", peer.c_str());
     // Only this loop starts sessions: the count can only fall before the start below.
     if (server.sessions.Live() >= server.max_connections) {
       if (!std::exchange(server.limit_logged, true))
         LogLine("RTSP: connection limit of %d reached, refusing new connections\n", server.max_connections);
-      continue;  // closes the socket
+      return;  // closes the socket
     }
     // Admitted, so a session has ended since the last refusal (only this
     // loop adds connections): the next refusal starts a new episode.
@@ -69,7 +57,7 @@ void AcceptRtspConnections(RtspServer& server, int listen_fd) {
     server.sessions.Start([&server, socket = std::move(client)]() mutable {
       RtspSession(SessionContextOf(server), std::move(socket), server.request_idle_timeout_ms);
     });
-  }
+  });
 }
 
 void RunRtspThread(const RtspSettings& settings, const VideoSettings& video) {

@@ -128,6 +128,13 @@ TEST(HandleRtspRequest, ConnectionsAsClientsDriveThem) {
   }
 }
 
+TEST(HandleRtspRequest, HeadOverTheLineBoundIsRefusedAndCloses) {
+  SessionView view(false, true);
+  std::string flood = "DESCRIBE rtsp://h/screenlive RTSP/1.0\r\nCSeq: 4\r\n";
+  for (int i = 0; i < 150; ++i) flood += "X:\r\n";
+  RunSteps(view, {{flood + "\r\n", RequestOutcome::kClose, "RTSP/1.0 400 Bad Request\r\nCSeq: 4\r\n\r\n", ""}});
+}
+
 TEST(HandleRtspRequest, EmptyPasswordLocksEverythingButOptions) {
   SessionView view(true, true);
   view.settings.password = "";
