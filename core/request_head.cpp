@@ -166,7 +166,7 @@ std::vector<std::string> CookieValues(const RequestHead& head, std::string_view 
   return out;
 }
 
-bool TransportSpec::Interleaved() const {
+bool TransportChoice::Interleaved() const {
   size_t slash = protocol.rfind('/');
   if (slash != std::string::npos && std::count(protocol.begin(), protocol.end(), '/') >= 2 &&
       EqualsIgnoreCase(std::string_view(protocol).substr(slash + 1), "TCP"))
@@ -177,17 +177,17 @@ bool TransportSpec::Interleaved() const {
   return false;
 }
 
-std::vector<TransportSpec> ParseTransport(std::string_view value) {
-  std::vector<TransportSpec> out;
+std::vector<TransportChoice> ParseTransport(std::string_view value) {
+  std::vector<TransportChoice> out;
   for (std::string_view alternative : Pieces(value, ',')) {
     if (alternative.empty()) continue;
     std::vector<std::string_view> parts = Pieces(alternative, ';');
-    TransportSpec spec;
-    spec.protocol = std::string(parts.front());
+    TransportChoice choice;
+    choice.protocol = std::string(parts.front());
     for (size_t i = 1; i < parts.size(); ++i) {
-      if (!parts[i].empty()) spec.parameters.push_back(NameValue(parts[i]));
+      if (!parts[i].empty()) choice.parameters.push_back(NameValue(parts[i]));
     }
-    out.push_back(std::move(spec));
+    out.push_back(std::move(choice));
   }
   return out;
 }

@@ -67,14 +67,14 @@ std::vector<std::string> CookieValues(const RequestHead& head, std::string_view 
 
 // One alternative of an RTSP Transport header:
 // "RTP/AVP/TCP;unicast;interleaved=0-1".
-struct TransportSpec {
+struct TransportChoice {
   std::string protocol;  // "RTP/AVP/TCP"
   std::vector<std::pair<std::string, std::string>> parameters;  // "unicast" has an empty value
-  // The lower transport is TCP or the spec names interleaved channels.
+  // The lower transport is TCP, or interleaved channels are named.
   bool Interleaved() const;
 };
 // The comma-separated alternatives of a Transport value.
-std::vector<TransportSpec> ParseTransport(std::string_view value);
+std::vector<TransportChoice> ParseTransport(std::string_view value);
 
 // ASCII case-insensitive equality.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);

@@ -128,13 +128,13 @@ TEST(RequestHead, Transport) {
   };
   for (const Case& c : cases) {
     bool any = false;
-    for (const TransportSpec& spec : ParseTransport(c.value)) any = any || spec.Interleaved();
+    for (const TransportChoice& choice : ParseTransport(c.value)) any = any || choice.Interleaved();
     EXPECT_EQ(any, c.interleaved) << c.value;
   }
-  std::vector<TransportSpec> specs = ParseTransport("RTP/AVP/TCP;unicast;interleaved=0-1");
-  ASSERT_EQ(specs.size(), 1u);
-  EXPECT_EQ(specs[0].protocol, "RTP/AVP/TCP");
-  EXPECT_EQ(specs[0].parameters,
+  std::vector<TransportChoice> choices = ParseTransport("RTP/AVP/TCP;unicast;interleaved=0-1");
+  ASSERT_EQ(choices.size(), 1u);
+  EXPECT_EQ(choices[0].protocol, "RTP/AVP/TCP");
+  EXPECT_EQ(choices[0].parameters,
             (std::vector<std::pair<std::string, std::string>>{{"unicast", ""}, {"interleaved", "0-1"}}));
 }
 

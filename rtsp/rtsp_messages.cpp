@@ -24,8 +24,8 @@ int RtspCSeq(const RequestHead& head) {
 
 bool WantsInterleavedTransport(const RequestHead& head) {
   for (std::string_view value : head.FindAll("Transport")) {
-    for (const TransportSpec& spec : ParseTransport(value)) {
-      if (spec.Interleaved()) return true;
+    for (const TransportChoice& choice : ParseTransport(value)) {
+      if (choice.Interleaved()) return true;
     }
   }
   return false;
