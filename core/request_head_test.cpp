@@ -85,6 +85,7 @@ TEST(RequestHead, ContentLength) {
       {"Content-Length: 42\r\n", 42},
       {"content-length:7\r\n", 7},
       {"CONTENT-LENGTH: 9\r\n", 9},  // curl and others in capitals
+      {"X-Original-Content-Length: 9\r\n", 0},  // a longer name is another field
       {"Content-Length: 5\r\nContent-Length: 5\r\n", 5},
       {"Content-Length: 5\r\ncontent-length: 6\r\n", std::nullopt},  // two bodies: refused
       {"Content-Length: -1\r\n", std::nullopt},

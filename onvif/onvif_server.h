@@ -14,7 +14,9 @@ namespace lcx {
 
 // The shared framing's options on the ONVIF port: one bound for the head and
 // the body together, one budget for the whole request, and a body handled as
-// it arrived (without a length: whatever came with the head).
+// it arrived (without a length: whatever came with the head). The answer has
+// the shared whole-answer budget, so a peer reading a snapshot a byte at a
+// time cannot hold its thread for hours.
 HttpLimits OnvifHttpLimits(const OnvifLimits& limits);
 
 // Thread body: binds onvif_port and serves for ever; returns when the port
