@@ -88,18 +88,8 @@ void RunEngine(const std::vector<std::string>& args, const Invocation& invocatio
   LogLine("%s", AuthBannerLine(s).c_str());
   ConfigureOnvif(GetOnvifService(), OnvifSettingsFrom(s, ip));
 
-  DesktopContext desktop;
-  desktop.exe_path = ExecutablePath();
-  desktop.exe_dir = ExecutableDir();
-  desktop.address = ip;
-  desktop.version = kVersionText;
-  desktop.web_port = s.web_port;
-  desktop.rtsp_port = s.rtsp_port;
-  desktop.onvif_port = s.onvif_port;
-  desktop.web_admin = s.web_admin;
-  desktop.main_stream = s.main_stream;
-  desktop.eula_html = std::string(EulaHtml());
-  desktop.recovery_key_blob = RecoveryPublicKey();
+  const DesktopContext desktop = DesktopContextFrom(s, ip, ExecutablePath(), ExecutableDir(),
+                                                    std::string(EulaHtml()), RecoveryPublicKey());
   const DesktopHooks desktop_hooks = DefaultDesktopHooks(desktop);
   if (!invocation.background && !EnsureEulaAccepted(desktop, desktop_hooks)) {
     LogLine("EULA declined — exiting.\n");

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "core/config.h"
+#include "core/setting_table.h"
 #include "platform/instance.h"
 #include "platform/system.h"
 #include "security/protect.h"
@@ -44,7 +45,7 @@ int CheckPassRole(const std::string& word) {
   const std::optional<std::string> password = CheckPassPassword(word, std::cin);
   if (!password) return 1;
   ConfigMap config = LoadConfig(ConfigPath());
-  std::string plain = UnprotectString(GetString(config, "admin_pass", "admin"));
+  std::string plain = UnprotectString(SettingText(config, "admin_pass"));
   return plain == *password ? 0 : 1;
 }
 

@@ -179,7 +179,7 @@ void DesktopUi::RefreshStatus() {
 // ---- Video -----------------------------------------------------------------
 
 GtkWidget* DesktopUi::BuildVideoTab() {
-  const AdminFields f = AdminFieldsFromConfig(LoadConfig(ConfigPath()));
+  const AdminFields f = AdminFieldsFromConfig(LoadConfig(ConfigPath()), context_.defaults);
   GtkWidget* grid = NewGrid();
   aw_.main_width = WidthCombo(lang_, kMainWidthChoices, std::size(kMainWidthChoices), f.main_width);
   aw_.fps = NumberEntry(f.fps);
@@ -199,7 +199,7 @@ GtkWidget* DesktopUi::BuildVideoTab() {
 // ---- Network ---------------------------------------------------------------
 
 GtkWidget* DesktopUi::BuildNetworkTab() {
-  const AdminFields f = AdminFieldsFromConfig(LoadConfig(ConfigPath()));
+  const AdminFields f = AdminFieldsFromConfig(LoadConfig(ConfigPath()), context_.defaults);
   GtkWidget* grid = NewGrid();
   aw_.rtsp_port = NumberEntry(f.rtsp_port);
   aw_.onvif_port = NumberEntry(f.onvif_port);
@@ -255,7 +255,7 @@ GtkWidget* DesktopUi::BuildUsersTab() {
   GtkWidget* grid = NewGrid();
   gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
   aw_.user = gtk_entry_new();
-  gtk_entry_set_text(GTK_ENTRY(aw_.user), GetString(config, "admin_user", "admin").c_str());
+  gtk_entry_set_text(GTK_ENTRY(aw_.user), SettingText(config, "admin_user").c_str());
   gtk_entry_set_max_length(GTK_ENTRY(aw_.user), 48);
   aw_.password = gtk_entry_new();
   aw_.confirm = gtk_entry_new();

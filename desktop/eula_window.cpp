@@ -3,6 +3,7 @@
 #include "core/config.h"
 #include "core/log.h"
 #include "desktop/actions.h"
+#include "desktop/eula_text.h"
 #include "desktop/desktop.h"
 #include "desktop/desktop_ui.h"
 #include "desktop/gtk_util.h"

@@ -68,6 +68,7 @@ WebAdminServer::WebAdminServer(const WebSettings& settings, WebHooks hooks, WebL
       web_port_(settings.web_port),
       data_folder_(settings.data_folder),
       config_path_(settings.data_folder + "/lcx.cfg"),
+      defaults_(settings.defaults),
       hooks_(std::move(hooks)),
       limits_(limits),
       start_tick_(hooks_.clock()),
@@ -248,6 +249,7 @@ WebReply WebAdminServer::ConfigJson() {
   if (!hooks_.screen_size(&state.screen_width, &state.screen_height)) state.screen_width = state.screen_height = 0;
   state.uptime_s = (hooks_.clock() - start_tick_) / 1000;
   state.paused = StreamPaused.load();
+  state.defaults = defaults_;
   return Reply(ConfigJsonReply(BuildConfigJson(LoadConfig(config_path_), state)));
 }
 

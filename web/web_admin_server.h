@@ -77,6 +77,7 @@ class WebAdminServer {
   std::string admin_user_, admin_password_;
   const uint16_t web_port_;
   const std::string data_folder_, config_path_;
+  const SettingDefaults defaults_;
   const WebHooks hooks_;
   const WebLimits limits_;
   const uint64_t start_tick_;  // after hooks_: read from its clock

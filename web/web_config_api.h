@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/config.h"
+#include "core/setting_table.h"
 #include "web/web_request.h"
 
 namespace lcx {
@@ -20,6 +21,7 @@ struct ConfigJsonState {
   int screen_width = 0, screen_height = 0;
   uint64_t uptime_s = 0;
   bool paused = false;
+  SettingDefaults defaults;  // the engine's ports for absent keys
 };
 
 // "WxH" of the main stream for a `main_width` setting on a screen.
@@ -44,8 +46,8 @@ std::string WriteSettingsSave(const std::string& config_path, const SettingsSave
 // The /save answer's JSON for a result of the two steps above.
 std::string SaveAnswerJson(const std::string& error);
 
-// Password recovery: admin / admin in plain, the protected flag cleared;
-// false (logged) when either could not be done.
+// Password recovery: ResetAdminCredentialsAt of core/credentials, logged as
+// the web panel's.
 bool ResetCredentialsToDefault(const std::string& config_path);
 
 // The answer of a restore or recovery whose rewrite failed: the program
