@@ -22,6 +22,7 @@
 #include "core/subsystem_settings.h"
 #include "core/version.h"
 #include "desktop/desktop.h"
+#include "desktop/eula_terminal.h"
 #include "onvif/device_identity.h"
 #include "onvif/discovery.h"
 #include "onvif/onvif_server.h"
@@ -91,9 +92,16 @@ void RunEngine(const std::vector<std::string>& args, const Invocation& invocatio
   const DesktopContext desktop = DesktopContextFrom(s, ip, ExecutablePath(), ExecutableDir(),
                                                     std::string(EulaHtml()), RecoveryPublicKey());
   const DesktopHooks desktop_hooks = DefaultDesktopHooks(desktop);
-  if (!invocation.background && !EnsureEulaAccepted(desktop, desktop_hooks)) {
-    LogLine("EULA declined — exiting.\n");
-    EndProcess(0);
+  if (!invocation.background) {
+    const AgreementAnswer answer = invocation.terminal_agreement ? AskAgreementOnTerminal(desktop)
+                                   : EnsureEulaAccepted(desktop, desktop_hooks) ? AgreementAnswer::kAccepted
+                                                                                : AgreementAnswer::kDeclined;
+    if (answer == AgreementAnswer::kDeclined) {
+      LogLine("EULA declined — exiting.\n");
+      EndProcess(0);
+    }
+    // Told how to accept without a terminal; nothing started, so not a success.
+    if (answer == AgreementAnswer::kUnanswered) EndProcess(1);
   }
 
   StartDetached([rtsp = RtspSettingsFrom(s), video = VideoSettingsFrom(s)] { RunRtspThread(rtsp, video); });

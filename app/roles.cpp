@@ -15,11 +15,14 @@ Invocation SelectRole(const std::vector<std::string>& args) {
   for (const auto& word : args) {
     if (word == "--relaunch") inv.relaunch = true;
     if (word == "--background") inv.background = true;
+    if (word == "--terminal-agreement") inv.terminal_agreement = true;
   }
   for (const auto& word : args) {
     if (word == "--service") return inv.role = Role::kService, inv;
     if (word == "--install-service") return inv.role = Role::kInstallService, inv;
     if (word == "--uninstall-service") return inv.role = Role::kUninstallService, inv;
+    if (word == "--agreement-text") return inv.role = Role::kAgreementText, inv;
+    if (word == "--accept-agreement") return inv.role = Role::kAcceptAgreement, inv;
   }
   for (const char* option : {"--dump-screens", "--check-pass"}) {
     for (size_t i = 0; i + 1 < args.size(); ++i) {
