@@ -20,7 +20,6 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "core/subsystem_settings.h"
-#include "core/version.h"
 #include "desktop/desktop.h"
 #include "desktop/eula_terminal.h"
 #include "onvif/device_identity.h"

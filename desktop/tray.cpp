@@ -49,10 +49,10 @@ struct Tray::Impl {
   bool shown;
   CommandFn on_command;
   ShownFn on_shown_changed;
-  GObjectPtr<GtkWidget> menu;  // our reference, taken from the floating one
+  GObjectPtr<GtkWidget> menu{};  // our reference, taken from the floating one
   GtkWidget* show_item = nullptr;  // owned by the menu
-  GObjectPtr<GtkStatusIcon> status_icon;
-  GObjectPtr<AppIndicator> indicator;
+  GObjectPtr<GtkStatusIcon> status_icon{};
+  GObjectPtr<AppIndicator> indicator{};
   guint watch_id = 0;
   bool removed = false;
   bool updating_menu = false;
