@@ -94,7 +94,9 @@ const SettingRow& SettingFor(std::string_view key) {
   for (const SettingRow& row : kTable) {
     if (key == row.key) return row;
   }
-  return kTable[0];
+  // A misspelt key reads as nothing rather than as another setting.
+  static constexpr SettingRow kUnknown{"", K::kText, 0, 0, 0, "", R::kNone, nullptr, kNoEditor};
+  return kUnknown;
 }
 
 int32_t SettingNumberDefault(const SettingRow& row, const SettingDefaults& defaults) {

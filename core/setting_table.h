@@ -62,8 +62,8 @@ SettingDefaults SettingDefaultsFromArgs(const std::vector<std::string>& args);
 // Every setting, in the order of the default file's lines (the keys that
 // file leaves out last).
 std::span<const SettingRow> SettingTable();
-// The row of a key the table holds; a key it lacks is a programming error
-// (checked by the table test), answered with the first row.
+// The row of a key the table holds; for a key it lacks (a programming
+// error) an empty text row whose key is "", so nothing real is read.
 const SettingRow& SettingFor(std::string_view key);
 
 // The value the engine uses: the file's integer (or the default when the key

@@ -51,6 +51,8 @@ TEST(SettingTable, RowsAgreeWithTheirOwnRules) {
       EXPECT_EQ(template_map.count(row.key), 0u);
     }
   }
+  EXPECT_STREQ(SettingFor("fsp").key, "") << "a misspelt key must not read another setting";
+  EXPECT_EQ(SettingInt({{"rtsp_port", "9"}}, "rtsp_prot"), 0);
   EXPECT_EQ(template_map.size() + 5, keys.size()) << "show_icon, lang, eula_accepted, capture, monitor stay out";
 }
 
