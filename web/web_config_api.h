@@ -1,8 +1,9 @@
 // The settings the web panel shows and edits: the settings JSON, the checks
-// and clamping of a save with their Arabic messages for the administrator,
-// and the rewrites of the configuration file behind save, restore and
-// password recovery. The builders are pure; the three rewrites go through
-// core/config (its own lock serialises writers inside the process).
+// and clamping of a save (the rules of core/setting_table) with their Arabic
+// messages for the administrator, and the rewrites of the configuration file
+// behind save, restore and password recovery. The builders are pure; the
+// three rewrites go through core/config (its own lock serialises writers
+// inside the process).
 #pragma once
 
 #include <cstdint>
