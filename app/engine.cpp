@@ -22,8 +22,8 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "core/subsystem_settings.h"
-#include "core/version.h"
 #include "desktop/desktop.h"
+#include "desktop/eula_terminal.h"
 #include "onvif/device_identity.h"
 #include "onvif/discovery.h"
 #include "onvif/onvif_server.h"
@@ -90,22 +90,19 @@ void RunEngine(const std::vector<std::string>& args, const Invocation& invocatio
   LogLine("%s", AuthBannerLine(s).c_str());
   ConfigureOnvif(GetOnvifService(), OnvifSettingsFrom(s, ip));
 
-  DesktopContext desktop;
-  desktop.exe_path = ExecutablePath();
-  desktop.exe_dir = ExecutableDir();
-  desktop.address = ip;
-  desktop.version = kVersionText;
-  desktop.web_port = s.web_port;
-  desktop.rtsp_port = s.rtsp_port;
-  desktop.onvif_port = s.onvif_port;
-  desktop.web_admin = s.web_admin;
-  desktop.main_stream = s.main_stream;
-  desktop.eula_html = std::string(EulaHtml());
-  desktop.recovery_key_blob = RecoveryPublicKey();
+  const DesktopContext desktop = DesktopContextFrom(s, ip, ExecutablePath(), ExecutableDir(),
+                                                    std::string(EulaHtml()), RecoveryPublicKey());
   const DesktopHooks desktop_hooks = DefaultDesktopHooks(desktop);
-  if (!invocation.background && !EnsureEulaAccepted(desktop, desktop_hooks)) {
-    LogLine("EULA declined — exiting.\n");
-    EndProcess(0);
+  if (!invocation.background) {
+    const AgreementAnswer answer = invocation.terminal_agreement ? AskAgreementOnTerminal(desktop)
+                                   : EnsureEulaAccepted(desktop, desktop_hooks) ? AgreementAnswer::kAccepted
+                                                                                : AgreementAnswer::kDeclined;
+    if (answer == AgreementAnswer::kDeclined) {
+      LogLine("EULA declined — exiting.\n");
+      EndProcess(0);
+    }
+    // Told how to accept without a terminal; nothing started, so not a success.
+    if (answer == AgreementAnswer::kUnanswered) EndProcess(1);
   }
 
   StartDetached([rtsp = RtspSettingsFrom(s), video = VideoSettingsFrom(s)] { RunRtspThread(rtsp, video); });

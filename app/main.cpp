@@ -4,8 +4,10 @@
 
 #include "app/engine.h"
 #include "app/roles.h"
+#include "desktop/eula_terminal.h"
 #include "desktop/service.h"
 #include "platform/signals.h"
+#include "resources/documents.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -22,6 +24,10 @@ int main(int argc, char** argv) {
       return lcx::RunDumpScreens(inv.argument);
     case lcx::Role::kCheckPass:
       return lcx::CheckPassRole(inv.argument);
+    case lcx::Role::kAgreementText:
+      return lcx::PrintAgreementRole(std::string(lcx::EulaHtml()));
+    case lcx::Role::kAcceptAgreement:
+      return lcx::AcceptAgreementRole();
     case lcx::Role::kEngine:
       break;
   }

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "core/config.h"
+#include "core/setting_table.h"
 #include "platform/instance.h"
 #include "platform/system.h"
 #include "security/protect.h"
@@ -14,11 +15,14 @@ Invocation SelectRole(const std::vector<std::string>& args) {
   for (const auto& word : args) {
     if (word == "--relaunch") inv.relaunch = true;
     if (word == "--background") inv.background = true;
+    if (word == "--terminal-agreement") inv.terminal_agreement = true;
   }
   for (const auto& word : args) {
     if (word == "--service") return inv.role = Role::kService, inv;
     if (word == "--install-service") return inv.role = Role::kInstallService, inv;
     if (word == "--uninstall-service") return inv.role = Role::kUninstallService, inv;
+    if (word == "--agreement-text") return inv.role = Role::kAgreementText, inv;
+    if (word == "--accept-agreement") return inv.role = Role::kAcceptAgreement, inv;
   }
   for (const char* option : {"--dump-screens", "--check-pass"}) {
     for (size_t i = 0; i + 1 < args.size(); ++i) {
@@ -44,7 +48,7 @@ int CheckPassRole(const std::string& word) {
   const std::optional<std::string> password = CheckPassPassword(word, std::cin);
   if (!password) return 1;
   ConfigMap config = LoadConfig(ConfigPath());
-  std::string plain = UnprotectString(GetString(config, "admin_pass", "admin"));
+  std::string plain = UnprotectString(SettingText(config, "admin_pass"));
   return plain == *password ? 0 : 1;
 }
 

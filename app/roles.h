@@ -12,18 +12,31 @@
 
 namespace lcx {
 
-enum class Role { kEngine, kService, kInstallService, kUninstallService, kDumpScreens, kCheckPass };
+enum class Role {
+  kEngine,
+  kService,
+  kInstallService,
+  kUninstallService,
+  kDumpScreens,
+  kCheckPass,
+  kAgreementText,    // prints the license agreement
+  kAcceptAgreement,  // records it as accepted, for a start with no terminal to ask on
+};
 
 struct Invocation {
   Role role = Role::kEngine;
   std::string argument;  // the directory of --dump-screens, the password of --check-pass
   bool relaunch = false;
   bool background = false;
+  // The agreement is asked on standard input rather than in a window (the
+  // run command's private screen, which nobody sees).
+  bool terminal_agreement = false;
 };
 
-// Three passes over the words after the program name: a service word wins at
-// once, then the first --dump-screens with a following word, then the first
-// --check-pass with one. A trailing option without its word is ignored.
+// Three passes over the words after the program name: a service or
+// agreement word wins at once, then the first --dump-screens with a
+// following word, then the first --check-pass with one. A trailing option
+// without its word is ignored.
 Invocation SelectRole(const std::vector<std::string>& args);
 
 // The password "--check-pass" is given: the word itself, or for "-" one line

@@ -149,6 +149,7 @@ TEST(Roles, SelectedInThreePasses) {
     Role role;
     const char* argument;
     bool relaunch, background;
+    bool terminal_agreement = false;
   } cases[] = {
       {"nothing", {}, Role::kEngine, "", false, false},
       {"ports only", {"554", "8000"}, Role::kEngine, "", false, false},
@@ -159,6 +160,9 @@ TEST(Roles, SelectedInThreePasses) {
       {"check-pass takes the next word", {"--check-pass", "--background"}, Role::kCheckPass, "--background", false, true},
       {"flags anywhere", {"9000", "--background", "--relaunch"}, Role::kEngine, "", true, true},
       {"words are case-sensitive", {"--Service", "--RELAUNCH"}, Role::kEngine, "", false, false},
+      {"the run command's private screen", {"9000", "--terminal-agreement"}, Role::kEngine, "", false, false, true},
+      {"agreement text", {"--agreement-text"}, Role::kAgreementText, "", false, false},
+      {"accept the agreement", {"--background", "--accept-agreement"}, Role::kAcceptAgreement, "", false, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -167,6 +171,7 @@ TEST(Roles, SelectedInThreePasses) {
     EXPECT_EQ(inv.argument, c.argument);
     EXPECT_EQ(inv.relaunch, c.relaunch);
     EXPECT_EQ(inv.background, c.background);
+    EXPECT_EQ(inv.terminal_agreement, c.terminal_agreement);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/log.h"
+#include "core/setting_table.h"
 #include "platform/system.h"
 #include "security/protect.h"
 
@@ -48,15 +49,6 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   }
   return lines;
 }
-
-constexpr const char* kTemplateKeyLines[] = {
-    "rtsp_port  = 554",    "onvif_port = 8000",       "fps        = 10",
-    "bitrate    = 2000",   "stream     = screenlive", "main_width = 0",
-    "substream   = 1",     "sub_stream  = screensub", "sub_width   = 640",
-    "sub_bitrate = 512",   "stream_on  = 1",          "stream_auth = 0",
-    "web_admin  = 1",      "web_port   = 8080",       "admin_user = admin",
-    "admin_pass = admin",  "device_name = Lumicast",
-};
 
 ConfigSaveResult ReplaceWithBytes(const std::string& path, std::string_view bytes) {
   switch (ReplaceFileContents(path, bytes)) {
@@ -190,8 +182,9 @@ bool SaveConfigKeys(const ConfigMap& updates) { return SaveConfigKeysAt(ConfigPa
 std::string DefaultConfigText(ConfigTemplate which) {
   std::string out = which == ConfigTemplate::kWeb ? "# إعدادات محرّك Lumicast" : "# Lumicast config";
   out += "\r\n";
-  for (const char* line : kTemplateKeyLines) {
-    out += line;
+  for (const SettingRow& row : SettingTable()) {
+    if (!row.template_line) continue;
+    out += row.template_line;
     out += "\r\n";
   }
   return out;

@@ -2,6 +2,7 @@
 
 #include "core/config.h"
 #include "core/log.h"
+#include "core/setting_table.h"
 #include "security/protect.h"
 
 namespace lcx {
@@ -22,6 +23,23 @@ bool SaveAdminCredentialsAt(const std::string& config_path, const std::string& u
 
 bool SaveAdminCredentials(const std::string& user, const std::string& password) {
   return SaveAdminCredentialsAt(ConfigPath(), user, password);
+}
+
+bool ResetAdminCredentialsAt(const std::string& config_path, const char* area) {
+  const std::string user = SettingFor("admin_user").text_default;
+  const std::string pass = SettingFor("admin_pass").text_default;
+  if (!SaveConfigKeysAt(config_path, {{"admin_user", user}, {"admin_pass", pass}})) {
+    LogLine("%s: could not rewrite %s; credentials not reset\n", area, config_path.c_str());
+    return false;
+  }
+  // Only once the plain password is in the file: lowered over a hand-edited
+  // plain password it would undo the tamper lock. Left raised, it would lock
+  // the plain "admin" at the next start.
+  if (!SetPasswordProtectedFlag(false)) {
+    LogLine("%s: credentials reset, but the protected-password flag could not be cleared\n", area);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace lcx

@@ -1,4 +1,5 @@
-// Setting the administrator credentials as the editors do.
+// Setting and resetting the administrator credentials: the only writers of
+// admin_user / admin_pass together with the protected-password flag.
 #pragma once
 
 #include <string>
@@ -14,5 +15,10 @@ namespace lcx {
 bool SaveAdminCredentials(const std::string& user, const std::string& password);
 bool SaveAdminCredentialsAt(const std::string& config_path, const std::string& user,
                             const std::string& password);
+
+// Password recovery: admin / admin in plain (the user name written first),
+// then the protected-password flag cleared. False, logged under `area`,
+// when either could not be done.
+bool ResetAdminCredentialsAt(const std::string& config_path, const char* area);
 
 }  // namespace lcx

@@ -5,6 +5,7 @@
 
 #include "core/config.h"
 #include "platform/system.h"
+#include "platform/temp_dir_testing.h"
 #include "security/protect.h"
 
 namespace lcx {
@@ -16,10 +17,10 @@ namespace {
 class Credentials : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/lcx-credentials-XXXXXX";
-    dir_ = mkdtemp(tmpl);
+    ASSERT_TRUE(tmp_.ok());
+    dir_ = tmp_.path();
     path_ = dir_ + "/lcx.cfg";
-    setenv("XDG_CONFIG_HOME", (dir_ + "/cfg").c_str(), 1);
+    env_.Set("XDG_CONFIG_HOME", dir_ + "/cfg");
   }
   std::string Read() {
     std::string s;
@@ -29,6 +30,8 @@ class Credentials : public ::testing::Test {
   // A directory where the flag's temporary file goes makes every flag write
   // fail, even for root.
   void BlockFlagWrites() { MakeDirectories(dir_ + "/cfg/Halvorix/LCX/pwenc.tmp"); }
+  TestDir tmp_{"lcx-credentials"};
+  ScopedEnv env_;
   std::string dir_, path_;
 };
 
@@ -52,6 +55,20 @@ TEST_F(Credentials, RestoreThatCannotClearTheFlagFails) {
   EXPECT_FALSE(WriteDefaultConfigAt(path_, ConfigTemplate::kDesktop));
   EXPECT_EQ(Read(), DefaultConfigText(ConfigTemplate::kDesktop)) << "the template is in place; a retry is safe";
   EXPECT_TRUE(ResolveAdminPassword("admin", PasswordProtected()).locked) << "which is why it is reported";
+}
+
+TEST_F(Credentials, ResetPutsBackTheDefaultsAndClearsTheFlag) {
+  ASSERT_TRUE(WriteFileSynced(path_, "# mine\r\nadmin_pass = enc:AAAA\r\nfps = 15\r\n"));
+  ASSERT_TRUE(SetPasswordProtectedFlag(true));
+  EXPECT_TRUE(ResetAdminCredentialsAt(path_, "Test"));
+  EXPECT_EQ(Read(), "# mine\r\nadmin_pass = admin\r\nfps = 15\r\nadmin_user = admin\r\n");
+  EXPECT_FALSE(PasswordProtected());
+
+  // A flag that stays raised would lock the plain "admin": reported.
+  ASSERT_TRUE(SetPasswordProtectedFlag(true));
+  BlockFlagWrites();
+  EXPECT_FALSE(ResetAdminCredentialsAt(path_, "Test"));
+  EXPECT_FALSE(ResetAdminCredentialsAt(dir_ + "/missing/lcx.cfg", "Test")) << "a file that cannot be written";
 }
 
 }  // namespace

@@ -7,37 +7,6 @@ namespace {
 
 int32_t Even(int32_t v) { return v & ~1; }
 
-// The ranges the editors clamp to. A hand-edited file gets the same limits,
-// so that, for instance, fps = 0 cannot produce a stream without key frames.
-struct IntRange {
-  const char* key;
-  int32_t fallback, lo, hi;
-};
-constexpr IntRange kFps{"fps", 10, 1, 60};
-constexpr IntRange kBitrate{"bitrate", 2000, 256, 16384};
-constexpr IntRange kSubBitrate{"sub_bitrate", 512, 64, 2048};
-constexpr IntRange kMainWidth{"main_width", 0, 0, 4096};
-constexpr IntRange kSubWidth{"sub_width", 640, 320, 1280};
-constexpr IntRange kWebPort{"web_port", 8080, 1, 65535};
-
-int32_t Clamp(int32_t v, const IntRange& r) { return v < r.lo ? r.lo : v > r.hi ? r.hi : v; }
-int32_t GetClamped(const ConfigMap& config, const IntRange& r) {
-  return Clamp(GetInt(config, r.key, r.fallback), r);
-}
-
-// A port key absent from the file falls back to a command-line word, but only
-// to a word that is a port number: "--background" first must not mean port 0.
-int32_t GetPort(const ConfigMap& config, const char* key, const std::vector<std::string>& args,
-                size_t word, int32_t fallback) {
-  if (word < args.size()) {
-    const std::string& w = args[word];
-    const int32_t port = ParseLeadingInt(w);
-    const bool digits_only = !w.empty() && w.size() <= 5 && w.find_first_not_of("0123456789") == std::string::npos;
-    if (digits_only && port >= 1 && port <= 65535) fallback = port;
-  }
-  return GetClamped(config, IntRange{key, fallback, 1, 65535});
-}
-
 std::string Format(const char* format, auto... args) {
   char buf[1024];
   std::snprintf(buf, sizeof buf, format, args...);
@@ -74,25 +43,28 @@ PictureSizes ComputePictureSizes(int32_t screen_width, int32_t screen_height, bo
 
 EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std::string>& args) {
   EngineSettings s;
-  s.rtsp_port = GetPort(config, "rtsp_port", args, 0, 8554);
-  s.onvif_port = GetPort(config, "onvif_port", args, 1, 8000);
-  s.fps = GetClamped(config, kFps);
-  s.bitrate_kbps = GetClamped(config, kBitrate);
-  s.web_admin = GetInt(config, "web_admin", 1) != 0;
-  s.web_port = GetClamped(config, kWebPort);
-  s.main_stream = GetString(config, "stream", "screenlive");
-  s.substream = GetInt(config, "substream", 1) != 0;
-  s.sub_stream = GetString(config, "sub_stream", "screensub");
-  s.sub_width_setting = GetClamped(config, kSubWidth);
-  s.sub_bitrate_kbps = GetClamped(config, kSubBitrate);
-  s.main_width_setting = GetClamped(config, kMainWidth);
-  s.admin_user = GetString(config, "admin_user", "admin");
-  s.admin_pass_stored = GetString(config, "admin_pass", "admin");
+  s.defaults = SettingDefaultsFromArgs(args);
+  s.rtsp_port = SettingInt(config, "rtsp_port", s.defaults);
+  s.onvif_port = SettingInt(config, "onvif_port", s.defaults);
+  s.fps = SettingInt(config, "fps");
+  s.bitrate_kbps = SettingInt(config, "bitrate");
+  s.web_admin = SettingFlag(config, "web_admin");
+  s.web_port = SettingInt(config, "web_port");
+  s.main_stream = SettingText(config, "stream");
+  s.substream = SettingFlag(config, "substream");
+  s.sub_stream = SettingText(config, "sub_stream");
+  s.sub_width_setting = SettingInt(config, "sub_width");
+  s.sub_bitrate_kbps = SettingInt(config, "sub_bitrate");
+  s.main_width_setting = SettingInt(config, "main_width");
+  s.admin_user = SettingText(config, "admin_user");
+  s.admin_pass_stored = SettingText(config, "admin_pass");
   s.admin_pass = s.admin_pass_stored;
-  s.stream_on = GetInt(config, "stream_on", 1) != 0;
-  s.stream_auth = GetInt(config, "stream_auth", 0) != 0;
-  s.device_name = GetString(config, "device_name", "Lumicast");
-  s.show_icon = GetInt(config, "show_icon", 1) != 0;
+  s.stream_on = SettingFlag(config, "stream_on");
+  s.stream_auth = SettingFlag(config, "stream_auth");
+  s.device_name = SettingText(config, "device_name");
+  s.show_icon = SettingFlag(config, "show_icon");
+  s.capture = CaptureChoice(config);
+  s.monitor = SettingText(config, "monitor");
   return s;
 }
 

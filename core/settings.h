@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/config.h"
+#include "core/setting_table.h"
 #include "core/version.h"
 
 namespace lcx {
@@ -48,13 +49,15 @@ struct EngineSettings {
   bool stream_auth = false;
   std::string device_name = "Lumicast";
   bool show_icon = true;
+  std::string capture = "auto";  // "auto", "x11" or "portal"
+  std::string monitor;           // empty: the primary monitor, or the portal's choice
+  SettingDefaults defaults;      // what an editor shows for an absent port key
 };
 
-// Every setting with its default; the first and second command-line words,
-// when they are port numbers, are the defaults of rtsp_port and onvif_port.
-// Integers are clamped into the ranges the editors enforce (fps 1..60, ports
-// 1..65535, bitrate 256..16384, sub_bitrate 64..2048, main_width 0..4096,
-// sub_width 320..1280). The password stays as stored (see
+// Every setting with its default from core/setting_table; the first and
+// second command-line words, when they are port numbers, are the defaults of
+// rtsp_port and onvif_port. Integers are clamped into the table's ranges, the
+// ones the editors enforce. The password stays as stored (see
 // ResolveAdminPassword) and the sizes are left for ApplyScreenSize.
 EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std::string>& args);
 // Fills sizes from the screen and empties the sub-stream name when it is off.

@@ -65,7 +65,27 @@ WebSettings WebSettingsFrom(const EngineSettings& s, const std::string& advertis
   w.password_locked = s.password_locked;
   w.web_port = static_cast<uint16_t>(s.web_port);
   w.data_folder = data_folder;
+  w.defaults = s.defaults;
   return w;
+}
+
+DesktopContext DesktopContextFrom(const EngineSettings& s, const std::string& advertised_ip,
+                                  const std::string& exe_path, const std::string& exe_dir,
+                                  const std::string& eula_html, const std::string& recovery_key_blob) {
+  DesktopContext d;
+  d.exe_path = exe_path;
+  d.exe_dir = exe_dir;
+  d.address = advertised_ip;
+  d.version = kVersionText;
+  d.web_port = s.web_port;
+  d.rtsp_port = s.rtsp_port;
+  d.onvif_port = s.onvif_port;
+  d.web_admin = s.web_admin;
+  d.main_stream = s.main_stream;
+  d.defaults = s.defaults;
+  d.eula_html = eula_html;
+  d.recovery_key_blob = recovery_key_blob;
+  return d;
 }
 
 }  // namespace lcx

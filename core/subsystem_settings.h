@@ -53,6 +53,23 @@ struct WebSettings {
   bool password_locked = false;  // the tamper rule locked the logins
   uint16_t web_port = 8080;
   std::string data_folder;  // holds lcx.cfg and sessions.dat
+  SettingDefaults defaults;  // the ports the panel shows for absent keys
+};
+
+// What start-up hands the desktop windows.
+struct DesktopContext {
+  std::string exe_path;  // full path of the executable (autostart entry)
+  std::string exe_dir;   // its directory
+  std::string address;   // the advertised address
+  std::string version;   // "1.1"
+  int web_port = 8080;
+  int rtsp_port = 8554;
+  int onvif_port = 8000;
+  bool web_admin = true;
+  std::string main_stream = "screenlive";
+  SettingDefaults defaults;        // the ports the admin window shows for absent keys
+  std::string eula_html;           // the agreement page (also served at /eula)
+  std::string recovery_key_blob;   // public key of the recovery codes, 283 bytes
 };
 
 // Each reads settings after ApplyScreenSize and ResolveAdminPassword. While
@@ -64,5 +81,9 @@ RtspSettings RtspSettingsFrom(const EngineSettings& settings);
 OnvifSettings OnvifSettingsFrom(const EngineSettings& settings, const std::string& advertised_ip);
 WebSettings WebSettingsFrom(const EngineSettings& settings, const std::string& advertised_ip,
                             const std::string& machine_id, const std::string& data_folder);
+// The executable's place and the two embedded documents come from the caller.
+DesktopContext DesktopContextFrom(const EngineSettings& settings, const std::string& advertised_ip,
+                                  const std::string& exe_path, const std::string& exe_dir,
+                                  const std::string& eula_html, const std::string& recovery_key_blob);
 
 }  // namespace lcx

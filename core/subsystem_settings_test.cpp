@@ -15,6 +15,13 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
     VideoSettings video;
     RtspSettings rtsp;
     OnvifSettings onvif;
+    std::vector<std::string> args;
+    struct {
+      int web_port, rtsp_port, onvif_port;
+      bool web_admin;
+      const char* main_stream;
+      int shown_rtsp, shown_onvif;  // what the editors show for absent port keys
+    } desktop;
   } cases[] = {
       {"defaults on a 1080p screen",
        {},
@@ -22,7 +29,9 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
        {10, 2000, 0, 0, true, 640, 360, 512},
        {8554, "screenlive", "screensub", "admin", "admin", false},
        {"10.0.0.5", 8000, 8554, "screenlive", 1920, 1080, 10, "screensub", 640, 360, "admin", "admin", false,
-        "Lumicast", 2000, 512, 1920, 1080}},
+        "Lumicast", 2000, 512, 1920, 1080},
+       {},
+       {8080, 8554, 8000, true, "screenlive", 8554, 8000}},
       {"down-scaled main, no sub-stream, protected",
        {{"main_width", "1280"}, {"substream", "0"}, {"stream_auth", "1"}, {"admin_user", "op"},
         {"admin_pass", "pw"}, {"rtsp_port", "554"}, {"onvif_port", "8081"}, {"fps", "15"}, {"bitrate", "4000"},
@@ -30,7 +39,18 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
        1920, 1080,
        {15, 4000, 1280, 720, false, 0, 0, 512},
        {554, "live", "", "op", "pw", true},
-       {"10.0.0.5", 8081, 554, "live", 1280, 720, 15, "", 0, 0, "op", "pw", true, "Hall", 4000, 512, 1920, 1080}},
+       {"10.0.0.5", 8081, 554, "live", 1280, 720, 15, "", 0, 0, "op", "pw", true, "Hall", 4000, 512, 1920, 1080},
+       {"7000"},
+       {8080, 554, 8081, true, "live", 7000, 8000}},
+      {"ports from the command line, web panel off",
+       {{"web_admin", "0"}, {"web_port", "8181"}},
+       1920, 1080,
+       {10, 2000, 0, 0, true, 640, 360, 512},
+       {9000, "screenlive", "screensub", "admin", "admin", false},
+       {"10.0.0.5", 9001, 9000, "screenlive", 1920, 1080, 10, "screensub", 640, 360, "admin", "admin", false,
+        "Lumicast", 2000, 512, 1920, 1080},
+       {"9000", "9001"},
+       {8181, 9000, 9001, false, "screenlive", 9000, 9001}},
       // Once turned the sub-stream off; the editors never write a width below 320.
       {"hand-edited sub width 1 is raised to the editors' 320",
        {{"sub_width", "1"}, {"sub_bitrate", "300"}},
@@ -38,11 +58,13 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
        {10, 2000, 0, 0, true, 320, 178, 300},
        {8554, "screenlive", "screensub", "admin", "admin", false},
        {"10.0.0.5", 8000, 8554, "screenlive", 1366, 768, 10, "screensub", 320, 178, "admin", "admin", false,
-        "Lumicast", 2000, 300, 1366, 768}},
+        "Lumicast", 2000, 300, 1366, 768},
+       {},
+       {8080, 8554, 8000, true, "screenlive", 8554, 8000}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EngineSettings s = ReadEngineSettings(c.config, {});
+    EngineSettings s = ReadEngineSettings(c.config, c.args);
     ApplyScreenSize(s, c.screen_w, c.screen_h);
 
     VideoSettings v = VideoSettingsFrom(s);
@@ -82,6 +104,22 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
     EXPECT_EQ(o.device_name, c.onvif.device_name);
     EXPECT_EQ(o.main_bitrate_kbps, c.onvif.main_bitrate_kbps);
     EXPECT_EQ(o.sub_bitrate_kbps, c.onvif.sub_bitrate_kbps);
+
+    DesktopContext d = DesktopContextFrom(s, "10.0.0.5", "/opt/lcx/lcx_onvif", "/opt/lcx", "<html>", "KEY");
+    EXPECT_EQ(d.exe_path, "/opt/lcx/lcx_onvif");
+    EXPECT_EQ(d.exe_dir, "/opt/lcx");
+    EXPECT_EQ(d.address, "10.0.0.5");
+    EXPECT_EQ(d.version, std::string(kVersionText));
+    EXPECT_EQ(d.web_port, c.desktop.web_port);
+    EXPECT_EQ(d.rtsp_port, c.desktop.rtsp_port);
+    EXPECT_EQ(d.onvif_port, c.desktop.onvif_port);
+    EXPECT_EQ(d.web_admin, c.desktop.web_admin);
+    EXPECT_EQ(d.main_stream, c.desktop.main_stream);
+    EXPECT_EQ(d.defaults.rtsp_port, c.desktop.shown_rtsp);
+    EXPECT_EQ(d.defaults.onvif_port, c.desktop.shown_onvif);
+    EXPECT_EQ(WebSettingsFrom(s, "10.0.0.5", "ab12", "/data").defaults.rtsp_port, c.desktop.shown_rtsp);
+    EXPECT_EQ(d.eula_html, "<html>");
+    EXPECT_EQ(d.recovery_key_blob, "KEY");
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/config.h"
+#include "core/setting_table.h"
 #include "desktop/desktop_context.h"
 #include "desktop/texts.h"
 
@@ -22,7 +23,7 @@ struct AdminFields {
   bool substream = true;
   int32_t sub_width = 640;  // one of kSubWidthChoices (or the file's own value)
   std::string sub_bitrate = "512";
-  std::string rtsp_port = "554";
+  std::string rtsp_port = "8554";
   std::string onvif_port = "8000";
   std::string web_port = "8080";
   bool web_admin = true;
@@ -33,11 +34,12 @@ struct AdminFields {
 inline constexpr int32_t kMainWidthChoices[] = {0, 1920, 1280, 854, 640};
 inline constexpr int32_t kSubWidthChoices[] = {854, 640, 480, 320};
 
-// The fields with the editors' defaults for absent keys (RTSP port 554).
-AdminFields AdminFieldsFromConfig(const ConfigMap& config);
-// "Apply & restart": numbers clamped (fps 1..60, bit rates 256..16384 and
-// 64..2048, ports 1..65535), flags "1"/"0", the device name only with 1 to
-// 48 bytes.
+// The fields as the engine reads them (core/setting_table), an absent port
+// key showing the engine's default for it.
+AdminFields AdminFieldsFromConfig(const ConfigMap& config, const SettingDefaults& defaults = {});
+// "Apply & restart": numbers clamped into the table's ranges (those the
+// engine and the web panel use), flags "1"/"0", the device name only when
+// the table's rule accepts it.
 ConfigMap ApplyUpdates(const AdminFields& fields);
 
 // The desktop login: the entered pair against `admin_user` and the plain
@@ -45,11 +47,20 @@ ConfigMap ApplyUpdates(const AdminFields& fields);
 // does not decrypt) never matches. No lock rule, no delay.
 bool CheckDesktopLogin(const ConfigMap& config, const std::string& user, const std::string& password);
 
-enum class CredentialsOutcome { kSaved, kNothingToChange, kPasswordsDiffer, kPasswordTooLong, kSaveFailed };
-// A user name of 1 to 48 bytes replaces `admin_user`; with both password
-// fields empty only the user name is saved (nothing to change when it is
-// the stored one or invalid); otherwise the passwords must match and have at
-// most 64 bytes, and are saved protected with the flag raised.
+enum class CredentialsOutcome {
+  kSaved,
+  kNothingToChange,
+  kPasswordsDiffer,
+  kPasswordTooLong,
+  kInvalidUserName,
+  kInvalidPassword,
+  kSaveFailed
+};
+// A new user name must follow the table's rule (the stored one is kept as
+// it is); with both password fields empty only the user name is saved
+// (nothing to change when it is the stored one); otherwise the passwords must
+// match, have at most 64 bytes and no control byte, and are saved protected
+// with the flag raised.
 CredentialsOutcome ChangeCredentials(const std::string& user, const std::string& password,
                                      const std::string& confirm);
 const Text& MessageFor(CredentialsOutcome outcome);
@@ -81,8 +92,5 @@ bool EulaAccepted(const ConfigMap& config);
 bool SaveEulaAccepted();
 // Writes the page as $TMPDIR/Lumicast_eula.html; the path, or "" on failure.
 std::string WriteEulaFile(const std::string& html);
-// The readable text of one language's part of the page, for the EULA box:
-// tags dropped, blocks on lines of their own, entities decoded.
-std::string EulaPlainText(const std::string& html, Language lang);
 
 }  // namespace lcx

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/system.h"
+#include "platform/temp_dir_testing.h"
 #include "security/digest.h"
 #include "security/protect.h"
 #include "security/recovery_code.h"
@@ -22,11 +23,11 @@ std::optional<std::string> FixedKeyMaterial() { return std::string("desktop-test
 class DesktopActions : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/lcx-desktop-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    setenv("ProgramData", dir_.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (dir_ + "/cfg").c_str(), 1);
-    setenv("TMPDIR", dir_.c_str(), 1);
+    ASSERT_TRUE(tmp_.ok());
+    dir_ = tmp_.path();
+    env_.Set("ProgramData", dir_);
+    env_.Set("XDG_CONFIG_HOME", dir_ + "/cfg");
+    env_.Set("TMPDIR", dir_);
     SetProtectionKeySourceForTesting(&FixedKeyMaterial);
   }
   void TearDown() override { SetProtectionKeySourceForTesting(nullptr); }
@@ -38,6 +39,8 @@ class DesktopActions : public ::testing::Test {
     ReadWholeFile(ConfigPath(), text);
     return text;
   }
+  TestDir tmp_{"lcx-desktop"};
+  ScopedEnv env_;
   std::string dir_;
 };
 
@@ -87,15 +90,25 @@ TEST_F(DesktopActions, ApplyClampsNumbersAndWritesFlags) {
   EXPECT_EQ(u.at("main_width"), "1280");
   EXPECT_EQ(u.at("sub_width"), "320");
   EXPECT_EQ(u.size(), 12u) << "the twelve keys of Apply & restart";
+
+  // Widths the file holds outside the choices get the engine's clamp (the
+  // sub width once only had to be 1 or more).
+  f.sub_width = 1;
+  f.main_width = 5000;
+  EXPECT_EQ(ApplyUpdates(f).at("sub_width"), "320");
+  EXPECT_EQ(ApplyUpdates(f).at("main_width"), "4096");
+  f.sub_width = 2000;
+  EXPECT_EQ(ApplyUpdates(f).at("sub_width"), "1280");
 }
 
-TEST_F(DesktopActions, DeviceNameIsSavedOnlyWithOneTo48Bytes) {
+TEST_F(DesktopActions, DeviceNameIsSavedOnlyWhenTheSharedRuleAcceptsIt) {
   struct Case {
     std::string name;
     bool saved;
   };
   const Case cases[] = {{"", false}, {std::string(48, 'n'), true}, {std::string(49, 'n'), false},
-                        {"Office PC 2", true}, {"كاميرا", true}};
+                        {"Office PC 2", true}, {"كاميرا", true}, {"Hall ", false}, {"a\tb", false},
+                        {"bad \xff byte", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     AdminFields f;
@@ -108,9 +121,11 @@ TEST_F(DesktopActions, DeviceNameIsSavedOnlyWithOneTo48Bytes) {
   }
 }
 
-TEST_F(DesktopActions, FieldsShowTheEditorsDefaults) {
+TEST_F(DesktopActions, FieldsShowWhatTheEngineUses) {
   const AdminFields empty = AdminFieldsFromConfig({});
-  EXPECT_EQ(empty.rtsp_port, "554") << "the editors show 554, not the engine's 8554";
+  // Once 554, which Apply then wrote, moving RTSP away from where it served.
+  EXPECT_EQ(empty.rtsp_port, "8554");
+  EXPECT_EQ(AdminFieldsFromConfig({}, SettingDefaultsFromArgs({"9000", "9001"})).onvif_port, "9001");
   EXPECT_EQ(empty.onvif_port, "8000");
   EXPECT_EQ(empty.fps, "10");
   EXPECT_EQ(empty.sub_width, 640);
@@ -121,7 +136,7 @@ TEST_F(DesktopActions, FieldsShowTheEditorsDefaults) {
   const AdminFields f = AdminFieldsFromConfig(
       {{"rtsp_port", "9554"}, {"fps", ""}, {"main_width", "1000"}, {"stream_auth", "2"}, {"device_name", ""}});
   EXPECT_EQ(f.rtsp_port, "9554");
-  EXPECT_EQ(f.fps, "0") << "present but empty reads as 0";
+  EXPECT_EQ(f.fps, "1") << "present but empty reads as 0, which the engine raises to 1";
   EXPECT_EQ(f.main_width, 1000) << "a width not offered is kept";
   EXPECT_TRUE(f.stream_auth);
   EXPECT_EQ(f.device_name, "");
@@ -161,7 +176,12 @@ TEST_F(DesktopActions, ChangeCredentialsValidatesBeforeSaving) {
   };
   const Case cases[] = {
       {"same user, no password", "admin", "", "", CredentialsOutcome::kNothingToChange},
-      {"invalid user, no password", std::string(49, 'u'), "", "", CredentialsOutcome::kNothingToChange},
+      // Once kept silently: the password then went under the old name and "Saved" was shown.
+      {"user of 33 bytes", std::string(33, 'u'), "", "", CredentialsOutcome::kInvalidUserName},
+      // Basic authentication could never match it.
+      {"user with a colon", "op:1", "pw", "pw", CredentialsOutcome::kInvalidUserName},
+      {"Arabic user (the web panel refuses it)", "مدير", "", "", CredentialsOutcome::kInvalidUserName},
+      {"password with a control byte", "admin", "p\x01w", "p\x01w", CredentialsOutcome::kInvalidPassword},
       {"passwords differ", "admin", "one", "two", CredentialsOutcome::kPasswordsDiffer},
       {"only the confirmation given", "admin", "", "x", CredentialsOutcome::kPasswordsDiffer},
       {"65 bytes", "admin", std::string(65, 'p'), std::string(65, 'p'), CredentialsOutcome::kPasswordTooLong},
@@ -336,22 +356,6 @@ TEST_F(DesktopActions, EulaIsAcceptedOnlyByExactlyOne) {
   std::string page;
   ASSERT_TRUE(ReadWholeFile(path, page));
   EXPECT_EQ(page, "<html>x</html>");
-}
-
-TEST_F(DesktopActions, EulaTextIsOneLanguagesReadableText) {
-  const std::string html =
-      "<html><head><style>p{color:red}</style><title>T</title></head><body>"
-      "<nav><a href=\"#ar\">العربية</a></nav>"
-      "<article id=\"ar\" lang=\"ar\"><h2>الاتفاقية</h2><p>نص &laquo;عربي&raquo;</p></article>\n"
-      "<article id=\"en\" lang=\"en\"><h2>Agreement</h2>\n<p>Use it\n   freely &amp; at your own risk.</p>"
-      "<h3>1. Terms</h3><ul><li>One</li><li>Two&#x2014;three</li></ul></article>"
-      "<footer>© Halvorix</footer></body></html>";
-  EXPECT_EQ(EulaPlainText(html, Language::kEnglish),
-            "Agreement\nUse it freely & at your own risk.\n\n1. Terms\n• One\n• Two—three\n");
-  EXPECT_EQ(EulaPlainText(html, Language::kArabic), "الاتفاقية\nنص «عربي»\n");
-  EXPECT_EQ(EulaPlainText("<body><p>Plain page</p><script>x()</script></body>", Language::kEnglish),
-            "Plain page\n")
-      << "a page without articles gives its whole body";
 }
 
 }  // namespace

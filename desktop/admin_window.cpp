@@ -1,6 +1,5 @@
-// The admin window ("Lumicast — Control Panel | Halvorix", 724 x 600, not
-// resizable): Status, Video, Network and Users tabs over "Apply & restart".
-// Fields are filled from the configuration file each time it is built.
+#include "desktop/admin_window.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -73,226 +72,234 @@ void Pack(GtkWidget* box, GtkWidget* child) { gtk_box_pack_start(GTK_BOX(box), c
 
 }  // namespace
 
-void DesktopUi::OpenAdmin() {
-  admin_ = NewWindow(Tr(lang_, txt::kAdminTitle), 724, 600, false);
-  ClearOnDestroy(admin_, &admin_);
-  BuildAdminContent(0);
-  gtk_window_present(GTK_WINDOW(admin_));
+Language AdminWindow::lang() const { return ui_.language(); }
+
+void AdminWindow::Open() {
+  window_ = NewWindow(Tr(lang(), txt::kAdminTitle), 724, 600, false);
+  ClearOnDestroy(window_, &window_);
+  Build(0);
+  gtk_window_present(GTK_WINDOW(window_));
 }
 
-void DesktopUi::BuildAdminContent(int page) {
-  if (GtkWidget* old = gtk_bin_get_child(GTK_BIN(admin_))) gtk_widget_destroy(old);
-  aw_ = {};
+void AdminWindow::Present() {
+  gtk_window_deiconify(GTK_WINDOW(window_));
+  gtk_window_present(GTK_WINDOW(window_));
+}
+
+void AdminWindow::Rebuild() { Build(gtk_notebook_get_current_page(GTK_NOTEBOOK(w_.notebook))); }
+
+void AdminWindow::Build(int page) {
+  if (GtkWidget* old = gtk_bin_get_child(GTK_BIN(window_))) gtk_widget_destroy(old);
+  w_ = {};
   building_ = true;
-  gtk_window_set_title(GTK_WINDOW(admin_), Tr(lang_, txt::kAdminTitle));
-  gtk_widget_set_direction(admin_, gtk_widget_get_default_direction());
+  gtk_window_set_title(GTK_WINDOW(window_), Tr(lang(), txt::kAdminTitle));
+  gtk_widget_set_direction(window_, gtk_widget_get_default_direction());
 
   GtkWidget* outer = gtk_box_new(GTK_ORIENTATION_VERTICAL, 10);
   gtk_container_set_border_width(GTK_CONTAINER(outer), 12);
-  gtk_container_add(GTK_CONTAINER(admin_), outer);
+  gtk_container_add(GTK_CONTAINER(window_), outer);
 
   GtkWidget* top = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
-  if (GdkPixbuf* icon = AppIconPixbuf(32)) {
-    gtk_box_pack_start(GTK_BOX(top), gtk_image_new_from_pixbuf(icon), FALSE, FALSE, 0);
-    g_object_unref(icon);
+  if (auto icon = AppIconPixbuf(32)) {
+    gtk_box_pack_start(GTK_BOX(top), gtk_image_new_from_pixbuf(icon.get()), FALSE, FALSE, 0);
   }
-  gtk_box_pack_start(GTK_BOX(top), NewHeading(Tr(lang_, txt::kAdminTitle)), TRUE, TRUE, 0);
-  GtkWidget* lang_button = gtk_button_new_with_label(Tr(lang_, txt::kLanguageButton));
-  OnSignal(lang_button, "clicked", [this] { FlipLanguage(); });
-  GtkWidget* about = gtk_button_new_with_label(Tr(lang_, txt::kAboutButton));
-  OnSignal(about, "clicked", [this] { ShowAbout(admin_window()); });
+  gtk_box_pack_start(GTK_BOX(top), NewHeading(Tr(lang(), txt::kAdminTitle)), TRUE, TRUE, 0);
+  GtkWidget* lang_button = gtk_button_new_with_label(Tr(lang(), txt::kLanguageButton));
+  OnSignal(lang_button, "clicked", [this] { ui_.FlipLanguage(); });
+  GtkWidget* about = gtk_button_new_with_label(Tr(lang(), txt::kAboutButton));
+  OnSignal(about, "clicked", [this] { ui_.ShowAbout(window()); });
   gtk_box_pack_end(GTK_BOX(top), lang_button, FALSE, FALSE, 0);
   gtk_box_pack_end(GTK_BOX(top), about, FALSE, FALSE, 0);
   Pack(outer, top);
 
-  aw_.notebook = gtk_notebook_new();
-  gtk_notebook_append_page(GTK_NOTEBOOK(aw_.notebook), BuildStatusTab(), gtk_label_new(Tr(lang_, txt::kTabStatus)));
-  gtk_notebook_append_page(GTK_NOTEBOOK(aw_.notebook), BuildVideoTab(), gtk_label_new(Tr(lang_, txt::kTabVideo)));
-  gtk_notebook_append_page(GTK_NOTEBOOK(aw_.notebook), BuildNetworkTab(),
-                           gtk_label_new(Tr(lang_, txt::kTabNetwork)));
-  gtk_notebook_append_page(GTK_NOTEBOOK(aw_.notebook), BuildUsersTab(), gtk_label_new(Tr(lang_, txt::kTabUsers)));
-  gtk_box_pack_start(GTK_BOX(outer), aw_.notebook, TRUE, TRUE, 0);
+  w_.notebook = gtk_notebook_new();
+  gtk_notebook_append_page(GTK_NOTEBOOK(w_.notebook), BuildStatusTab(), gtk_label_new(Tr(lang(), txt::kTabStatus)));
+  gtk_notebook_append_page(GTK_NOTEBOOK(w_.notebook), BuildVideoTab(), gtk_label_new(Tr(lang(), txt::kTabVideo)));
+  gtk_notebook_append_page(GTK_NOTEBOOK(w_.notebook), BuildNetworkTab(),
+                           gtk_label_new(Tr(lang(), txt::kTabNetwork)));
+  gtk_notebook_append_page(GTK_NOTEBOOK(w_.notebook), BuildUsersTab(), gtk_label_new(Tr(lang(), txt::kTabUsers)));
+  gtk_box_pack_start(GTK_BOX(outer), w_.notebook, TRUE, TRUE, 0);
 
   GtkWidget* bottom = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
-  GtkWidget* apply = gtk_button_new_with_label(Tr(lang_, txt::kApplyRestart));
+  GtkWidget* apply = gtk_button_new_with_label(Tr(lang(), txt::kApplyRestart));
   gtk_style_context_add_class(gtk_widget_get_style_context(apply), "suggested-action");
   OnSignal(apply, "clicked", [this] { OnApply(); });
   gtk_box_pack_end(GTK_BOX(bottom), apply, FALSE, FALSE, 0);
   Pack(outer, bottom);
 
-  gtk_widget_show_all(admin_);
-  gtk_notebook_set_current_page(GTK_NOTEBOOK(aw_.notebook), page);
+  gtk_widget_show_all(window_);
+  gtk_notebook_set_current_page(GTK_NOTEBOOK(w_.notebook), page);
   building_ = false;
 }
 
 // ---- Status ----------------------------------------------------------------
 
-GtkWidget* DesktopUi::BuildStatusTab() {
+GtkWidget* AdminWindow::BuildStatusTab() {
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
-  aw_.status_text = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
-  Pack(box, aw_.status_text);
-  Pack(box, DeviceIdRow());
+  w_.status_text = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
+  Pack(box, w_.status_text);
+  Pack(box, DeviceIdRow(lang(), ui_.hooks().machine_id()));
 
   GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
-  GtkWidget* web = gtk_button_new_with_label(Tr(lang_, txt::kOpenWebInBrowser));
-  OnSignal(web, "clicked", [this] { OpenWebPanel(); });
-  GtkWidget* refresh = gtk_button_new_with_label(Tr(lang_, txt::kRefresh));
+  GtkWidget* web = gtk_button_new_with_label(Tr(lang(), txt::kOpenWebInBrowser));
+  OnSignal(web, "clicked", [this] { ui_.OpenWebPanel(); });
+  GtkWidget* refresh = gtk_button_new_with_label(Tr(lang(), txt::kRefresh));
   OnSignal(refresh, "clicked", [this] { RefreshStatus(); });
-  aw_.stream_button = gtk_button_new_with_label("");
-  OnSignal(aw_.stream_button, "clicked", [this] {
+  w_.stream_button = gtk_button_new_with_label("");
+  OnSignal(w_.stream_button, "clicked", [this] {
     ToggleStreamPaused();
     RefreshStatus();
   });
   Pack(buttons, web);
   Pack(buttons, refresh);
-  Pack(buttons, aw_.stream_button);
+  Pack(buttons, w_.stream_button);
   Pack(box, buttons);
   RefreshStatus();
   return TabPage(box);
 }
 
-void DesktopUi::RefreshStatus() {
-  gtk_container_foreach(GTK_CONTAINER(aw_.status_text), [](GtkWidget* w, gpointer) { gtk_widget_destroy(w); },
+void AdminWindow::RefreshStatus() {
+  gtk_container_foreach(GTK_CONTAINER(w_.status_text), [](GtkWidget* w, gpointer) { gtk_widget_destroy(w); },
                         nullptr);
-  const std::string& ip = context_.address;
+  const std::string& ip = ui_.context().address;
   const bool paused = StreamPaused.load();
   const std::string lines[] = {
-      Tr(lang_, txt::kDeviceAddress) + ip,
-      "RTSP : " + LeftToRight("rtsp://" + ip + ":" + std::to_string(context_.rtsp_port) + "/" + context_.main_stream),
-      "ONVIF: " + LeftToRight("http://" + ip + ":" + std::to_string(context_.onvif_port) + "/onvif/device_service"),
-      context_.web_admin
-          ? Tr(lang_, txt::kWebPanel) + LeftToRight("http://" + ip + ":" + std::to_string(context_.web_port) + "/")
-          : std::string(Tr(lang_, txt::kWebPanelOff)),
-      Tr(lang_, paused ? txt::kStreamStopped : txt::kStreamRunning),
-      Tr(lang_, txt::kVersion) + context_.version,
+      Tr(lang(), txt::kDeviceAddress) + ip,
+      "RTSP : " + LeftToRight("rtsp://" + ip + ":" + std::to_string(ui_.context().rtsp_port) + "/" + ui_.context().main_stream),
+      "ONVIF: " + LeftToRight("http://" + ip + ":" + std::to_string(ui_.context().onvif_port) + "/onvif/device_service"),
+      ui_.context().web_admin
+          ? Tr(lang(), txt::kWebPanel) + LeftToRight("http://" + ip + ":" + std::to_string(ui_.context().web_port) + "/")
+          : std::string(Tr(lang(), txt::kWebPanelOff)),
+      Tr(lang(), paused ? txt::kStreamStopped : txt::kStreamRunning),
+      Tr(lang(), txt::kVersion) + ui_.context().version,
   };
   for (const std::string& line : lines) {
     GtkWidget* label = NewLabel(line, true);
     gtk_label_set_selectable(GTK_LABEL(label), TRUE);  // addresses can be copied
     gtk_widget_set_can_focus(label, FALSE);  // or opening the window selects the first line
-    Pack(aw_.status_text, label);
+    Pack(w_.status_text, label);
   }
-  gtk_widget_show_all(aw_.status_text);
-  gtk_button_set_label(GTK_BUTTON(aw_.stream_button), Tr(lang_, paused ? txt::kStartStream : txt::kStopStream));
+  gtk_widget_show_all(w_.status_text);
+  gtk_button_set_label(GTK_BUTTON(w_.stream_button), Tr(lang(), paused ? txt::kStartStream : txt::kStopStream));
 }
 
 // ---- Video -----------------------------------------------------------------
 
-GtkWidget* DesktopUi::BuildVideoTab() {
-  const AdminFields f = AdminFieldsFromConfig(LoadConfig(ConfigPath()));
+GtkWidget* AdminWindow::BuildVideoTab() {
+  const AdminFields f = AdminFieldsFromConfig(LoadConfig(ConfigPath()), ui_.context().defaults);
   GtkWidget* grid = NewGrid();
-  aw_.main_width = WidthCombo(lang_, kMainWidthChoices, std::size(kMainWidthChoices), f.main_width);
-  aw_.fps = NumberEntry(f.fps);
-  aw_.bitrate = NumberEntry(f.bitrate);
-  aw_.substream = Check(Tr(lang_, txt::kEnableSub), f.substream);
-  aw_.sub_width = WidthCombo(lang_, kSubWidthChoices, std::size(kSubWidthChoices), f.sub_width);
-  aw_.sub_bitrate = NumberEntry(f.sub_bitrate);
-  AddRow(grid, 0, Tr(lang_, txt::kMainResolution), aw_.main_width);
-  AddRow(grid, 1, Tr(lang_, txt::kFps), aw_.fps);
-  AddRow(grid, 2, Tr(lang_, txt::kMainQuality), aw_.bitrate);
-  gtk_grid_attach(GTK_GRID(grid), aw_.substream, 0, 3, 2, 1);
-  AddRow(grid, 4, Tr(lang_, txt::kSubResolution), aw_.sub_width);
-  AddRow(grid, 5, Tr(lang_, txt::kSubQuality), aw_.sub_bitrate);
+  w_.main_width = WidthCombo(lang(), kMainWidthChoices, std::size(kMainWidthChoices), f.main_width);
+  w_.fps = NumberEntry(f.fps);
+  w_.bitrate = NumberEntry(f.bitrate);
+  w_.substream = Check(Tr(lang(), txt::kEnableSub), f.substream);
+  w_.sub_width = WidthCombo(lang(), kSubWidthChoices, std::size(kSubWidthChoices), f.sub_width);
+  w_.sub_bitrate = NumberEntry(f.sub_bitrate);
+  AddRow(grid, 0, Tr(lang(), txt::kMainResolution), w_.main_width);
+  AddRow(grid, 1, Tr(lang(), txt::kFps), w_.fps);
+  AddRow(grid, 2, Tr(lang(), txt::kMainQuality), w_.bitrate);
+  gtk_grid_attach(GTK_GRID(grid), w_.substream, 0, 3, 2, 1);
+  AddRow(grid, 4, Tr(lang(), txt::kSubResolution), w_.sub_width);
+  AddRow(grid, 5, Tr(lang(), txt::kSubQuality), w_.sub_bitrate);
   return TabPage(grid);
 }
 
 // ---- Network ---------------------------------------------------------------
 
-GtkWidget* DesktopUi::BuildNetworkTab() {
-  const AdminFields f = AdminFieldsFromConfig(LoadConfig(ConfigPath()));
+GtkWidget* AdminWindow::BuildNetworkTab() {
+  const AdminFields f = AdminFieldsFromConfig(LoadConfig(ConfigPath()), ui_.context().defaults);
   GtkWidget* grid = NewGrid();
-  aw_.rtsp_port = NumberEntry(f.rtsp_port);
-  aw_.onvif_port = NumberEntry(f.onvif_port);
-  aw_.web_port = NumberEntry(f.web_port);
-  aw_.web_admin = Check(Tr(lang_, txt::kEnableWeb), f.web_admin);
-  aw_.stream_auth = Check(Tr(lang_, txt::kSecureStream), f.stream_auth);
-  aw_.device_name = gtk_entry_new();
-  gtk_entry_set_text(GTK_ENTRY(aw_.device_name), f.device_name.c_str());
-  gtk_entry_set_max_length(GTK_ENTRY(aw_.device_name), 48);
-  aw_.autostart = Check(Tr(lang_, txt::kAutostart), AutostartEnabled());
-  aw_.show_icon = Check(Tr(lang_, txt::kShowTrayIcon), icon_shown());
+  w_.rtsp_port = NumberEntry(f.rtsp_port);
+  w_.onvif_port = NumberEntry(f.onvif_port);
+  w_.web_port = NumberEntry(f.web_port);
+  w_.web_admin = Check(Tr(lang(), txt::kEnableWeb), f.web_admin);
+  w_.stream_auth = Check(Tr(lang(), txt::kSecureStream), f.stream_auth);
+  w_.device_name = gtk_entry_new();
+  gtk_entry_set_text(GTK_ENTRY(w_.device_name), f.device_name.c_str());
+  gtk_entry_set_max_length(GTK_ENTRY(w_.device_name), 48);
+  w_.autostart = Check(Tr(lang(), txt::kAutostart), AutostartEnabled());
+  w_.show_icon = Check(Tr(lang(), txt::kShowTrayIcon), ui_.icon_shown());
 
-  AddRow(grid, 0, Tr(lang_, txt::kRtspPort), aw_.rtsp_port);
-  AddRow(grid, 1, Tr(lang_, txt::kOnvifPort), aw_.onvif_port);
-  AddRow(grid, 2, Tr(lang_, txt::kWebPort), aw_.web_port);
-  gtk_grid_attach(GTK_GRID(grid), aw_.web_admin, 0, 3, 2, 1);
-  gtk_grid_attach(GTK_GRID(grid), aw_.stream_auth, 0, 4, 2, 1);
-  AddRow(grid, 5, Tr(lang_, txt::kDeviceName), aw_.device_name);
-  gtk_grid_attach(GTK_GRID(grid), aw_.autostart, 0, 6, 2, 1);
-  gtk_grid_attach(GTK_GRID(grid), aw_.show_icon, 0, 7, 2, 1);
+  AddRow(grid, 0, Tr(lang(), txt::kRtspPort), w_.rtsp_port);
+  AddRow(grid, 1, Tr(lang(), txt::kOnvifPort), w_.onvif_port);
+  AddRow(grid, 2, Tr(lang(), txt::kWebPort), w_.web_port);
+  gtk_grid_attach(GTK_GRID(grid), w_.web_admin, 0, 3, 2, 1);
+  gtk_grid_attach(GTK_GRID(grid), w_.stream_auth, 0, 4, 2, 1);
+  AddRow(grid, 5, Tr(lang(), txt::kDeviceName), w_.device_name);
+  gtk_grid_attach(GTK_GRID(grid), w_.autostart, 0, 6, 2, 1);
+  gtk_grid_attach(GTK_GRID(grid), w_.show_icon, 0, 7, 2, 1);
 
-  OnSignal(aw_.stream_auth, "toggled", [this] {
-    if (!building_ && Active(aw_.stream_auth))
-      Say(admin_window(), txt::kSecureWarning, BoxKind::kWarning);
+  OnSignal(w_.stream_auth, "toggled", [this] {
+    if (!building_ && Active(w_.stream_auth))
+      ui_.Say(window(), txt::kSecureWarning, BoxKind::kWarning);
   });
-  OnSignal(aw_.autostart, "toggled", [this] {
+  OnSignal(w_.autostart, "toggled", [this] {
     if (building_) return;
     // Acts at once; a failure is silent, and the box shows what is there.
-    SetAutostart(Active(aw_.autostart), context_.exe_path, context_.exe_dir);
+    SetAutostart(Active(w_.autostart), ui_.context().exe_path, ui_.context().exe_dir);
   });
-  OnSignal(aw_.show_icon, "toggled", [this] {
+  OnSignal(w_.show_icon, "toggled", [this] {
     if (building_) return;
-    const bool shown = Active(aw_.show_icon);
-    set_icon_shown(shown);
-    if (!shown) Say(admin_window(), txt::kIconHiddenNotice, BoxKind::kInfo);
+    const bool shown = Active(w_.show_icon);
+    ui_.set_icon_shown(shown);
+    if (!shown) ui_.Say(window(), txt::kIconHiddenNotice, BoxKind::kInfo);
   });
   return TabPage(grid);
 }
 
-void DesktopUi::IconShownChanged(bool shown) {
-  if (!admin_ || !aw_.show_icon) return;
+void AdminWindow::IconShownChanged(bool shown) {
+  if (!window_ || !w_.show_icon) return;
   building_ = true;
-  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(aw_.show_icon), shown);
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w_.show_icon), shown);
   building_ = false;
 }
 
 // ---- Users -----------------------------------------------------------------
 
-GtkWidget* DesktopUi::BuildUsersTab() {
+GtkWidget* AdminWindow::BuildUsersTab() {
   const ConfigMap config = LoadConfig(ConfigPath());
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
 
   GtkWidget* grid = NewGrid();
   gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
-  aw_.user = gtk_entry_new();
-  gtk_entry_set_text(GTK_ENTRY(aw_.user), GetString(config, "admin_user", "admin").c_str());
-  gtk_entry_set_max_length(GTK_ENTRY(aw_.user), 48);
-  aw_.password = gtk_entry_new();
-  aw_.confirm = gtk_entry_new();
-  for (GtkWidget* e : {aw_.password, aw_.confirm}) {
+  w_.user = gtk_entry_new();
+  gtk_entry_set_text(GTK_ENTRY(w_.user), SettingText(config, "admin_user").c_str());
+  gtk_entry_set_max_length(GTK_ENTRY(w_.user), 32);
+  w_.password = gtk_entry_new();
+  w_.confirm = gtk_entry_new();
+  for (GtkWidget* e : {w_.password, w_.confirm}) {
     gtk_entry_set_visibility(GTK_ENTRY(e), FALSE);
     gtk_entry_set_max_length(GTK_ENTRY(e), 128);  // longer than allowed, so "too long" can be told
   }
-  AddRow(grid, 0, Tr(lang_, txt::kUsername), aw_.user);
-  AddRow(grid, 1, Tr(lang_, txt::kNewPassword), aw_.password);
-  AddRow(grid, 2, Tr(lang_, txt::kConfirmPassword), aw_.confirm);
+  AddRow(grid, 0, Tr(lang(), txt::kUsername), w_.user);
+  AddRow(grid, 1, Tr(lang(), txt::kNewPassword), w_.password);
+  AddRow(grid, 2, Tr(lang(), txt::kConfirmPassword), w_.confirm);
   Pack(box, grid);
-  Pack(box, NewLabel(Tr(lang_, txt::kCredentialsHint), true));
-  GtkWidget* change = gtk_button_new_with_label(Tr(lang_, txt::kChangeCredentials));
+  Pack(box, NewLabel(Tr(lang(), txt::kCredentialsHint), true));
+  GtkWidget* change = gtk_button_new_with_label(Tr(lang(), txt::kChangeCredentials));
   gtk_widget_set_halign(change, GTK_ALIGN_START);
   OnSignal(change, "clicked", [this] { OnChangeCredentials(); });
   Pack(box, change);
 
   Pack(box, gtk_separator_new(GTK_ORIENTATION_HORIZONTAL));
-  Pack(box, NewHeading(Tr(lang_, txt::kRecoveryHeading)));
-  Pack(box, NewLabel(Tr(lang_, txt::kRecoveryText), true));
-  Pack(box, DeviceIdRow());
+  Pack(box, NewHeading(Tr(lang(), txt::kRecoveryHeading)));
+  Pack(box, NewLabel(Tr(lang(), txt::kRecoveryText), true));
+  Pack(box, DeviceIdRow(lang(), ui_.hooks().machine_id()));
   GtkWidget* code_row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
-  Pack(code_row, NewLabel(Tr(lang_, txt::kRecoveryCode)));
-  aw_.recovery_code = gtk_entry_new();
-  gtk_widget_set_direction(aw_.recovery_code, GTK_TEXT_DIR_LTR);
-  gtk_box_pack_start(GTK_BOX(code_row), aw_.recovery_code, TRUE, TRUE, 0);
-  GtkWidget* recover = gtk_button_new_with_label(Tr(lang_, txt::kRecover));
-  OnSignal(recover, "clicked", [this] { OnRecover(admin_window(), aw_.recovery_code); });
+  Pack(code_row, NewLabel(Tr(lang(), txt::kRecoveryCode)));
+  w_.recovery_code = gtk_entry_new();
+  gtk_widget_set_direction(w_.recovery_code, GTK_TEXT_DIR_LTR);
+  gtk_box_pack_start(GTK_BOX(code_row), w_.recovery_code, TRUE, TRUE, 0);
+  GtkWidget* recover = gtk_button_new_with_label(Tr(lang(), txt::kRecover));
+  OnSignal(recover, "clicked", [this] { ui_.Recover(window(), w_.recovery_code); });
   Pack(code_row, recover);
   Pack(box, code_row);
 
   Pack(box, gtk_separator_new(GTK_ORIENTATION_HORIZONTAL));
-  Pack(box, NewHeading(Tr(lang_, txt::kFactoryHeading)));
-  GtkWidget* warning = NewLabel(Tr(lang_, txt::kFactoryWarning), true);
+  Pack(box, NewHeading(Tr(lang(), txt::kFactoryHeading)));
+  GtkWidget* warning = NewLabel(Tr(lang(), txt::kFactoryWarning), true);
   gtk_style_context_add_class(gtk_widget_get_style_context(warning), "lcx-warning");
   Pack(box, warning);
-  GtkWidget* reset = gtk_button_new_with_label(Tr(lang_, txt::kFactoryButton));
+  GtkWidget* reset = gtk_button_new_with_label(Tr(lang(), txt::kFactoryButton));
   gtk_style_context_add_class(gtk_widget_get_style_context(reset), "destructive-action");
   gtk_widget_set_halign(reset, GTK_ALIGN_START);
   OnSignal(reset, "clicked", [this] { OnFactoryReset(); });
@@ -302,49 +309,54 @@ GtkWidget* DesktopUi::BuildUsersTab() {
 
 // ---- actions ---------------------------------------------------------------
 
-void DesktopUi::OnApply() {
+void AdminWindow::OnApply() {
   AdminFields f;
-  f.main_width = ComboWidth(aw_.main_width);
-  f.fps = EntryText(aw_.fps);
-  f.bitrate = EntryText(aw_.bitrate);
-  f.substream = Active(aw_.substream);
-  f.sub_width = ComboWidth(aw_.sub_width);
-  f.sub_bitrate = EntryText(aw_.sub_bitrate);
-  f.rtsp_port = EntryText(aw_.rtsp_port);
-  f.onvif_port = EntryText(aw_.onvif_port);
-  f.web_port = EntryText(aw_.web_port);
-  f.web_admin = Active(aw_.web_admin);
-  f.stream_auth = Active(aw_.stream_auth);
-  f.device_name = EntryText(aw_.device_name);
+  f.main_width = ComboWidth(w_.main_width);
+  f.fps = EntryText(w_.fps);
+  f.bitrate = EntryText(w_.bitrate);
+  f.substream = Active(w_.substream);
+  f.sub_width = ComboWidth(w_.sub_width);
+  f.sub_bitrate = EntryText(w_.sub_bitrate);
+  f.rtsp_port = EntryText(w_.rtsp_port);
+  f.onvif_port = EntryText(w_.onvif_port);
+  f.web_port = EntryText(w_.web_port);
+  f.web_admin = Active(w_.web_admin);
+  f.stream_auth = Active(w_.stream_auth);
+  f.device_name = EntryText(w_.device_name);
+  // Said, not dropped: a name left out of the save looked saved.
+  if (!ValidSettingName("device_name", f.device_name)) {
+    ui_.Say(window(), txt::kInvalidDeviceName, BoxKind::kError);
+    return;
+  }
   const ConfigMap updates = ApplyUpdates(f);
-  if (!Ask(admin_window(), txt::kAskApply, "OK")) return;
+  if (!ui_.Ask(window(), txt::kAskApply, "OK")) return;
   if (!SaveConfigKeys(updates)) {
-    Say(admin_window(), txt::kSaveFailed, BoxKind::kError);
+    ui_.Say(window(), txt::kSaveFailed, BoxKind::kError);
     return;
   }
   LogLine("Desktop: settings saved, restarting\n");
-  hooks_.relaunch();
+  ui_.hooks().relaunch();
 }
 
-void DesktopUi::OnChangeCredentials() {
+void AdminWindow::OnChangeCredentials() {
   const CredentialsOutcome outcome =
-      ChangeCredentials(EntryText(aw_.user), EntryText(aw_.password), EntryText(aw_.confirm));
+      ChangeCredentials(EntryText(w_.user), EntryText(w_.password), EntryText(w_.confirm));
   const bool saved = outcome == CredentialsOutcome::kSaved;
-  Say(admin_window(), MessageFor(outcome), saved ? BoxKind::kInfo : BoxKind::kError);
+  ui_.Say(window(), MessageFor(outcome), saved ? BoxKind::kInfo : BoxKind::kError);
   if (saved) {
     LogLine("Desktop: administrator credentials changed, restarting\n");
-    hooks_.relaunch();
+    ui_.hooks().relaunch();
   }
 }
 
-void DesktopUi::OnFactoryReset() {
-  if (!Ask(admin_window(), txt::kAskFactoryReset, Tr(lang_, txt::kFactoryHeading))) return;
+void AdminWindow::OnFactoryReset() {
+  if (!ui_.Ask(window(), txt::kAskFactoryReset, Tr(lang(), txt::kFactoryHeading))) return;
   if (!FactoryReset()) {
-    Say(admin_window(), txt::kSaveFailed, BoxKind::kError);
+    ui_.Say(window(), txt::kSaveFailed, BoxKind::kError);
     return;
   }
   LogLine("Desktop: factory reset, restarting\n");
-  hooks_.relaunch();
+  ui_.hooks().relaunch();
 }
 
 }  // namespace lcx

@@ -1,26 +1,15 @@
-// What start-up hands the desktop, and the few effects that end or leave the
-// process (relaunch, browser) or come from another subsystem (recovery-code
-// check, machine id), gathered as hooks so tests can watch them.
+// The few effects of the desktop that end or leave the process (relaunch,
+// browser) or come from another subsystem (recovery-code check, machine id),
+// gathered as hooks so tests can watch them. DesktopContext, what start-up
+// hands the desktop, is built in core/subsystem_settings.
 #pragma once
 
 #include <functional>
 #include <string>
 
-namespace lcx {
+#include "core/subsystem_settings.h"
 
-struct DesktopContext {
-  std::string exe_path;  // full path of the executable (autostart entry)
-  std::string exe_dir;   // its directory
-  std::string address;   // the advertised address
-  std::string version;   // "1.1"
-  int web_port = 8080;
-  int rtsp_port = 554;
-  int onvif_port = 8000;
-  bool web_admin = true;
-  std::string main_stream = "screenlive";
-  std::string eula_html;           // the agreement page (also served at /eula)
-  std::string recovery_key_blob;   // public key of the recovery codes, 283 bytes
-};
+namespace lcx {
 
 struct DesktopHooks {
   // Applies saved settings; the real one (RelaunchSelf, not background) does

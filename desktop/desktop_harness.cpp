@@ -71,10 +71,10 @@ int main(int argc, char** argv) {
   context.eula_html = ReadFileOrEmpty(eula_path);
   context.recovery_key_blob = ReadFileOrEmpty(key_path);
   const lcx::ConfigMap config = lcx::LoadConfig(lcx::ConfigPath());
-  context.rtsp_port = lcx::GetInt(config, "rtsp_port", 8554);
-  context.onvif_port = lcx::GetInt(config, "onvif_port", 8000);
-  context.main_stream = lcx::GetString(config, "stream", "screenlive");
-  lcx::StreamPaused.store(lcx::GetInt(config, "stream_on", 1) == 0);
+  context.rtsp_port = lcx::SettingInt(config, "rtsp_port");
+  context.onvif_port = lcx::SettingInt(config, "onvif_port");
+  context.main_stream = lcx::SettingText(config, "stream");
+  lcx::StreamPaused.store(!lcx::SettingFlag(config, "stream_on"));
 
   lcx::DesktopHooks hooks = lcx::DefaultDesktopHooks(context);
   hooks.relaunch = [] {
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
   }
   // Said once a second start can reach it: tests send --show-admin next.
   hooks.running = [] { Say("desktop running"); };
-  const int code = lcx::RunDesktop(context, hooks, icon && lcx::GetInt(config, "show_icon", 1) != 0,
+  const int code = lcx::RunDesktop(context, hooks, icon && lcx::SettingFlag(config, "show_icon"),
                                    [](lcx::StopSignal sig) {
                                      Say(std::string("stop signal ") +
                                          (sig == lcx::StopSignal::kHangUp ? "HUP" : "TERM/INT"));

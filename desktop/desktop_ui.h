@@ -1,8 +1,7 @@
-// The desktop's process-wide state and its windows (login, admin, about;
-// the EULA window has its own loop in eula_window.cpp). One object, owned by
-// the desktop entry, used on the main thread only. Window pointers are
-// cleared by each window's "destroy" signal, so a closed window is rebuilt
-// from the configuration file the next time it is asked for.
+// The desktop's process-wide state: language, the signed-in flag and the
+// three windows (login_window, admin_window, about_window; the EULA window
+// has its own loop in eula_window.cpp), with what they share. One object,
+// owned by the desktop entry, used on the main thread only.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -10,8 +9,11 @@
 #include <functional>
 #include <string>
 
+#include "desktop/about_window.h"
+#include "desktop/admin_window.h"
 #include "desktop/desktop_context.h"
 #include "desktop/gtk_util.h"
+#include "desktop/login_window.h"
 #include "desktop/texts.h"
 
 namespace lcx {
@@ -23,6 +25,9 @@ class DesktopUi {
   DesktopUi& operator=(const DesktopUi&) = delete;
 
   Language language() const { return lang_; }
+  const DesktopContext& context() const { return context_; }
+  const DesktopHooks& hooks() const { return hooks_; }
+
   // Tray and second start: the admin window when it exists or somebody has
   // signed in, else the login window.
   void ShowAdmin();
@@ -30,6 +35,15 @@ class DesktopUi {
   void OpenWebPanel();
   // Writes the agreement page to the temporary folder and opens it.
   void ViewAgreement();
+  // A successful login: the login window is gone, the admin window opens.
+  void LoggedIn();
+  // Flips the language, saves it and rebuilds every open window.
+  void FlipLanguage();
+  // The recovery button of the login and admin windows.
+  void Recover(GtkWindow* parent, GtkWidget* code_entry);
+  // Message boxes in the current language, reported to message_shown.
+  void Say(GtkWindow* parent, const Text& text, BoxKind kind);
+  bool Ask(GtkWindow* parent, const Text& text, const char* caption);
 
   // The tray icon's switch, shared by the tray menu and the admin window.
   std::function<bool()> icon_shown;
@@ -37,66 +51,21 @@ class DesktopUi {
   // Told after the language switch, so the tray speaks the same language.
   std::function<void(Language)> language_changed;
   // The tray menu switched the icon: the admin window's box follows.
-  void IconShownChanged(bool shown);
+  void IconShownChanged(bool shown) { admin_.IconShownChanged(shown); }
 
  private:
-  struct AdminWidgets {
-    GtkWidget* notebook = nullptr;
-    GtkWidget* status_text = nullptr;
-    GtkWidget* stream_button = nullptr;
-    GtkWidget* main_width = nullptr;
-    GtkWidget* fps = nullptr;
-    GtkWidget* bitrate = nullptr;
-    GtkWidget* substream = nullptr;
-    GtkWidget* sub_width = nullptr;
-    GtkWidget* sub_bitrate = nullptr;
-    GtkWidget* rtsp_port = nullptr;
-    GtkWidget* onvif_port = nullptr;
-    GtkWidget* web_port = nullptr;
-    GtkWidget* web_admin = nullptr;
-    GtkWidget* stream_auth = nullptr;
-    GtkWidget* device_name = nullptr;
-    GtkWidget* autostart = nullptr;
-    GtkWidget* show_icon = nullptr;
-    GtkWidget* user = nullptr;
-    GtkWidget* password = nullptr;
-    GtkWidget* confirm = nullptr;
-    GtkWidget* recovery_code = nullptr;
-  };
-
-  void OpenLogin();
-  void BuildLoginContent();
-  void OnLogin(GtkWidget* user, GtkWidget* password);
-  void OnRecover(GtkWindow* parent, GtkWidget* code_entry);
-  void FlipLanguage();
-
-  void OpenAdmin();
-  void BuildAdminContent(int page);
-  GtkWidget* BuildStatusTab();
-  GtkWidget* BuildVideoTab();
-  GtkWidget* BuildNetworkTab();
-  GtkWidget* BuildUsersTab();
-  void RefreshStatus();
-  void OnApply();
-  void OnChangeCredentials();
-  void OnFactoryReset();
-  GtkWidget* DeviceIdRow();
-  // Message boxes in the current language, reported to message_shown.
-  void Say(GtkWindow* parent, const Text& text, BoxKind kind);
-  bool Ask(GtkWindow* parent, const Text& text, const char* caption);
-
-  GtkWindow* admin_window() const { return admin_ ? GTK_WINDOW(admin_) : nullptr; }
-
   DesktopContext context_;
   DesktopHooks hooks_;
   Language lang_;
   bool logged_in_ = false;
-  bool building_ = false;  // toggles set while building act on nothing
-  GtkWidget* admin_ = nullptr;
-  GtkWidget* login_ = nullptr;
-  GtkWidget* about_ = nullptr;
-  AdminWidgets aw_;
+  LoginWindow login_{*this};
+  AdminWindow admin_{*this};
+  AboutWindow about_{*this};
 };
+
+// The device identifier row of the login and admin windows: label, the
+// identifier left to right, and a copy button.
+GtkWidget* DeviceIdRow(Language lang, const std::string& machine_id);
 
 // Connects a "destroy" handler that clears the pointer.
 void ClearOnDestroy(GtkWidget* window, GtkWidget** slot);

@@ -3,6 +3,7 @@
 #include "core/config.h"
 #include "core/log.h"
 #include "desktop/actions.h"
+#include "desktop/eula_text.h"
 #include "desktop/desktop.h"
 #include "desktop/desktop_ui.h"
 #include "desktop/gtk_util.h"
@@ -99,8 +100,8 @@ bool EnsureEulaAccepted(const DesktopContext& context, const DesktopHooks& hooks
     signal_source = g_unix_fd_add(
         signals.get(), G_IO_IN,
         +[](gint fd, GIOCondition, gpointer r) -> gboolean {
-          auto* run = static_cast<EulaRun*>(r);
-          if (ReadStopSignal(fd) && run->window) gtk_widget_destroy(run->window);
+          auto* state = static_cast<EulaRun*>(r);
+          if (ReadStopSignal(fd) && state->window) gtk_widget_destroy(state->window);
           return G_SOURCE_CONTINUE;
         },
         &run);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "core/log.h"
 #include "platform/signals.h"
@@ -73,14 +74,15 @@ void ApplyLanguageDirection(Language lang) {
   gtk_widget_set_default_direction(lang == Language::kArabic ? GTK_TEXT_DIR_RTL : GTK_TEXT_DIR_LTR);
 }
 
-GdkPixbuf* AppIconPixbuf(int size) {
+GObjectPtr<GdkPixbuf> AppIconPixbuf(int size) {
   const auto png = AppIconPng(size);
   if (png.empty()) return nullptr;
   GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new_with_type("png", nullptr));
   if (!loader || !gdk_pixbuf_loader_write(loader.get(), png.data(), png.size(), nullptr)) return nullptr;
   if (!gdk_pixbuf_loader_close(loader.get(), nullptr)) return nullptr;
+  // The loader owns its pixbuf; the caller gets a reference of its own.
   GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader.get());
-  return pixbuf ? GDK_PIXBUF(g_object_ref(pixbuf)) : nullptr;
+  return pixbuf ? Adopt(GDK_PIXBUF(g_object_ref(pixbuf))) : nullptr;
 }
 
 GtkWidget* NewWindow(const char* title, int width, int height, bool resizable) {
@@ -91,12 +93,17 @@ GtkWidget* NewWindow(const char* title, int width, int height, bool resizable) {
   gtk_window_set_resizable(GTK_WINDOW(window), resizable);
   gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
   gtk_style_context_add_class(gtk_widget_get_style_context(window), "lcx");
+  std::vector<GObjectPtr<GdkPixbuf>> pixbufs;
   GList* icons = nullptr;
   for (int size : {16, 32, 48, 64, 128}) {
-    if (GdkPixbuf* p = AppIconPixbuf(size)) icons = g_list_append(icons, p);
+    if (auto p = AppIconPixbuf(size)) {
+      icons = g_list_append(icons, p.get());
+      pixbufs.push_back(std::move(p));
+    }
   }
+  // The window takes its own references; ours go with `pixbufs`.
   gtk_window_set_icon_list(GTK_WINDOW(window), icons);
-  g_list_free_full(icons, g_object_unref);
+  g_list_free(icons);
   return window;
 }
 

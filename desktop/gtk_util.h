@@ -23,6 +23,19 @@ struct GFree {
 };
 using GCharPtr = std::unique_ptr<gchar, GFree>;
 
+// A GList the caller owns (gtk_container_get_children), freed without its items.
+struct GListFree {
+  void operator()(GList* list) const { g_list_free(list); }
+};
+using GListPtr = std::unique_ptr<GList, GListFree>;
+
+// Takes over a reference the caller already owns (a new object, or one from
+// a "ref" call); the reference goes with the pointer.
+template <typename T>
+GObjectPtr<T> Adopt(T* object) {
+  return GObjectPtr<T>(object);
+}
+
 // Opens GTK on $DISPLAY once; false when there is no display to open.
 bool EnsureGtk();
 // Widgets made from now on are laid out right to left in Arabic.
@@ -30,8 +43,8 @@ void ApplyLanguageDirection(Language lang);
 
 // A centred top-level window with the program's icon and background.
 GtkWidget* NewWindow(const char* title, int width, int height, bool resizable);
-// The program's icon (drawn at build time) at a size, or nullptr.
-GdkPixbuf* AppIconPixbuf(int size);
+// The program's icon (drawn at build time) at a size, or empty.
+GObjectPtr<GdkPixbuf> AppIconPixbuf(int size);
 
 // A text that runs left to right inside either layout (addresses, URLs),
 // so its neutral characters keep their places in Arabic.

@@ -1,9 +1,11 @@
 #include "desktop/texts.h"
 
+#include "core/setting_table.h"
+
 namespace lcx {
 
 Language LanguageFromConfig(const ConfigMap& config) {
-  return GetString(config, "lang", "ar") == "en" ? Language::kEnglish : Language::kArabic;
+  return SettingText(config, "lang") == "en" ? Language::kEnglish : Language::kArabic;
 }
 
 }  // namespace lcx

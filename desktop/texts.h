@@ -129,6 +129,11 @@ inline constexpr Text kAskApply{"حفظ الإعدادات وإعادة تشغي
 inline constexpr Text kSaveFailed{"تعذّر حفظ الإعدادات.", "Could not save settings."};
 inline constexpr Text kPasswordsDiffer{"كلمتا المرور غير متطابقتين.", "Passwords do not match."};
 inline constexpr Text kPasswordTooLong{"كلمة المرور طويلة جدًا.", "Password is too long."};
+inline constexpr Text kInvalidUserName{"اسم المستخدم: من 1 إلى 32 من الحروف اللاتينية والأرقام و- و_.",
+                                       "User name: 1 to 32 Latin letters, digits, \"-\" or \"_\"."};
+inline constexpr Text kInvalidPassword{"كلمة المرور تحوي محرفًا غير مسموح.", "The password holds a character that is not allowed."};
+inline constexpr Text kInvalidDeviceName{"اسم الجهاز: من 1 إلى 48 بايت، بلا محارف تحكّم ولا فراغ في أوله أو آخره.",
+                                         "Device name: 1 to 48 bytes, no control characters, no blank at either end."};
 inline constexpr Text kNothingToChange{"لا يوجد ما يُغيَّر.", "Nothing to change."};
 inline constexpr Text kCredentialsSaved{"تم الحفظ. جارٍ إعادة التشغيل لتطبيق بيانات الدخول الجديدة.",
                                         "Saved. Restarting to apply the new credentials."};

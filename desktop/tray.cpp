@@ -49,20 +49,22 @@ struct Tray::Impl {
   bool shown;
   CommandFn on_command;
   ShownFn on_shown_changed;
-  GtkWidget* menu = nullptr;
-  GtkWidget* show_item = nullptr;
-  GtkStatusIcon* status_icon = nullptr;
-  AppIndicator* indicator = nullptr;
+  GObjectPtr<GtkWidget> menu{};  // our reference, taken from the floating one
+  GtkWidget* show_item = nullptr;  // owned by the menu
+  GObjectPtr<GtkStatusIcon> status_icon{};
+  GObjectPtr<AppIndicator> indicator{};
   guint watch_id = 0;
   bool removed = false;
   bool updating_menu = false;
 
   void BuildMenu() {
     ApplyLanguageDirection(lang);
-    if (menu) gtk_widget_destroy(menu);
-    menu = gtk_menu_new();
-    g_object_ref_sink(menu);
-    auto add = [this](const Text& text, TrayCommand command) {
+    // Destroying takes the menu off screen and drops its children; the
+    // reference we took goes with the reset (once it was never released).
+    if (menu) gtk_widget_destroy(menu.get());
+    menu.reset(GTK_WIDGET(g_object_ref_sink(gtk_menu_new())));
+    GtkWidget* const shell = menu.get();
+    auto add = [this, shell](const Text& text, TrayCommand command) {
       GtkWidget* item = command == TrayCommand::kShowIcon ? gtk_check_menu_item_new_with_label(Tr(lang, text))
                                                           : gtk_menu_item_new_with_label(Tr(lang, text));
       g_object_set_data(G_OBJECT(item), "lcx-command", GINT_TO_POINTER(static_cast<int>(command)));
@@ -71,19 +73,19 @@ struct Tray::Impl {
                              GPOINTER_TO_INT(g_object_get_data(G_OBJECT(it), "lcx-command"))));
                        }),
                        this);
-      gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+      gtk_menu_shell_append(GTK_MENU_SHELL(shell), item);
       return item;
     };
     add(txt::kMenuOpenPanel, TrayCommand::kOpenPanel);
     add(txt::kMenuOpenWeb, TrayCommand::kOpenWeb);
     add(txt::kMenuAbout, TrayCommand::kAbout);
-    gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
+    gtk_menu_shell_append(GTK_MENU_SHELL(shell), gtk_separator_menu_item_new());
     show_item = add(txt::kMenuShowIcon, TrayCommand::kShowIcon);
-    gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
+    gtk_menu_shell_append(GTK_MENU_SHELL(shell), gtk_separator_menu_item_new());
     add(txt::kMenuExit, TrayCommand::kExit);
     SyncCheck();
-    gtk_widget_show_all(menu);
-    if (indicator) app_indicator_set_menu(indicator, GTK_MENU(menu));
+    gtk_widget_show_all(shell);
+    if (indicator) SetIndicatorMenu();
   }
 
   void SyncCheck() {
@@ -105,74 +107,72 @@ struct Tray::Impl {
   void SetShown(bool on) {
     shown = on;
     SyncCheck();
-    if (status_icon) gtk_status_icon_set_visible(status_icon, on);
+    if (status_icon) gtk_status_icon_set_visible(status_icon.get(), on);
     if (indicator)
-      app_indicator_set_status(indicator, on ? APP_INDICATOR_STATUS_ACTIVE : APP_INDICATOR_STATUS_PASSIVE);
+      app_indicator_set_status(indicator.get(), on ? APP_INDICATOR_STATUS_ACTIVE : APP_INDICATOR_STATUS_PASSIVE);
+  }
+
+  void SetIndicatorMenu() {
+    app_indicator_set_menu(indicator.get(), GTK_MENU(menu.get()));
+    // The host's middle click (or its "activate") opens the control panel.
+    GListPtr items(gtk_container_get_children(GTK_CONTAINER(menu.get())));
+    if (items) app_indicator_set_secondary_activate_target(indicator.get(), GTK_WIDGET(items->data));
   }
 
   void UseStatusIcon() {
     DropIndicator();
     if (status_icon || removed) return;
-    GdkPixbuf* pixbuf = AppIconPixbuf(64);
-    status_icon = gtk_status_icon_new_from_pixbuf(pixbuf);
-    if (pixbuf) g_object_unref(pixbuf);
-    gtk_status_icon_set_name(status_icon, "lumicast");
-    gtk_status_icon_set_title(status_icon, "Lumicast");
-    gtk_status_icon_set_tooltip_text(status_icon, Tr(lang, txt::kTrayTip));
-    g_signal_connect(status_icon, "size-changed", G_CALLBACK(+[](GtkStatusIcon* icon, gint size, gpointer) {
+    status_icon.reset(gtk_status_icon_new_from_pixbuf(AppIconPixbuf(64).get()));
+    GtkStatusIcon* const si = status_icon.get();
+    gtk_status_icon_set_name(si, "lumicast");
+    gtk_status_icon_set_title(si, "Lumicast");
+    gtk_status_icon_set_tooltip_text(si, Tr(lang, txt::kTrayTip));
+    g_signal_connect(si, "size-changed", G_CALLBACK(+[](GtkStatusIcon* icon, gint size, gpointer) {
                        // The smallest drawn size that fills the slot.
                        int pick = 256;
                        for (int s : kAppIconSizes)
                          if (s >= size) { pick = s; break; }
-                       if (GdkPixbuf* p = AppIconPixbuf(pick)) {
-                         gtk_status_icon_set_from_pixbuf(icon, p);
-                         g_object_unref(p);
-                       }
+                       if (auto p = AppIconPixbuf(pick)) gtk_status_icon_set_from_pixbuf(icon, p.get());
                        return TRUE;
                      }),
                      nullptr);
-    g_signal_connect(status_icon, "button-press-event",
+    g_signal_connect(si, "button-press-event",
                      G_CALLBACK(+[](GtkStatusIcon*, GdkEventButton* event, gpointer self) {
                        if (event->button == 1 && event->type == GDK_2BUTTON_PRESS)
                          static_cast<Impl*>(self)->on_command(TrayCommand::kOpenPanel);
                        return FALSE;
                      }),
                      this);
-    g_signal_connect(status_icon, "popup-menu", G_CALLBACK(+[](GtkStatusIcon*, guint, guint, gpointer self) {
+    g_signal_connect(si, "popup-menu", G_CALLBACK(+[](GtkStatusIcon*, guint, guint, gpointer self) {
                        auto* impl = static_cast<Impl*>(self);
-                       gtk_menu_popup_at_pointer(GTK_MENU(impl->menu), gtk_get_current_event());
+                       gtk_menu_popup_at_pointer(GTK_MENU(impl->menu.get()), gtk_get_current_event());
                      }),
                      this);
-    gtk_status_icon_set_visible(status_icon, shown);
+    gtk_status_icon_set_visible(si, shown);
   }
 
   void DropStatusIcon() {
     if (!status_icon) return;
-    gtk_status_icon_set_visible(status_icon, FALSE);
-    g_object_unref(status_icon);
-    status_icon = nullptr;
+    gtk_status_icon_set_visible(status_icon.get(), FALSE);
+    status_icon.reset();
   }
 
   void UseIndicator() {
     DropStatusIcon();
     if (indicator || removed) return;
     const std::string folder = IndicatorIconFolder();
-    indicator = app_indicator_new_with_path("lumicast", "lumicast", APP_INDICATOR_CATEGORY_APPLICATION_STATUS,
-                                            folder.c_str());
-    app_indicator_set_title(indicator, Tr(lang, txt::kTrayTip));
-    app_indicator_set_menu(indicator, GTK_MENU(menu));
-    // The host's middle click (or its "activate") opens the control panel.
-    app_indicator_set_secondary_activate_target(indicator,
-                                                GTK_WIDGET(gtk_container_get_children(GTK_CONTAINER(menu))->data));
-    app_indicator_set_status(indicator, shown ? APP_INDICATOR_STATUS_ACTIVE : APP_INDICATOR_STATUS_PASSIVE);
+    indicator.reset(app_indicator_new_with_path("lumicast", "lumicast", APP_INDICATOR_CATEGORY_APPLICATION_STATUS,
+                                                folder.c_str()));
+    app_indicator_set_title(indicator.get(), Tr(lang, txt::kTrayTip));
+    SetIndicatorMenu();
+    app_indicator_set_status(indicator.get(), shown ? APP_INDICATOR_STATUS_ACTIVE : APP_INDICATOR_STATUS_PASSIVE);
     LogLine("Desktop: tray icon as a StatusNotifier item\n");
   }
 
   void DropIndicator() {
     if (!indicator) return;
-    app_indicator_set_status(indicator, APP_INDICATOR_STATUS_PASSIVE);
-    g_object_unref(indicator);
-    indicator = nullptr;
+    app_indicator_set_status(indicator.get(), APP_INDICATOR_STATUS_PASSIVE);
+    indicator.reset();
   }
 };
 
@@ -191,10 +191,7 @@ Tray::Tray(Language lang, bool shown, CommandFn on_command, ShownFn on_shown_cha
 
 Tray::~Tray() {
   Remove();
-  if (impl_->menu) {
-    gtk_widget_destroy(impl_->menu);
-    g_object_unref(impl_->menu);
-  }
+  if (impl_->menu) gtk_widget_destroy(impl_->menu.get());
 }
 
 bool Tray::shown() const { return impl_->shown; }
@@ -203,8 +200,8 @@ void Tray::SetShown(bool shown) { impl_->SetShown(shown); }
 void Tray::SetLanguage(Language lang) {
   impl_->lang = lang;
   impl_->BuildMenu();
-  if (impl_->status_icon) gtk_status_icon_set_tooltip_text(impl_->status_icon, Tr(lang, txt::kTrayTip));
-  if (impl_->indicator) app_indicator_set_title(impl_->indicator, Tr(lang, txt::kTrayTip));
+  if (impl_->status_icon) gtk_status_icon_set_tooltip_text(impl_->status_icon.get(), Tr(lang, txt::kTrayTip));
+  if (impl_->indicator) app_indicator_set_title(impl_->indicator.get(), Tr(lang, txt::kTrayTip));
 }
 
 void Tray::Remove() {

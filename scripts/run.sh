@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the engine. Without a display it
-# starts a private Xvfb screen with a moving test scene to capture.
+# starts a private Xvfb screen with a moving test scene to capture, and asks
+# the first-run agreement on the terminal.
 # Extra arguments go to the program (for example: --background).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,9 +34,15 @@ fi
 if [[ -z ${DISPLAY:-} ]]; then
   export LCX_BUILD_DIR=$root/build
   source tests/lib/display.sh
+  # A closed terminal (an SSH session ending) must not leave the screen behind.
+  trap 'exit 129' HUP
   lcx_start_display 1920x1080x24
   echo "run: capturing the private display $DISPLAY (Xvfb with a moving test scene)"
-  build/lcx_onvif "$@" &
+  # Nobody sees that screen, so the first-run agreement is asked here on
+  # standard input instead of in a window (kept: a job started with "&" would
+  # otherwise read /dev/null). Without an answer the program says how to
+  # accept and exits 1.
+  build/lcx_onvif "$@" --terminal-agreement <&0 &
   engine=$!
   lcx_on_exit "kill $engine"
   wait "$engine"

@@ -172,7 +172,7 @@ xdotool key Return
 lcx_wait_line "$out" "HARNESS relaunch"
 wait_harness
 saved=$(tr -d '\r' <"$cfg")
-for line in 'fps = 60' 'bitrate = 256' 'rtsp_port = 554' 'sub_width = 640' 'web_admin = 1' 'device_name = Lumicast'; do
+for line in 'fps = 60' 'bitrate = 256' 'rtsp_port = 8554' 'sub_width = 640' 'web_admin = 1' 'device_name = Lumicast'; do
   grep -qxF "$line" <<<"$saved" || fail "'$line' not saved; the file: $saved"
 done
 

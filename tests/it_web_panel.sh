@@ -29,7 +29,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 lcx_start_display 1280x720x24
 lcx_engine_home
-lcx_write_config "# test panel" "admin_user = admin" "admin_pass = admin" "fps = 10" "stream = screenlive"
+# No admin_user and no rtsp_port line: the panel must show and save what the engine uses.
+lcx_write_config "# test panel" "admin_pass = admin" "fps = 10" "stream = screenlive"
 [[ -x $LCX_BIN/lcx_recovery_code ]] || fail "$LCX_BIN/lcx_recovery_code is not built"
 # A throw-away recovery key: the real private key never comes near the tests.
 # The server under test reads its public half from a file, which the program
@@ -145,7 +146,7 @@ try {
   await page.click('#nav-live');
   await page.waitForFunction(() => document.getElementById('prev').naturalWidth === 1280, null, { timeout: 5000 })
     .catch(() => fail('the preview is not a 1280-wide picture of the screen'));
-  check((await text('#rtsp_main')).trim() === 'rtsp://127.0.0.1:554/screenlive', 'main stream URL');
+  check((await text('#rtsp_main')).trim() === 'rtsp://127.0.0.1:8554/screenlive', 'main stream URL (the port the engine uses for the absent key)');
   await shot('admin-en-live');
 
   // Pause: the button posts on=0, the settings JSON reports it.
@@ -176,12 +177,18 @@ try {
   await page.click('#nav-users');
   await page.fill('#admin_pass', 'N3w-pass');
   await page.fill('#admin_pass2', 'N3w-pass');
+  // A name the desktop accepts saves from here too.
+  await page.evaluate(() => { document.getElementById('device_name').value = 'كاميرا المكتب'; });
   // Apply & restart: save, then restart; the server ends asking for a relaunch.
   await page.click('#btn_apply');
   await ends(server, 'apply and restart');
   const saved = config();
   check(/^fps = 25\r$/m.test(saved) && /^stream = cam1\r$/m.test(saved), `saved file:\n${saved}`);
   check(/^admin_pass = enc:/m.test(saved), 'the new password is not stored protected');
+  // The file had neither line: what the page showed, the engine's values, is what was saved.
+  check(/^rtsp_port = 8554\r$/m.test(saved) && /^admin_user = admin\r$/m.test(saved), `absent keys saved as:\n${saved}`);
+  check(Buffer.from(saved, 'latin1').toString('utf8').includes('device_name = كاميرا المكتب\r\n'),
+        `Arabic device name not saved:\n${saved}`);
 
   // The next copy restores the session: the panel opens without a login,
   // the saved settings show, the pause was not stored.

@@ -89,6 +89,7 @@ WebReply ConfigJson(const WebPanel& panel) {
   if (!panel.hooks.screen_size(&state.screen_width, &state.screen_height)) state.screen_width = state.screen_height = 0;
   state.uptime_s = (panel.hooks.clock() - panel.start_tick) / 1000;
   state.paused = StreamPaused.load();
+  state.defaults = panel.defaults;
   return Reply(ConfigJsonReply(BuildConfigJson(LoadConfig(panel.config_path), state)));
 }
 
@@ -113,6 +114,7 @@ WebPanel::WebPanel(const WebSettings& settings, WebHooks hooks_in)
       admin_password(settings.password_locked ? std::string() : settings.admin_password),
       data_folder(settings.data_folder),
       config_path(settings.data_folder + "/lcx.cfg"),
+      defaults(settings.defaults),
       hooks(std::move(hooks_in)),
       start_tick(hooks.clock()),
       sessions(hooks.clock, hooks.new_token) {}

@@ -43,6 +43,7 @@ struct WebPanel {
   const std::string host_address, machine_id, version;
   const std::string admin_user, admin_password;
   const std::string data_folder, config_path;
+  const SettingDefaults defaults;  // what the engine uses for an absent key
   const WebHooks hooks;
   const uint64_t start_tick;  // after hooks: read from its clock
   WebSessions sessions;

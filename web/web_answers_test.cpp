@@ -129,7 +129,9 @@ TEST_F(WebAnswers, PreviewAloneDoesNotKeepTheSessionAlive) {
 
 TEST_F(WebAnswers, SettingsJsonAndSave) {
   ASSERT_TRUE(WriteFileSynced(dir_.Sub("lcx.cfg"), "# Lumicast\r\nfps = 12\r\nstream = cam1\r\n"));
-  WebPanel server(settings_, Hooks());
+  WebSettings settings = settings_;
+  settings.defaults.rtsp_port = 9554;  // the engine's port from the command line, shown for the absent key
+  WebPanel server(settings, Hooks());
   now_ += 90061999;
   std::string token = LoginToken(server);
   WebReply json = Answer(server, Request("GET", "/config.json?x=1", "", token));
@@ -138,7 +140,7 @@ TEST_F(WebAnswers, SettingsJsonAndSave) {
   EXPECT_TRUE(Body(json).starts_with("{\"ip\":\"192.168.1.40\",\"version\":\"1.1\",\"hwid\":\"" +
                                      std::string(kMachineId) +
                                      "\",\"resolution\":\"1920x1080\",\"uptime\":90061,"
-                                     "\"rtsp_main\":\"rtsp://192.168.1.40:554/cam1\","))
+                                     "\"rtsp_main\":\"rtsp://192.168.1.40:9554/cam1\","))
       << Body(json);
   EXPECT_NE(Body(json).find("\"fps\":12,"), std::string::npos);
 

@@ -2,43 +2,20 @@
 
 #include <array>
 
+#include "core/credentials.h"
 #include "core/log.h"
+#include "core/setting_table.h"
 #include "security/protect.h"
 
 namespace lcx {
 namespace {
 
-enum class Kind { kPort, kInteger, kFlag, kName, kNameWithBlank };
-
-struct PanelSetting {
-  const char* key;
-  Kind kind;
-  int32_t min, max;        // integers: the clamp of a save
-  int32_t shown_number;    // shown when the key is absent
-  const char* shown_text;  // the same for names
+// The panel's settings in the order of the settings JSON; the names are
+// checked in this order too. Their rules are core/setting_table's.
+constexpr std::array<const char*, 15> kPanelKeys{
+    "rtsp_port", "onvif_port", "web_port", "web_admin", "stream_auth", "fps", "bitrate", "stream",
+    "main_width", "substream", "sub_stream", "sub_width", "sub_bitrate", "admin_user", "device_name",
 };
-
-// In the order of the settings JSON; the names are checked in this order too.
-constexpr std::array<PanelSetting, 15> kPanelSettings{{
-    {"rtsp_port", Kind::kPort, 1, 65535, 554, nullptr},
-    {"onvif_port", Kind::kPort, 1, 65535, 8000, nullptr},
-    {"web_port", Kind::kPort, 1, 65535, 8080, nullptr},
-    {"web_admin", Kind::kFlag, 0, 1, 1, nullptr},
-    {"stream_auth", Kind::kFlag, 0, 1, 0, nullptr},
-    {"fps", Kind::kInteger, 1, 60, 10, nullptr},
-    {"bitrate", Kind::kInteger, 256, 16384, 2000, nullptr},
-    {"stream", Kind::kName, 0, 0, 0, "screenlive"},
-    {"main_width", Kind::kInteger, 0, 4096, 0, nullptr},
-    {"substream", Kind::kFlag, 0, 1, 1, nullptr},
-    {"sub_stream", Kind::kName, 0, 0, 0, "screensub"},
-    {"sub_width", Kind::kInteger, 320, 1280, 640, nullptr},
-    {"sub_bitrate", Kind::kInteger, 64, 2048, 512, nullptr},
-    {"admin_user", Kind::kName, 0, 0, 0, "lcx"},
-    {"device_name", Kind::kNameWithBlank, 0, 0, 0, "Lumicast"},
-}};
-
-constexpr size_t kMaxNameBytes = 32;
-constexpr size_t kMaxPasswordBytes = 64;
 
 const char kInvalidValue[] = "قيمة غير صالحة: ";
 const char kInvalidPassword[] = "كلمة مرور غير صالحة";
@@ -46,27 +23,6 @@ const char kNothingToSave[] = "لا يوجد ما يُحفظ";
 const char kCannotOpen[] = "تعذّر فتح ملف الإعدادات";
 const char kCannotWrite[] = "تعذّر كتابة الإعدادات";
 const char kCannotSave[] = "تعذّر حفظ الإعدادات";
-
-bool IsNameByte(char c, bool blank_allowed) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '_' || (blank_allowed && c == ' ');
-}
-
-bool ValidName(const std::string& value, bool blank_allowed) {
-  if (value.empty() || value.size() > kMaxNameBytes) return false;
-  for (char c : value) {
-    if (!IsNameByte(c, blank_allowed)) return false;
-  }
-  return true;
-}
-
-bool ValidPassword(const std::string& value) {
-  if (value.size() > kMaxPasswordBytes) return false;
-  for (char c : value) {
-    if (static_cast<unsigned char>(c) < 32 || c == 127) return false;
-  }
-  return true;
-}
 
 bool FlagOn(const std::string& value) {
   if (value == "1" || value == "on") return true;
@@ -76,24 +32,6 @@ bool FlagOn(const std::string& value) {
     if ((value[i] | 0x20) != want[i]) return false;
   }
   return true;
-}
-
-const PanelSetting& Setting(std::string_view key) {
-  for (const PanelSetting& s : kPanelSettings) {
-    if (key == s.key) return s;
-  }
-  return kPanelSettings[0];  // not reached: every caller names a row
-}
-
-// A port the file holds as a plain number in range, else the default.
-int32_t PortShown(const ConfigMap& config, const PanelSetting& s) {
-  auto it = config.find(s.key);
-  if (it == config.end() || it->second.empty() || it->second.size() > 5) return s.shown_number;
-  for (char c : it->second) {
-    if (c < '0' || c > '9') return s.shown_number;
-  }
-  int32_t port = ParseLeadingInt(it->second);
-  return port >= 1 && port <= 65535 ? port : s.shown_number;
 }
 
 void AppendMember(std::string& json, const char* key, const std::string& raw_value, bool is_string) {
@@ -120,54 +58,57 @@ std::string MainResolutionText(int screen_width, int screen_height, int32_t main
 }
 
 std::string BuildConfigJson(const ConfigMap& config, const ConfigJsonState& state) {
-  auto text = [&](const PanelSetting& s) { return GetString(config, s.key, s.shown_text); };
-  auto number = [&](const PanelSetting& s) {
-    return std::to_string(s.kind == Kind::kPort ? PortShown(config, s) : GetInt(config, s.key, s.shown_number));
+  // What the engine uses, so a Save of the page as shown changes nothing.
+  auto shown = [&](const SettingRow& row) {
+    switch (row.kind) {
+      case SettingKind::kInteger: return std::to_string(SettingInt(config, row.key, state.defaults));
+      case SettingKind::kFlag: return std::string(FlagText(SettingFlag(config, row.key)));
+      default: return SettingText(config, row.key);
+    }
   };
-  std::string rtsp_base = "rtsp://" + state.ip + ":" + number(Setting("rtsp_port")) + "/";
+  std::string rtsp_base = "rtsp://" + state.ip + ":" + shown(SettingFor("rtsp_port")) + "/";
 
   std::string json = "{";
   AppendMember(json, "ip", state.ip, true);
   AppendMember(json, "version", state.version, true);
   AppendMember(json, "hwid", state.hwid, true);
   AppendMember(json, "resolution",
-               MainResolutionText(state.screen_width, state.screen_height, GetInt(config, "main_width", 0)),
-               true);
+               MainResolutionText(state.screen_width, state.screen_height, SettingInt(config, "main_width")), true);
   AppendMember(json, "uptime", std::to_string(state.uptime_s), false);
-  AppendMember(json, "rtsp_main", rtsp_base + text(Setting("stream")), true);
-  AppendMember(json, "rtsp_sub", rtsp_base + text(Setting("sub_stream")), true);
-  for (const PanelSetting& s : kPanelSettings) {
-    if (std::string_view(s.key) == "device_name") AppendMember(json, "paused", state.paused ? "1" : "0", false);
-    bool is_name = s.kind == Kind::kName || s.kind == Kind::kNameWithBlank;
-    AppendMember(json, s.key, is_name ? text(s) : number(s), is_name);
+  AppendMember(json, "rtsp_main", rtsp_base + SettingText(config, "stream"), true);
+  AppendMember(json, "rtsp_sub", rtsp_base + SettingText(config, "sub_stream"), true);
+  for (const char* key : kPanelKeys) {
+    const SettingRow& row = SettingFor(key);
+    if (std::string_view(key) == "device_name") AppendMember(json, "paused", state.paused ? "1" : "0", false);
+    AppendMember(json, key, shown(row), row.kind == SettingKind::kName);
   }
   return json + "}";
 }
 
 SettingsSavePlan PlanSettingsSave(const WebForm& form) {
   SettingsSavePlan plan;
-  for (const PanelSetting& s : kPanelSettings) {
-    auto it = form.find(s.key);
+  for (const char* key : kPanelKeys) {
+    auto it = form.find(key);
     if (it == form.end()) continue;
     const std::string& value = it->second;
-    switch (s.kind) {
-      case Kind::kPort:
-      case Kind::kInteger: {
-        int32_t v = ParseLeadingInt(value);
-        plan.updates[s.key] = std::to_string(v < s.min ? s.min : v > s.max ? s.max : v);
+    const SettingRow& row = SettingFor(key);
+    switch (row.kind) {
+      case SettingKind::kInteger:
+        plan.updates[key] = ClampedSettingText(key, ParseLeadingInt(value));
         break;
-      }
-      case Kind::kFlag:
-        plan.updates[s.key] = FlagOn(value) ? "1" : "0";
+      case SettingKind::kFlag:
+        plan.updates[key] = FlagText(FlagOn(value));
         break;
-      case Kind::kName:
-      case Kind::kNameWithBlank:
-        if (!ValidName(value, s.kind == Kind::kNameWithBlank)) {
-          plan.error = std::string(kInvalidValue) + s.key;
+      case SettingKind::kName:
+        if (!ValidName(row.rule, value)) {
+          plan.error = std::string(kInvalidValue) + key;
           return plan;
         }
-        plan.updates[s.key] = value;
+        plan.updates[key] = value;
         break;
+      case SettingKind::kText:
+      case SettingKind::kPassword:
+        break;  // not among the panel's keys
     }
   }
   // An empty new password keeps the current one.
@@ -224,20 +165,7 @@ std::string SaveAnswerJson(const std::string& error) {
   return "{\"ok\":false,\"error\":\"" + JsonEscape(error) + "\"}";
 }
 
-bool ResetCredentialsToDefault(const std::string& config_path) {
-  if (!SaveConfigKeysAt(config_path, {{"admin_user", "admin"}, {"admin_pass", "admin"}})) {
-    LogLine("Web: could not rewrite %s; credentials not reset\n", config_path.c_str());
-    return false;
-  }
-  // Only once the plain password is in the file: lowered over a hand-edited
-  // plain password it would undo the tamper lock. Left raised, it would lock
-  // the plain "admin" at the next start.
-  if (!SetPasswordProtectedFlag(false)) {
-    LogLine("Web: credentials reset, but the protected-password flag could not be cleared\n");
-    return false;
-  }
-  return true;
-}
+bool ResetCredentialsToDefault(const std::string& config_path) { return ResetAdminCredentialsAt(config_path, "Web"); }
 
 std::string RestoreFailureJson() { return SaveAnswerJson(kCannotSave); }
 

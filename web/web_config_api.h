@@ -1,8 +1,9 @@
 // The settings the web panel shows and edits: the settings JSON, the checks
-// and clamping of a save with their Arabic messages for the administrator,
-// and the rewrites of the configuration file behind save, restore and
-// password recovery. The builders are pure; the three rewrites go through
-// core/config (its own lock serialises writers inside the process).
+// and clamping of a save (the rules of core/setting_table) with their Arabic
+// messages for the administrator, and the rewrites of the configuration file
+// behind save, restore and password recovery. The builders are pure; the
+// three rewrites go through core/config (its own lock serialises writers
+// inside the process).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "core/config.h"
+#include "core/setting_table.h"
 #include "web/web_request.h"
 
 namespace lcx {
@@ -20,6 +22,7 @@ struct ConfigJsonState {
   int screen_width = 0, screen_height = 0;
   uint64_t uptime_s = 0;
   bool paused = false;
+  SettingDefaults defaults;  // the engine's ports for absent keys
 };
 
 // "WxH" of the main stream for a `main_width` setting on a screen.
@@ -44,8 +47,8 @@ std::string WriteSettingsSave(const std::string& config_path, const SettingsSave
 // The /save answer's JSON for a result of the two steps above.
 std::string SaveAnswerJson(const std::string& error);
 
-// Password recovery: admin / admin in plain, the protected flag cleared;
-// false (logged) when either could not be done.
+// Password recovery: ResetAdminCredentialsAt of core/credentials, logged as
+// the web panel's.
 bool ResetCredentialsToDefault(const std::string& config_path);
 
 // The answer of a restore or recovery whose rewrite failed: the program

@@ -7,7 +7,9 @@
 
 #include <functional>
 
+#include "core/settings.h"
 #include "platform/system.h"
+#include "platform/temp_dir_testing.h"
 #include "security/protect.h"
 
 namespace lcx {
@@ -35,27 +37,50 @@ TEST(WebConfigJson, MainResolution) {
   }
 }
 
-TEST(WebConfigJson, EmptyFileShowsTheDefaults) {
-  ConfigJsonState st{"192.168.1.40", "1.1", "ab12", 1920, 1080, 0, false};
+// An absent key shows what the engine uses: once "lcx" and 554, which one
+// Save then wrote, so admin/admin stopped working and RTSP moved.
+TEST(WebConfigJson, EmptyFileShowsWhatTheEngineUses) {
+  ConfigJsonState st{"192.168.1.40", "1.1", "ab12", 1920, 1080, 0, false, {}};
   EXPECT_EQ(BuildConfigJson({}, st),
             "{\"ip\":\"192.168.1.40\",\"version\":\"1.1\",\"hwid\":\"ab12\",\"resolution\":\"1920x1080\","
-            "\"uptime\":0,\"rtsp_main\":\"rtsp://192.168.1.40:554/screenlive\","
-            "\"rtsp_sub\":\"rtsp://192.168.1.40:554/screensub\",\"rtsp_port\":554,\"onvif_port\":8000,"
+            "\"uptime\":0,\"rtsp_main\":\"rtsp://192.168.1.40:8554/screenlive\","
+            "\"rtsp_sub\":\"rtsp://192.168.1.40:8554/screensub\",\"rtsp_port\":8554,\"onvif_port\":8000,"
             "\"web_port\":8080,\"web_admin\":1,\"stream_auth\":0,\"fps\":10,\"bitrate\":2000,"
             "\"stream\":\"screenlive\",\"main_width\":0,\"substream\":1,\"sub_stream\":\"screensub\","
-            "\"sub_width\":640,\"sub_bitrate\":512,\"admin_user\":\"lcx\",\"paused\":0,"
+            "\"sub_width\":640,\"sub_bitrate\":512,\"admin_user\":\"admin\",\"paused\":0,"
             "\"device_name\":\"Lumicast\"}");
+  // Ports given on the command line are the engine's defaults.
+  st.defaults = SettingDefaultsFromArgs({"9000", "9001"});
+  const std::string json = BuildConfigJson({}, st);
+  EXPECT_NE(json.find("\"rtsp_main\":\"rtsp://192.168.1.40:9000/screenlive\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"rtsp_port\":9000,\"onvif_port\":9001,"), std::string::npos) << json;
+
+  // Saving the page as shown writes those same values back.
+  SettingsSavePlan plan = PlanSettingsSave({{"rtsp_port", "9000"}, {"admin_user", "admin"}});
+  EXPECT_EQ(plan.error, "");
+  EXPECT_EQ(ReadEngineSettings(plan.updates, {}).rtsp_port, 9000);
+  EXPECT_EQ(ReadEngineSettings(plan.updates, {}).admin_user, "admin");
+}
+
+// Every setting the table gives the panel is in the JSON.
+TEST(WebConfigJson, ShowsEveryPanelSettingOfTheTable) {
+  const std::string json = BuildConfigJson({}, {});
+  for (const SettingRow& row : SettingTable()) {
+    if (!(row.editors & kWebPanel) || row.kind == SettingKind::kPassword) continue;
+    EXPECT_NE(json.find(std::string("\"") + row.key + "\":"), std::string::npos) << row.key;
+  }
 }
 
 TEST(WebConfigJson, FileValuesPortsAndEscaping) {
   ConfigMap config{{"rtsp_port", "8554"}, {"onvif_port", "70000"}, {"web_port", "80x"},
                    {"fps", "15fps"},      {"bitrate", "fast"},     {"main_width", "1280"},
                    {"stream", "cam\"1"},  {"admin_user", "root"},  {"device_name", "Lab <2>"}};
-  ConfigJsonState st{"10.0.0.5", "1.1", "id", 1920, 1080, 90061, true};
+  ConfigJsonState st{"10.0.0.5", "1.1", "id", 1920, 1080, 90061, true, {}};
   std::string json = BuildConfigJson(config, st);
   EXPECT_NE(json.find("\"rtsp_main\":\"rtsp://10.0.0.5:8554/cam\\\"1\""), std::string::npos) << json;
-  EXPECT_NE(json.find("\"rtsp_port\":8554,\"onvif_port\":8000,\"web_port\":8080,"), std::string::npos) << json;
-  EXPECT_NE(json.find("\"fps\":15,\"bitrate\":0,"), std::string::npos) << json;
+  // Hand-edited values are shown as the engine reads and clamps them.
+  EXPECT_NE(json.find("\"rtsp_port\":8554,\"onvif_port\":65535,\"web_port\":80,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"fps\":15,\"bitrate\":256,"), std::string::npos) << json;
   EXPECT_NE(json.find("\"resolution\":\"1280x720\",\"uptime\":90061,"), std::string::npos) << json;
   EXPECT_NE(json.find("\"admin_user\":\"root\",\"paused\":1,\"device_name\":\"Lab \\u003c2\\u003e\"}"),
             std::string::npos)
@@ -101,8 +126,13 @@ TEST(WebSavePlan, NamesPasswordsAndNothingToSave) {
   } cases[] = {
       {"stream with a dot", {{"stream", "cam.1"}}, "قيمة غير صالحة: stream"},
       {"empty sub-stream name", {{"sub_stream", ""}}, "قيمة غير صالحة: sub_stream"},
-      {"device name of 33 bytes", {{"device_name", std::string(33, 'a')}}, "قيمة غير صالحة: device_name"},
+      {"device name of 49 bytes", {{"device_name", std::string(49, 'a')}}, "قيمة غير صالحة: device_name"},
+      // The desktop accepts these, so the web must save them back.
+      {"device name of 48 bytes", {{"device_name", std::string(48, 'a')}}, ""},
+      {"Arabic device name", {{"device_name", "كاميرا المكتب"}}, ""},
+      {"device name with a line break", {{"device_name", "a\nb"}}, "قيمة غير صالحة: device_name"},
       {"blank in a user name", {{"admin_user", "my admin"}}, "قيمة غير صالحة: admin_user"},
+      {"colon in a user name", {{"admin_user", "op:1"}}, "قيمة غير صالحة: admin_user"},
       {"first failing name in check order", {{"device_name", "a.b"}, {"stream", "x/y"}},
        "قيمة غير صالحة: stream"},
       {"device name of letters, blanks and a digit", {{"device_name", "Lab Room 2"}}, ""},
@@ -132,10 +162,10 @@ TEST(WebSaveAnswer, Json) {
 class ConfigRewrite : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/lcx-webcfg-XXXXXX";
-    dir_ = mkdtemp(tmpl);
+    ASSERT_TRUE(tmp_.ok());
+    dir_ = tmp_.path();
     path_ = dir_ + "/lcx.cfg";
-    setenv("XDG_CONFIG_HOME", (dir_ + "/cfg").c_str(), 1);  // the protected-password flag
+    env_.Set("XDG_CONFIG_HOME", dir_ + "/cfg");  // the protected-password flag
     SetProtectionKeySourceForTesting(FixedKeySource);
   }
   void TearDown() override { SetProtectionKeySourceForTesting(nullptr); }
@@ -144,6 +174,8 @@ class ConfigRewrite : public ::testing::Test {
     ReadWholeFile(path_, s);
     return s;
   }
+  TestDir tmp_{"lcx-webcfg"};
+  ScopedEnv env_;
   std::string dir_, path_;
 };
 

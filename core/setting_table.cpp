@@ -1,0 +1,162 @@
+#include "core/setting_table.h"
+
+#include <algorithm>
+#include <array>
+
+namespace lcx {
+namespace {
+
+using K = SettingKind;
+using R = NameRule;
+
+// The template lines keep the spacing the default file has always had.
+constexpr std::array<SettingRow, 22> kTable{{
+    {"rtsp_port", K::kInteger, 1, 65535, 8554, "", R::kNone, "rtsp_port  = 554", kBothEditors},
+    {"onvif_port", K::kInteger, 1, 65535, 8000, "", R::kNone, "onvif_port = 8000", kBothEditors},
+    {"fps", K::kInteger, 1, 60, 10, "", R::kNone, "fps        = 10", kBothEditors},
+    {"bitrate", K::kInteger, 256, 16384, 2000, "", R::kNone, "bitrate    = 2000", kBothEditors},
+    {"stream", K::kName, 0, 0, 0, "screenlive", R::kToken, "stream     = screenlive", kWebPanel},
+    {"main_width", K::kInteger, 0, 4096, 0, "", R::kNone, "main_width = 0", kBothEditors},
+    {"substream", K::kFlag, 0, 1, 1, "", R::kNone, "substream   = 1", kBothEditors},
+    {"sub_stream", K::kName, 0, 0, 0, "screensub", R::kToken, "sub_stream  = screensub", kWebPanel},
+    {"sub_width", K::kInteger, 320, 1280, 640, "", R::kNone, "sub_width   = 640", kBothEditors},
+    {"sub_bitrate", K::kInteger, 64, 2048, 512, "", R::kNone, "sub_bitrate = 512", kBothEditors},
+    {"stream_on", K::kFlag, 0, 1, 1, "", R::kNone, "stream_on  = 1", kNoEditor},
+    {"stream_auth", K::kFlag, 0, 1, 0, "", R::kNone, "stream_auth = 0", kBothEditors},
+    {"web_admin", K::kFlag, 0, 1, 1, "", R::kNone, "web_admin  = 1", kBothEditors},
+    {"web_port", K::kInteger, 1, 65535, 8080, "", R::kNone, "web_port   = 8080", kBothEditors},
+    {"admin_user", K::kName, 0, 0, 0, "admin", R::kToken, "admin_user = admin", kBothEditors},
+    {"admin_pass", K::kPassword, 0, 0, 0, "admin", R::kNone, "admin_pass = admin", kBothEditors},
+    {"device_name", K::kName, 0, 0, 0, "Lumicast", R::kDeviceName, "device_name = Lumicast", kBothEditors},
+    // Left out of the template: a restore brings back the icon, Arabic and the agreement question.
+    {"show_icon", K::kFlag, 0, 1, 1, "", R::kNone, nullptr, kAdminWindow},
+    {"lang", K::kText, 0, 0, 0, "ar", R::kNone, nullptr, kNoEditor},
+    {"eula_accepted", K::kText, 0, 0, 0, "0", R::kNone, nullptr, kNoEditor},
+    {"capture", K::kText, 0, 0, 0, "auto", R::kNone, nullptr, kNoEditor},
+    {"monitor", K::kText, 0, 0, 0, "", R::kNone, nullptr, kNoEditor},
+}};
+
+constexpr size_t kMaxTokenBytes = 32;
+constexpr size_t kMaxDeviceNameBytes = 48;
+
+bool TokenByte(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+// Valid UTF-8 (shortest forms, no surrogates) without C0, DEL or C1 controls.
+bool PrintableUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      if (b < 0x20 || b == 0x7F) return false;
+      ++i;
+      continue;
+    }
+    size_t length;
+    uint32_t cp;
+    if (b >= 0xC2 && b <= 0xDF) length = 2, cp = b & 0x1F;
+    else if (b >= 0xE0 && b <= 0xEF) length = 3, cp = b & 0x0F;
+    else if (b >= 0xF0 && b <= 0xF4) length = 4, cp = b & 0x07;
+    else return false;
+    if (i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto cont = static_cast<unsigned char>(text[i + k]);
+      if ((cont & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cont & 0x3F);
+    }
+    const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
+    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || (cp >= 0x80 && cp <= 0x9F)) return false;
+    i += length;
+  }
+  return true;
+}
+
+// A port word is digits only: "--background" first must not mean port 0.
+bool PortWord(const std::string& word, int32_t* port) {
+  if (word.empty() || word.size() > 5 || word.find_first_not_of("0123456789") != std::string::npos) return false;
+  *port = ParseLeadingInt(word);
+  return *port >= 1 && *port <= 65535;
+}
+
+}  // namespace
+
+SettingDefaults SettingDefaultsFromArgs(const std::vector<std::string>& args) {
+  SettingDefaults d;
+  int32_t port = 0;
+  if (args.size() > 0 && PortWord(args[0], &port)) d.rtsp_port = port;
+  if (args.size() > 1 && PortWord(args[1], &port)) d.onvif_port = port;
+  return d;
+}
+
+std::span<const SettingRow> SettingTable() { return kTable; }
+
+const SettingRow& SettingFor(std::string_view key) {
+  for (const SettingRow& row : kTable) {
+    if (key == row.key) return row;
+  }
+  // A misspelt key reads as nothing rather than as another setting.
+  static constexpr SettingRow kUnknown{"", K::kText, 0, 0, 0, "", R::kNone, nullptr, kNoEditor};
+  return kUnknown;
+}
+
+int32_t SettingNumberDefault(const SettingRow& row, const SettingDefaults& defaults) {
+  const std::string_view key = row.key;
+  if (key == "rtsp_port") return defaults.rtsp_port;
+  if (key == "onvif_port") return defaults.onvif_port;
+  return row.number_default;
+}
+
+int32_t ClampSetting(std::string_view key, int32_t value) {
+  const SettingRow& row = SettingFor(key);
+  return row.kind == K::kInteger ? std::clamp(value, row.min, row.max) : value;
+}
+
+int32_t SettingInt(const ConfigMap& config, std::string_view key, const SettingDefaults& defaults) {
+  const SettingRow& row = SettingFor(key);
+  return ClampSetting(key, GetInt(config, row.key, SettingNumberDefault(row, defaults)));
+}
+
+bool SettingFlag(const ConfigMap& config, std::string_view key) {
+  const SettingRow& row = SettingFor(key);
+  return GetInt(config, row.key, row.number_default) != 0;
+}
+
+std::string SettingText(const ConfigMap& config, std::string_view key) {
+  const SettingRow& row = SettingFor(key);
+  return GetString(config, row.key, row.text_default);
+}
+
+std::string ClampedSettingText(std::string_view key, int32_t typed) {
+  return std::to_string(ClampSetting(key, typed));
+}
+
+const char* FlagText(bool on) { return on ? "1" : "0"; }
+
+bool ValidName(NameRule rule, std::string_view value) {
+  switch (rule) {
+    case NameRule::kNone:
+      return true;
+    case NameRule::kToken:
+      return !value.empty() && value.size() <= kMaxTokenBytes && std::all_of(value.begin(), value.end(), TokenByte);
+    case NameRule::kDeviceName:
+      // The file drops blanks round a value, so they would not read back.
+      return !value.empty() && value.size() <= kMaxDeviceNameBytes && value.front() != ' ' &&
+             value.back() != ' ' && PrintableUtf8(value);
+  }
+  return false;
+}
+
+bool ValidSettingName(std::string_view key, std::string_view value) { return ValidName(SettingFor(key).rule, value); }
+
+bool ValidPassword(std::string_view value) {
+  if (value.empty() || value.size() > kMaxPasswordBytes) return false;
+  return std::none_of(value.begin(), value.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
+}
+
+std::string CaptureChoice(const ConfigMap& config) {
+  const std::string value = SettingText(config, "capture");
+  return value == "x11" || value == "portal" ? value : "auto";
+}
+
+}  // namespace lcx

@@ -1,0 +1,31 @@
+// The login window ("Login — Control Panel", 470 x 300): user name and
+// password, the language button and the unfolding recovery section. Main
+// thread only; the GTK window is cleared by its "destroy" signal, so a
+// closed window is built anew from the configuration the next time.
+#pragma once
+
+#include <gtk/gtk.h>
+
+namespace lcx {
+
+class DesktopUi;
+
+class LoginWindow {
+ public:
+  explicit LoginWindow(DesktopUi& ui) : ui_(ui) {}
+  LoginWindow(const LoginWindow&) = delete;
+  LoginWindow& operator=(const LoginWindow&) = delete;
+
+  bool is_open() const { return window_ != nullptr; }
+  void Open();
+  // Rebuilt in the current language and direction.
+  void Rebuild();
+
+ private:
+  void OnLogin(GtkWidget* user, GtkWidget* password);
+
+  DesktopUi& ui_;
+  GtkWidget* window_ = nullptr;
+};
+
+}  // namespace lcx
