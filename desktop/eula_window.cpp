@@ -99,8 +99,8 @@ bool EnsureEulaAccepted(const DesktopContext& context, const DesktopHooks& hooks
     signal_source = g_unix_fd_add(
         signals.get(), G_IO_IN,
         +[](gint fd, GIOCondition, gpointer r) -> gboolean {
-          auto* run = static_cast<EulaRun*>(r);
-          if (ReadStopSignal(fd) && run->window) gtk_widget_destroy(run->window);
+          auto* open = static_cast<EulaRun*>(r);
+          if (ReadStopSignal(fd) && open->window) gtk_widget_destroy(open->window);
           return G_SOURCE_CONTINUE;
         },
         &run);

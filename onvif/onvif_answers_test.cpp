@@ -128,7 +128,7 @@ TEST(AnswerSnapshot, CredentialsThenPicture) {
       "Connection: close\r\n\r\n" + std::string("\xFF\xD8\x00\x42\xFF\xD9", 6);
   const std::string kNoPicture = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
   const std::string get = "GET /onvif/snapshot HTTP/1.1\r\n";
-  enum class Encoder { kPicture, kFails, kEmpty };
+  enum class Encoder { kGives, kFails, kEmpty };
   struct Case {
     const char* name;
     bool auth;
@@ -137,16 +137,16 @@ TEST(AnswerSnapshot, CredentialsThenPicture) {
     const std::string& expected;
     bool encoder_asked;
   } cases[] = {
-      {"open, picture", false, get + "\r\n", Encoder::kPicture, kPicture, true},
+      {"open, picture", false, get + "\r\n", Encoder::kGives, kPicture, true},
       {"open, no screen to encode", false, get + "\r\n", Encoder::kFails, kNoPicture, true},
       {"open, encoder gives nothing", false, get + "\r\n", Encoder::kEmpty, kNoPicture, true},
-      {"protected, no credentials", true, get + "\r\n", Encoder::kPicture, kChallenge, false},
-      {"protected, right Basic", true, get + kBasic + "\r\n", Encoder::kPicture, kPicture, true},
+      {"protected, no credentials", true, get + "\r\n", Encoder::kGives, kChallenge, false},
+      {"protected, right Basic", true, get + kBasic + "\r\n", Encoder::kGives, kPicture, true},
       {"protected, right Basic, no screen", true, get + kBasic + "\r\n", Encoder::kFails, kNoPicture, true},
-      {"protected, wrong Basic", true, get + "Authorization: Basic YWRtaW46d3Jvbmc=\r\n\r\n", Encoder::kPicture,
+      {"protected, wrong Basic", true, get + "Authorization: Basic YWRtaW46d3Jvbmc=\r\n\r\n", Encoder::kGives,
        kChallenge, false},
       {"WS-Security does not open the snapshot", true,
-       get + "\r\n<wsse:Username>admin</wsse:Username><wsse:Password>secret</wsse:Password>", Encoder::kPicture,
+       get + "\r\n<wsse:Username>admin</wsse:Username><wsse:Password>secret</wsse:Password>", Encoder::kGives,
        kChallenge, false},
   };
   for (const Case& c : cases) {
@@ -163,7 +163,7 @@ TEST(AnswerSnapshot, CredentialsThenPicture) {
       asked = true;
       EXPECT_EQ(width, 320);  // always the main stream's size
       EXPECT_EQ(height, 180);
-      if (c.encoder != Encoder::kPicture) return c.encoder == Encoder::kEmpty;
+      if (c.encoder != Encoder::kGives) return c.encoder == Encoder::kEmpty;
       jpeg = kJpeg;
       return true;
     };

@@ -66,7 +66,7 @@ class WebServer : public ::testing::Test {
     dir_ = mkdtemp(tmpl);
     setenv("XDG_CONFIG_HOME", (dir_ + "/cfg").c_str(), 1);
     SetProtectionKeySourceForTesting(FixedKeySource);
-    SetPasswordProtectedFlag(false);
+    ASSERT_TRUE(SetPasswordProtectedFlag(false));
     StreamPaused.store(false);
     settings_.host_address = "192.168.1.40";
     settings_.machine_id = kMachineId;
@@ -90,9 +90,9 @@ class WebServer : public ::testing::Test {
       return std::string(buf);
     };
     h.snapshot = [] { return std::vector<uint8_t>{0xff, 0xd8, 0xff, 0xd9}; };
-    h.screen_size = [](int* w, int* h) {
-      *w = 1920;
-      *h = 1080;
+    h.screen_size = [](int* width, int* height) {
+      *width = 1920;
+      *height = 1080;
       return true;
     };
     h.relaunch = [this] { ++relaunches_; };
@@ -291,7 +291,7 @@ TEST_F(WebServer, RestartRestoreAndRecoveryAskForARelaunch) {
   WebReply bad_code = server.Answer(Request("POST", "/recover", CodeForm(Key().CodeFor("another-machine"))));
   EXPECT_EQ(bad_code.bytes, BuildResponse("400 Bad Request", "{\"ok\":false}", kJsonType));
 
-  SetPasswordProtectedFlag(true);
+  ASSERT_TRUE(SetPasswordProtectedFlag(true));
   WebReply recovered = server.Answer(Request("POST", "/recover", CodeForm(Key().CodeFor(kMachineId))));
   EXPECT_EQ(recovered.bytes, BuildResponse("200 OK", "{\"ok\":true}", kJsonType));
   EXPECT_EQ(recovered.after, AfterReply::kRelaunch);
