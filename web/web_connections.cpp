@@ -47,10 +47,10 @@ void WebConnections::DoneReading(uint64_t id) {
 }
 
 void WebConnections::Leave(uint64_t id) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    entries_.remove_if([id](const Entry& e) { return e.id == id; });
-  }
+  // Notified under the lock: whoever sees the table empty may destroy it,
+  // condition variable included, as soon as it gets the lock.
+  std::lock_guard<std::mutex> lock(mutex_);
+  entries_.remove_if([id](const Entry& e) { return e.id == id; });
   left_.notify_all();
 }
 
