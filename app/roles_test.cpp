@@ -9,6 +9,7 @@
 #include "core/credentials.h"
 #include "platform/instance.h"
 #include "platform/system.h"
+#include "platform/temp_dir_testing.h"
 #include "security/protect.h"
 
 namespace lcx {
@@ -17,10 +18,9 @@ namespace {
 class RolesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/lcx-startup-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    setenv("ProgramData", dir_.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (dir_ + "/cfg").c_str(), 1);
+    ASSERT_TRUE(home_.ok());
+    dir_ = home_.path();
+    home_.env().Set("ProgramData", dir_);
     lock_path_ = dir_ + "/instance.lock";
     hooks_.send_show_admin = [this] { return calls_ += "show-admin;", peer_listens_; };
     hooks_.open_url = [this](const std::string& url) { calls_ += "open " + url + ";"; };
@@ -33,6 +33,7 @@ class RolesTest : public ::testing::Test {
 
   void HoldLock() { ASSERT_EQ(TryAcquireInstanceLock(lock_path_, holder_), LockResult::kAcquired); }
 
+  TempHome home_{"lcx-startup"};
   std::string dir_, lock_path_, calls_;
   bool peer_listens_ = true;
   int slept_ms_ = 0, release_after_ms_ = -1;

@@ -100,8 +100,8 @@ bool EnsureEulaAccepted(const DesktopContext& context, const DesktopHooks& hooks
     signal_source = g_unix_fd_add(
         signals.get(), G_IO_IN,
         +[](gint fd, GIOCondition, gpointer r) -> gboolean {
-          auto* state = static_cast<EulaRun*>(r);
-          if (ReadStopSignal(fd) && state->window) gtk_widget_destroy(state->window);
+          auto* open = static_cast<EulaRun*>(r);
+          if (ReadStopSignal(fd) && open->window) gtk_widget_destroy(open->window);
           return G_SOURCE_CONTINUE;
         },
         &run);

@@ -6,10 +6,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "platform/system.h"
+#include "platform/temp_dir_testing.h"
 #include "security/recovery_code.h"
 
 namespace lcx {
@@ -19,8 +20,9 @@ namespace {
 class RecoverySigner : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char dir_template[] = "/tmp/lcx_maker_XXXXXX";
-    dir_ = mkdtemp(dir_template);
+    tmp_ = std::make_unique<TestDir>("lcx-maker");
+    ASSERT_TRUE(tmp_->ok());
+    dir_ = tmp_->path();
     PrivateKey key(EVP_RSA_gen(2048), EVP_PKEY_free);
     ASSERT_TRUE(key);
     FILE* f = std::fopen((dir_ + "/key.pem").c_str(), "wb");
@@ -32,12 +34,11 @@ class RecoverySigner : public ::testing::Test {
     ASSERT_EQ(PEM_write_PUBKEY(f, key.get()), 1);
     std::fclose(f);
   }
-  static void TearDownTestSuite() {
-    int rc = std::system(("rm -rf '" + dir_ + "'").c_str());
-    (void)rc;
-  }
+  static void TearDownTestSuite() { tmp_.reset(); }
+  static std::unique_ptr<TestDir> tmp_;
   static std::string dir_;
 };
+std::unique_ptr<TestDir> RecoverySigner::tmp_;
 std::string RecoverySigner::dir_;
 
 TEST_F(RecoverySigner, CodeVerifiesForItsMachineOnly) {

@@ -56,10 +56,10 @@ void ConnectionTable::DoneReading(uint64_t id) {
 }
 
 void ConnectionTable::Leave(uint64_t id) {
-  {
-    std::lock_guard lock(mutex_);
-    entries_.remove_if([id](const Entry& e) { return e.id == id; });
-  }
+  // Notified under the lock: whoever sees the table empty may destroy it,
+  // condition variable included, as soon as it gets the lock.
+  std::lock_guard lock(mutex_);
+  entries_.remove_if([id](const Entry& e) { return e.id == id; });
   left_.notify_all();
 }
 

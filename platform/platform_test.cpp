@@ -15,13 +15,10 @@
 namespace lcx {
 namespace {
 
-std::string TempFolder() {
-  char tmpl[] = "/tmp/lcx-platform-XXXXXX";
-  return mkdtemp(tmpl);
-}
-
 TEST(Platform, ShowAdminReachesTheListener) {
-  const std::string path = TempFolder() + "/show.sock";
+  TestDir tmp("lcx-platform");
+  ASSERT_TRUE(tmp.ok());
+  const std::string path = tmp.Sub("show.sock");
   EXPECT_FALSE(SendShowAdmin(path)) << "nobody listens yet";
   UniqueFd listener = ListenShowAdmin(path);
   ASSERT_TRUE(listener.valid());
@@ -43,7 +40,9 @@ TEST(Platform, SpawnedChildInheritsNoDescriptorsAndNoBlockedSignals) {
   sigemptyset(&term);
   sigaddset(&term, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &term, &before);
-  const std::string dir = TempFolder();
+  TestDir tmp("lcx-platform");
+  ASSERT_TRUE(tmp.ok());
+  const std::string& dir = tmp.path();
   const bool spawned_ls = SpawnDetached("/bin/sh", {"-c", "ls /proc/$$/fd > fds.tmp; mv fds.tmp fds.txt"}, dir);
   // exec, not a child of the shell: the mask read is the one the spawn gave
   // (a shell blocks signals of its own around the children it forks).
@@ -64,7 +63,9 @@ TEST(Platform, SpawnedChildInheritsNoDescriptorsAndNoBlockedSignals) {
 }
 
 TEST(Platform, DurableReplace) {
-  const std::string dir = TempFolder();
+  TestDir tmp("lcx-platform");
+  ASSERT_TRUE(tmp.ok());
+  const std::string& dir = tmp.path();
   ASSERT_TRUE(WriteFileSynced(dir + "/a.tmp", "new"));
   ASSERT_TRUE(WriteFileSynced(dir + "/a", "old"));
   ASSERT_TRUE(ReplaceFileDurably(dir + "/a.tmp", dir + "/a"));

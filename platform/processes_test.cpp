@@ -7,6 +7,7 @@
 
 #include "platform/stop_signal_fd.h"
 #include "platform/system.h"
+#include "platform/temp_dir_testing.h"
 
 namespace lcx {
 namespace {
@@ -41,8 +42,9 @@ TEST(Processes, DetachedChildGetsExactlyTheGivenEnvironmentAndNoBlockedSignal) {
   // the child, or it could never be stopped.
   UniqueFd signals = OpenStopSignalFd();
   ASSERT_TRUE(signals.valid());
-  char tmpl[] = "/tmp/lcx-processes-XXXXXX";
-  const std::string dir = mkdtemp(tmpl);
+  TestDir tmp("lcx-processes");
+  ASSERT_TRUE(tmp.ok());
+  const std::string& dir = tmp.path();
   ASSERT_TRUE(SpawnDetachedWithEnvironment(
       // grep reads its own mask: the shell's own may be all blocked while it forks.
       "/bin/sh", {"-c", "{ env; grep SigBlk /proc/self/status; } > out.tmp; mv out.tmp out.txt"}, dir,

@@ -6,9 +6,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-scripts/deps.sh
+scripts/deps.sh run
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)"
+# Only the program and the test scene of the private screen: running needs
+# neither the tests nor their tools.
+cmake --build build -j "$(nproc)" --target lcx_onvif lcx_scene
 
 # The default RTSP port 554 is privileged: let the program bind it as an
 # ordinary user. When that cannot be granted, move the privileged ports of

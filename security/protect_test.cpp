@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include "platform/system.h"
+#include "platform/temp_dir_testing.h"
 #include "security/digest.h"
 #include "security/machine_id.h"
 
@@ -15,13 +16,10 @@ std::optional<std::string> NoKeyMaterial() { return std::nullopt; }
 
 class ProtectTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/lcx-protect-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
-  }
+  void SetUp() override { ASSERT_TRUE(home_.ok()); }
   void TearDown() override { SetProtectionKeySourceForTesting(nullptr); }
-  std::string dir_;
+  TempHome home_{"lcx-protect"};
+  const std::string dir_ = home_.config_home();
 };
 
 TEST_F(ProtectTest, RoundTripAndForm) {

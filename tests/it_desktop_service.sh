@@ -15,7 +15,7 @@ lcx_private_network "$@"
 
 harness=$LCX_BIN/desktop/lcx_desktop_harness
 [[ -x $harness ]] || { echo "FAIL: $harness is not built" >&2; exit 1; }
-command -v python3 >/dev/null || { echo "SKIP: python3 is not installed" >&2; exit 77; }
+command -v python3 >/dev/null || lcx_skip "python3 is not installed"
 lcx_start_display 1280x800x24
 lcx_engine_home
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -72,20 +72,7 @@ env -u INVOCATION_ID "$exe" --service 2>/dev/null || rc=$?
 
 echo "--- --service under systemd keeps one engine in the session and stops at once"
 notify=$LCX_HOME/run/notify.sock
-python3 - "$notify" >"$LCX_HOME/notify.log" <<'EOF' &
-import socket, sys
-s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-s.bind(sys.argv[1])
-s.settimeout(30)
-try:
-    while True:
-        msg = s.recv(4096).decode()
-        print(msg.replace("\n", " "), flush=True)
-        if "STOPPING=1" in msg:
-            break
-except socket.timeout:
-    pass
-EOF
+python3 "$here/desktop_service_notify.py" "$notify" >"$LCX_HOME/notify.log" &
 notify_pid=$!
 lcx_on_exit "kill $notify_pid"
 for ((i = 0; i < 50; i++)); do [[ -S $notify ]] && break; sleep 0.1; done

@@ -13,7 +13,7 @@ lcx_private_network "$@"
 source "$here/lib/desktop_session.sh"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 /usr/bin/python3 -c 'import gi; gi.require_version("Gio", "2.0")' 2>/dev/null ||
-  { echo "SKIP: python3-gi is not installed" >&2; exit 77; }
+  lcx_skip "python3-gi is not installed"
 
 lcx_start_display 1280x720x24
 lcx_start_desktop_session
@@ -63,15 +63,7 @@ start_watcher 1
 lcx_engine_start engine
 lcx_wait_log engine "Desktop: tray icon as a StatusNotifier item"
 item=$(registered 1)
-/usr/bin/python3 - "$item" <<'EOF' || fail "the item: $item"
-import json, os, sys
-r = json.loads(sys.argv[1])
-assert "error" not in r, r
-assert r["id"] == "lumicast" and r["status"] == "Active", r
-assert r["icon_name"] == "lumicast", r
-assert os.path.isfile(os.path.join(r["icon_theme_path"], "lumicast.png")), r
-assert r["menu"] == ["فتح لوحة التحكّم", "فتح لوحة الويب", "عن البرنامج", "إظهار الأيقونة", "خروج"], r["menu"]
-EOF
+/usr/bin/python3 "$here/desktop_tray_sni_item.py" "$item" || fail "the item: $item"
 docked no
 
 echo "--- a menu item clicked through the item's menu acts"

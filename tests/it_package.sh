@@ -9,13 +9,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.sh"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-((EUID == 0)) || { echo "SKIP: installing a package needs root"; exit 77; }
+((EUID == 0)) || lcx_skip "installing a package needs root"
 for tool in cpack lintian dpkg-deb setpriv unshare ffprobe getcap desktop-file-validate; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  command -v "$tool" >/dev/null || lcx_skip "$tool is not installed"
 done
 if dpkg-query -W -f='${Status}' lumicast 2>/dev/null | grep -q 'install ok installed'; then
-  echo "SKIP: a lumicast package is already installed on this machine; not touching it"
-  exit 77
+  lcx_skip_allowed "a lumicast package is already installed on this machine; not touching it"
 fi
 
 work=$(mktemp -d)

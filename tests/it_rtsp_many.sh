@@ -33,11 +33,5 @@ wait $gstpid || fail "GStreamer on the main stream failed beside the others: $(c
 
 # Readers kept at least 70 % of the configured rate while one client stalled
 # (the producer's real rate is a little below the configured one by design).
-python3 - "$result" "$fps" <<'PY' || fail "a reader slowed down while another client stalled"
-import json, sys
-r = json.loads(sys.argv[1]); fps = float(sys.argv[2])
-slow = [x for x in r["fps_during_stall"] if x < 0.7 * fps]
-assert not slow, f"readers at {r['fps_during_stall']} fps"
-assert r["stalled_frames_after"] >= fps, f"stalled client got only {r['stalled_frames_after']} frames after"
-PY
+python3 "$here/rtsp_many_rates.py" "$result" "$fps" || fail "a reader slowed down while another client stalled"
 echo "it_rtsp_many: all checks passed"

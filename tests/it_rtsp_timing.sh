@@ -26,14 +26,7 @@ done
 # once a sender report has come, so every packet, the first too, carries one.
 out=$(timeout 60 ffprobe -v error -rtsp_transport tcp -read_intervals '%+#12' -show_packets -of json "$main") ||
   fail "ffprobe failed"
-python3 - "$out" <<'PY' || fail "ffprobe's packets: $out"
-import json, sys
-packets = json.loads(sys.argv[1])["packets"]
-assert len(packets) >= 10, f"{len(packets)} packets"
-for i, p in enumerate(packets):
-    kinds = [d.get("side_data_type") for d in p.get("side_data_list", [])]
-    assert "Producer Reference Time" in kinds, f"packet {i} has no wall-clock reference: {p}"
-PY
+python3 "$here/rtsp_timing_ffprobe.py" "$out" || fail "ffprobe's packets: $out"
 
 out=$(GST_DEBUG=rtpsession:5 timeout 60 gst-launch-1.0 rtspsrc "location=$main" protocols=tcp latency=0 ! \
   rtph264depay ! h264parse ! avdec_h264 ! fakesink num-buffers=30 2>&1) || fail "GStreamer did not reach EOS: $out"

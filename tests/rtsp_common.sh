@@ -1,6 +1,6 @@
 # Shared steps of the RTSP end-to-end scripts; source after lib/display.sh
 # and lib/engine.sh.
-#   rtsp_need CMD...              exit 77 unless every command exists
+#   rtsp_need CMD...              skip (lcx_skip) unless every command exists
 #   rtsp_start_engine NAME K=V... private home, free ports, start the engine
 #                                 with those extra settings, wait for the
 #                                 RTSP ready line; exports RTSP_PORT
@@ -15,14 +15,13 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 rtsp_need() {
   local c
   for c in "$@"; do
-    command -v "$c" >/dev/null 2>&1 || { echo "SKIP: $c is not installed" >&2; exit 77; }
+    command -v "$c" >/dev/null 2>&1 || lcx_skip "$c is not installed"
   done
   # Read the whole list first: grep -q quitting early would fail the pipe.
   local libs
   libs=$(ldconfig -p 2>/dev/null || true)
   if [[ $libs != *libopenh264* ]]; then
-    echo "SKIP: OpenH264 is not installed" >&2
-    exit 77
+    lcx_skip "OpenH264 is not installed"
   fi
 }
 

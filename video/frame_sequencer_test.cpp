@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "video/h264_testing.h"
+#include "video/requirements_testing.h"
 
 namespace lcx {
 namespace {
@@ -62,7 +63,7 @@ std::vector<uint8_t> FirstParameterSet(int type) {
 
 TEST(SliceSyntax, ReadsTheEncodersParameterSetsAndRefusesWhatItCannotSkip) {
   const std::vector<uint8_t> sps = FirstParameterSet(7), pps = FirstParameterSet(8);
-  if (sps.empty()) GTEST_SKIP() << "OpenH264 library not installed";
+  if (sps.empty()) LCX_SKIP_OR_FAIL("OpenH264 library not installed");
   std::string why;
   const auto s = ParseSliceSyntax(sps, pps, &why);
   ASSERT_TRUE(s) << why;
@@ -99,7 +100,7 @@ TEST(SliceSyntax, ReadsTheEncodersParameterSetsAndRefusesWhatItCannotSkip) {
 // period (picture order count rewritten) decode close to their source.
 TEST(FrameSequencer, SkippedPicturesRepeatThePreviousPictureAndTheStreamDecodes) {
   Stream s(10);
-  if (!s.open) GTEST_SKIP() << "OpenH264 library not installed";
+  if (!s.open) LCX_SKIP_OR_FAIL("OpenH264 library not installed");
   testing_h264::TestDecoder decoder;
   ASSERT_TRUE(decoder.ok());
   // Per frame period, changed or still: changes, short still periods, then
@@ -120,7 +121,9 @@ TEST(FrameSequencer, SkippedPicturesRepeatThePreviousPictureAndTheStreamDecodes)
     EXPECT_EQ(encoded, changed || i == 10);
     ASSERT_FALSE(au.empty());
     EXPECT_EQ(HasNalType(au.data(), au.size(), 5), i % 10 == 0) << "one IDR per ten frames, as the encoder does";
-    if (!encoded && i % 10 != 0) EXPECT_LT(au.size(), 32u) << "a skipped picture";
+    if (!encoded && i % 10 != 0) {
+      EXPECT_LT(au.size(), 32u) << "a skipped picture";
+    }
     std::optional<SliceNumbers> n;
     ForEachNalUnit(au.data(), au.size(), [&](NalUnit nal) {
       if (!n) n = ParseSliceNumbers(nal.data, nal.size, s.syntax);
@@ -153,7 +156,7 @@ TEST(FrameSequencer, SkippedPicturesRepeatThePreviousPictureAndTheStreamDecodes)
 TEST(FrameSequencer, KeptKeyFrameIsReusedOnlyWhileItShowsThePicture) {
   {
     Stream s(3);
-    if (!s.open) GTEST_SKIP() << "OpenH264 library not installed";
+    if (!s.open) LCX_SKIP_OR_FAIL("OpenH264 library not installed");
     const auto px = Picture(1);
     std::vector<std::vector<uint8_t>> aus;
     for (bool changed : {true, false, false, false, true, false, false, false}) {

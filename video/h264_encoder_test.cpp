@@ -10,6 +10,7 @@
 
 #include "core/log.h"
 #include "platform/system.h"
+#include "video/requirements_testing.h"
 
 namespace lcx {
 namespace {
@@ -88,14 +89,14 @@ TEST(H264Encoder, OpenRejectsTinySizes) {
 }
 
 TEST(H264Encoder, AccessUnitsDecodeInFfmpegAtTheEvenSize) {
-  if (system("command -v ffprobe >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg";
+  if (system("command -v ffprobe >/dev/null 2>&1") != 0) LCX_SKIP_OR_FAIL("no ffmpeg");
   struct Case {
     int w, h, enc_w, enc_h;
   } cases[] = {{1920, 1080, 1920, 1080}, {1366, 769, 1366, 768}, {640, 360, 640, 360}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
     H264Encoder enc;
-    if (!enc.Open(c.w, c.h, 10, 2000)) GTEST_SKIP() << "OpenH264 library not installed";
+    if (!enc.Open(c.w, c.h, 10, 2000)) LCX_SKIP_OR_FAIL("OpenH264 library not installed");
     EXPECT_EQ(enc.width(), c.enc_w);
     EXPECT_EQ(enc.height(), c.enc_h);
     std::vector<uint8_t> px(static_cast<size_t>(c.w) * c.h * 4), stream;

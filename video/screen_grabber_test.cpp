@@ -21,13 +21,16 @@
 // Counts heap allocations so the capture path can be shown to allocate
 // nothing per frame.
 static std::atomic<long> g_allocations{0};
-void* operator new(std::size_t n) {
+// Out of line, new and delete alike: once inlined into the library's code,
+// GCC pairs malloc with the built-in delete (or free with the built-in new)
+// and warns of a mismatch.
+[[gnu::noinline]] void* operator new(std::size_t n) {
   g_allocations.fetch_add(1, std::memory_order_relaxed);
   if (void* p = std::malloc(n ? n : 1)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace lcx {
 namespace {

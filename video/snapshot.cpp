@@ -3,7 +3,8 @@
 // both as JPEG, and the paused picture written as PNG for --dump-screens.
 // Threads: calls come from many connection threads at once; buffers and
 // encoders are per call. One screen grabber is kept between calls behind its
-// own mutex, which is only ever tried; no other lock is held with it.
+// own mutex, which is only ever tried; the grabber's X connection lock is
+// taken inside it (opening and closing), never the other way round.
 #include "video/snapshot.h"
 
 #include <memory>

@@ -20,6 +20,7 @@
 #include "video/paused_picture.h"
 #include "video/picture_testing.h"
 #include "video/stream_producer.h"
+#include "video/requirements_testing.h"
 #include "video/x_server_testing.h"
 
 namespace lcx {
@@ -116,7 +117,7 @@ bool WaitForScreen(TiledWindow& window, Rgb first, Rgb second) {
 
 TEST(StillJpeg, ScreenSnapshotAveragesWhenScalingDown) {
   int sw = 0, sh = 0;
-  if (!PrimaryScreenSize(&sw, &sh)) GTEST_SKIP() << "no X display";
+  if (!PrimaryScreenSize(&sw, &sh)) LCX_SKIP_OR_FAIL("no X display");
   // One-pixel black and white columns: any averaging scaler gives grey,
   // picking pixels gives black or white.
   TiledWindow stripes({0x000000, 0xFFFFFF}, 2);
@@ -141,7 +142,7 @@ TEST(StillJpeg, ScreenSnapshotAveragesWhenScalingDown) {
 
 TEST(StillJpeg, WebPreviewIsTheScreenOrTheCardWhenPaused) {
   int sw = 0, sh = 0;
-  if (!PrimaryScreenSize(&sw, &sh)) GTEST_SKIP() << "no X display";
+  if (!PrimaryScreenSize(&sw, &sh)) LCX_SKIP_OR_FAIL("no X display");
   TiledWindow red({0xC81E0A}, 1);
   ASSERT_TRUE(red.ok());
   ASSERT_TRUE(WaitForScreen(red, {200, 30, 10}, {200, 30, 10}));
@@ -173,7 +174,7 @@ TEST(StillJpeg, WebPreviewIsTheScreenOrTheCardWhenPaused) {
 // producer draws the paused picture: every caller gets whole, correct pictures.
 TEST(StillJpeg, ConcurrentCallersGetWholePictures) {
   int sw = 0, sh = 0;
-  if (!PrimaryScreenSize(&sw, &sh)) GTEST_SKIP() << "no X display";
+  if (!PrimaryScreenSize(&sw, &sh)) LCX_SKIP_OR_FAIL("no X display");
   std::vector<uint8_t> reference;
   FillPausedPicture(320, 180, reference);
   ASSERT_FALSE(reference.empty());
@@ -206,7 +207,7 @@ TEST(StillJpeg, ConcurrentCallersGetWholePictures) {
 // after a new server has come up on the same display must reconnect.
 TEST(StillJpeg, SnapshotsFailWhileTheDisplayIsGoneAndResumeOnANewServer) {
   testing_x::TestXServer server;
-  if (!server.Start("640x480x24")) GTEST_SKIP() << "no Xvfb";
+  if (!server.Start("640x480x24")) LCX_SKIP_OR_FAIL("no Xvfb");
   std::vector<uint8_t> jpeg;
   ASSERT_TRUE(EncodeScreenJpeg(320, 240, jpeg));
   server.Kill();

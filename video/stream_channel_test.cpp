@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 namespace lcx {
@@ -102,15 +103,25 @@ TEST(StreamChannel, NewClientWithoutQueuedKeyFrameWaitsForOne) {
 TEST(StreamChannel, WaitingClientWakesOnPush) {
   StreamChannel ch;
   std::optional<uint64_t> cursor;
-  std::thread producer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    Push(ch, true, 7);
+  std::atomic<bool> waiting{false};
+  FrameEntry e;
+  // A timed wait still takes the frame when it expires, so a push that does
+  // not notify shows as a wait that lasted the whole time-out.
+  constexpr auto kTimeout = std::chrono::seconds(30);
+  std::chrono::steady_clock::duration waited{};
+  std::thread client([&] {
+    waiting = true;
+    const auto start = std::chrono::steady_clock::now();
+    e = WaitNextFrame(ch, cursor, kTimeout);
+    waited = std::chrono::steady_clock::now() - start;
   });
-  FrameEntry e = WaitNextFrame(ch, cursor, std::chrono::seconds(5));
-  producer.join();
+  while (!waiting) std::this_thread::yield();
+  Push(ch, true, 7);
+  client.join();
   ASSERT_NE(e.access_unit, nullptr);
   EXPECT_EQ(Tag(e), 7);
   EXPECT_EQ(e.timestamp, 7u * 9000u);
+  EXPECT_LT(waited, kTimeout) << "woken by the push, not by the time-out";
 }
 
 }  // namespace

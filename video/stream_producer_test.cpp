@@ -8,6 +8,7 @@
 
 #include "core/log.h"
 #include "platform/system.h"
+#include "video/requirements_testing.h"
 #include "video/x_server_testing.h"
 
 namespace lcx {
@@ -67,7 +68,7 @@ TEST(StartParameterSets, StoredOnlyFromAGoodFirstFrame) {
   EXPECT_EQ(profile, "42C020");
 
   H264Encoder encoder;
-  if (!encoder.Open(64, 64, 10, 256)) GTEST_SKIP() << "OpenH264 library not installed";
+  if (!encoder.Open(64, 64, 10, 256)) LCX_SKIP_OR_FAIL("OpenH264 library not installed");
   StreamChannel good;
   EXPECT_EQ(StoreStartParameterSets(encoder, px.data(), 64, 64, good), nullptr);
   CopyParameterSets(good, sps, pps, profile);
@@ -81,9 +82,9 @@ TEST(StartParameterSets, StoredOnlyFromAGoodFirstFrame) {
 // must go off (its SDP would carry empty parameter sets) and the main stay.
 TEST(StartEngine, SubStreamWithoutAFirstFrameIsTurnedOff) {
   int w = 0, h = 0;
-  if (!PrimaryScreenSize(&w, &h)) GTEST_SKIP() << "no X display";
+  if (!PrimaryScreenSize(&w, &h)) LCX_SKIP_OR_FAIL("no X display");
   H264Encoder probe;
-  if (!probe.Open(16, 16, 10, 256)) GTEST_SKIP() << "OpenH264 library not installed";
+  if (!probe.Open(16, 16, 10, 256)) LCX_SKIP_OR_FAIL("OpenH264 library not installed");
   VideoSettings s;
   s.fps = 10;
   s.main_scale_width = 320;
@@ -108,7 +109,7 @@ class ProducerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     int w = 0, h = 0;
-    if (!PrimaryScreenSize(&w, &h)) GTEST_SKIP() << "no X display";
+    if (!PrimaryScreenSize(&w, &h)) LCX_SKIP_OR_FAIL("no X display");
     VideoSettings s;
     s.fps = 10;
     s.main_scale_width = 320;  // small pictures keep the encodes cheap
@@ -117,7 +118,12 @@ class ProducerTest : public ::testing::Test {
     s.sub_width = 160;
     s.sub_height = 90;
     StreamPaused.store(false);
-    if (!StartEngine(engine_, s)) GTEST_SKIP() << "engine did not start (OpenH264 missing?)";
+    {
+      H264Encoder probe;
+      if (!probe.Open(64, 64, 10, 256)) LCX_SKIP_OR_FAIL("OpenH264 library not installed");
+    }
+    // With the screen and the encoder at hand the engine must start.
+    ASSERT_TRUE(StartEngine(engine_, s));
     producer_ = std::thread([this] { RunProducer(engine_); });
   }
   void TearDown() override {
@@ -246,7 +252,7 @@ TEST_F(ProducerTest, AViewerWhoComesLaterGetsNoFrameFromBeforeTheIdleTime) {
 class DisplayLossTest : public ProducerTest {
  protected:
   void SetUp() override {
-    if (!server_.Start("640x480x24")) GTEST_SKIP() << "no Xvfb";
+    if (!server_.Start("640x480x24")) LCX_SKIP_OR_FAIL("no Xvfb");
     ProducerTest::SetUp();
   }
   static size_t Count(const std::string& text, const std::string& what) {

@@ -70,6 +70,9 @@ class TestXServer {
   bool Spawn(const char* size) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    // Not the test's own output: an Xvfb left behind by a test that aborted
+    // would hold ctest's pipe open, and ctest would wait for it for ever.
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::vector<std::string> args = {"Xvfb", name(), "-screen", "0", size, "-nolisten", "tcp", "-noreset"};
     args.insert(args.end(), extra_args_.begin(), extra_args_.end());

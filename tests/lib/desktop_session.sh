@@ -1,7 +1,7 @@
 # A small desktop session on the display of display.sh, for the tests that
 # drive the tray and the windows as a user would. Source after display.sh.
 #   lcx_start_desktop_session     hides the test scene; private session bus,
-#                                 openbox, a trayer tray host; exits 77 when
+#                                 openbox, a trayer tray host; skips when
 #                                 a tool is missing
 #   lcx_start_tray / lcx_stop_tray  (re)start or end the tray host
 #   lcx_tray_icon_xy              print "X Y" of the centre of the first icon
@@ -22,8 +22,7 @@ lcx_start_desktop_session() {
   local tool
   for tool in dbus-daemon openbox trayer xdotool xwininfo import; do
     if ! command -v "$tool" >/dev/null 2>&1; then
-      echo "SKIP: $tool is not installed" >&2
-      exit 77
+      lcx_skip "$tool is not installed"
     fi
   done
   local bus_file
@@ -148,8 +147,7 @@ lcx_wait_line() {
 lcx_desktop_accessibility() {
   if ! /usr/bin/python3 -c 'import gi; gi.require_version("Atspi", "2.0")' 2>/dev/null ||
     [[ ! -x /usr/libexec/at-spi-bus-launcher ]]; then
-    echo "SKIP: AT-SPI (at-spi2-core, gir1.2-atspi-2.0, python3-gi) is not installed" >&2
-    exit 77
+    lcx_skip "AT-SPI (at-spi2-core, gir1.2-atspi-2.0, python3-gi) is not installed"
   fi
   # The session bus starts the accessibility bus on the first request.
   unset NO_AT_BRIDGE

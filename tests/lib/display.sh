@@ -1,10 +1,15 @@
 # Shared helpers for the end-to-end scripts; source this file.
 #   lcx_start_display [WxHxD]  start Xvfb on a free display with lcx_scene running,
-#                              export DISPLAY; exits 77 when Xvfb is not installed
+#                              export DISPLAY; skips when Xvfb is not installed
 #   lcx_free_port              print a free TCP port on 127.0.0.1
 #   lcx_on_exit "command"      add a command to the cleanup run by the EXIT trap
 #                              (commands run last first; one that sets
 #                              lcx_failed_at_exit fails the script)
+#   lcx_skip REASON            a tool or a namespace is missing: exit 77 (ctest:
+#                              skipped); with CI=true exit 1, because the test
+#                              command installs every tool
+#   lcx_skip_allowed REASON    exit 77 even with CI=true: the machine's own state
+#                              (not a tool) rules the test out
 # The EXIT trap is owned by this file: scripts add their own cleanup with
 # lcx_on_exit instead of setting a trap of their own.
 
@@ -27,6 +32,19 @@ trap 'exit 130' INT TERM
 
 lcx_on_exit() { lcx_cleanup_cmds+=("$1"); }
 
+lcx_skip() {
+  if [[ ${CI:-} == true ]]; then
+    echo "FAIL: $* (CI=true: a skip for a missing tool or namespace is a failure)" >&2
+    exit 1
+  fi
+  echo "SKIP: $*" >&2
+  exit 77
+}
+lcx_skip_allowed() {
+  echo "SKIP: $*" >&2
+  exit 77
+}
+
 lcx_free_port() {
   if command -v python3 >/dev/null 2>&1; then
     python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
@@ -43,8 +61,7 @@ lcx_free_port() {
 lcx_start_display() {
   local size=${1:-1920x1080x24}
   if ! command -v Xvfb >/dev/null 2>&1; then
-    echo "SKIP: Xvfb is not installed" >&2
-    exit 77
+    lcx_skip "Xvfb is not installed"
   fi
   local build=${LCX_BUILD_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../build" && pwd)}
   if [[ ! -x $build/lcx_scene ]]; then

@@ -21,13 +21,13 @@ lcx_private_network() {
     return 0
   fi
   command -v unshare >/dev/null && command -v ip >/dev/null ||
-    { echo "SKIP: unshare and ip are needed for a private network namespace" >&2; exit 77; }
+    lcx_skip "unshare and ip are needed for a private network namespace"
   # As root a plain network namespace; otherwise a user namespace maps us to
   # root inside it, where the kernel allows that.
   local how=(-n)
   ((EUID == 0)) || how=(-r -n)
   unshare "${how[@]}" true 2>/dev/null ||
-    { echo "SKIP: no private network namespace here (unshare ${how[*]} failed)" >&2; exit 77; }
+    lcx_skip "no private network namespace here (unshare ${how[*]} failed)"
   # exec keeps the pid, so the marker tells the new run that it is inside.
   export LCX_PRIVATE_NETWORK=$$
   exec unshare "${how[@]}" -- bash "$0" "$@"
