@@ -18,6 +18,7 @@
 #include "core/address.h"
 #include "core/config.h"
 #include "core/log.h"
+#include "core/relaunch.h"
 #include "core/settings.h"
 #include "core/subsystem_settings.h"
 #include "core/version.h"
@@ -87,6 +88,7 @@ void RunEngine(const std::vector<std::string>& args, const Invocation& invocatio
   std::fflush(stdout);
   LogLine("%s", AuthBannerLine(s).c_str());
   ConfigureOnvif(GetOnvifService(), OnvifSettingsFrom(s, ip));
+  GetOnvifService().restart = [] { RelaunchSelf(true); };  // SystemReboot, as the web panel restarts
 
   DesktopContext desktop;
   desktop.exe_path = ExecutablePath();

@@ -3,11 +3,14 @@
 
 #include <cstdio>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "core/log.h"
 #include "onvif/device_configuration.h"
 #include "onvif/onvif_auth.h"
 #include "onvif/onvif_service.h"
+#include "platform/system.h"
 
 namespace lcx {
 namespace {
@@ -80,10 +83,53 @@ std::string MediaUri(const char* response, const std::string& uri) {
          response + ">";
 }
 
-std::string StreamUriAnswer(const OnvifService& service, std::string_view body) {
+// Trimmed text of the first element named exactly `name` (any prefix), ""
+// when absent: ExtractElementText would take "Stream" for "StreamSetup".
+std::string ExactElementText(std::string_view body, std::string_view name) {
+  for (size_t at = body.find(name); at != std::string_view::npos; at = body.find(name, at + 1)) {
+    const size_t after = at + name.size();
+    if (at == 0 || (body[at - 1] != ':' && body[at - 1] != '<') || after >= body.size()) continue;
+    if (body[after] != '>' && body[after] != ' ' && body[after] != '\t' && body[after] != '\r' && body[after] != '\n')
+      continue;
+    if (body[at - 1] == ':') {
+      size_t lt = body.rfind('<', at);
+      if (lt == std::string_view::npos || body.substr(lt + 1, at - lt - 1).find_first_of(" \t\r\n/>") !=
+                                              std::string_view::npos)
+        continue;
+    }
+    const size_t gt = body.find('>', after);
+    if (gt == std::string_view::npos || body[gt - 1] == '/') return {};
+    const size_t end = body.find('<', gt);
+    if (end == std::string_view::npos) return {};
+    std::string_view text = body.substr(gt + 1, end - gt - 1);
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return {};
+    return std::string(text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1));
+  }
+  return {};
+}
+
+// The stream setup a client asks for: unicast over any transport is what
+// the RTSP server gives; multicast does not exist (yet).
+std::optional<SoapFault> StreamSetupFault(std::string_view body) {
+  const std::string stream = ExactElementText(body, "Stream");
+  const std::string protocol = ExactElementText(body, "Protocol");
+  if (stream == "RTP-Multicast") return kMulticastFault;
+  if (!stream.empty() && stream != "RTP-Unicast") return kStreamSetupFault;
+  if (!protocol.empty() && protocol != "UDP" && protocol != "TCP" && protocol != "RTSP" && protocol != "HTTP")
+    return kStreamSetupFault;
+  return std::nullopt;
+}
+
+OperationAnswer StreamUriAnswer(const OnvifService& service, std::string_view body) {
+  if (std::optional<SoapFault> fault = StreamSetupFault(body)) {
+    LogLine("ONVIF: GetStreamUri refused: %s\n", fault->reason);
+    return {std::string(), *fault};
+  }
   bool sub = service.substream_enabled && Has(body, "prof1");
   LogLine("ONVIF: GetStreamUri -> %s\n", sub ? "SUB (prof1/screensub)" : "MAIN (prof0/screenlive)");
-  return MediaUri("GetStreamUriResponse", sub ? "rtsp://{IP}:{RTSPPORT}/{SUBSTREAM}" : "rtsp://{IP}:{RTSPPORT}/{STREAM}");
+  return {MediaUri("GetStreamUriResponse", sub ? "rtsp://{IP}:{RTSPPORT}/{SUBSTREAM}" : "rtsp://{IP}:{RTSPPORT}/{STREAM}"),
+          {}};
 }
 
 void LogProfiles(const OnvifService& service) {
@@ -103,6 +149,20 @@ std::string ProfilesAnswer(const OnvifService& service) {
 
 OperationAnswer Answer(std::string element) { return {std::move(element), {}}; }
 
+// The restart runs a moment later on its own thread, so the connection
+// thread can send the answer first.
+void ScheduleRestart(const OnvifService& service) {
+  LogLine("ONVIF: SystemReboot: restarting the program in %d ms\n", service.restart_delay_ms);
+  try {
+    std::thread([restart = service.restart, delay = service.restart_delay_ms] {
+      SleepMs(delay);
+      restart();
+    }).detach();
+  } catch (const std::system_error& e) {
+    LogLine("ONVIF: SystemReboot: no thread for the restart: %s\n", e.what());
+  }
+}
+
 // The ten described names first, in their order, whatever else the body
 // holds; then the Body's first element.
 OperationAnswer AnswerElement(const OnvifService& service, std::string_view body, const std::tm& utc) {
@@ -112,7 +172,7 @@ OperationAnswer AnswerElement(const OnvifService& service, std::string_view body
   if (Has(body, "GetServices")) return Answer(ServicesAnswer(service, body));
   if (Has(body, "GetScopes")) return Answer(ScopesAnswer(service));
   if (Has(body, "GetVideoSources")) return Answer(kVideoSourcesAnswer);
-  if (Has(body, "GetStreamUri")) return Answer(StreamUriAnswer(service, body));
+  if (Has(body, "GetStreamUri")) return StreamUriAnswer(service, body);
   if (Has(body, "GetProfiles")) return Answer(ProfilesAnswer(service));
   if (Has(body, "GetProfile")) {
     LogProfiles(service);
@@ -132,7 +192,10 @@ OperationAnswer AnswerElement(const OnvifService& service, std::string_view body
   // A client that leaves the namespace out still means one of ours.
   const bool any = operation.ns.empty();
   std::optional<OperationAnswer> answer;
-  if (any || operation.ns == kOnvifDeviceNs) answer = AnswerDeviceOperation(service, operation.name);
+  if (any || operation.ns == kOnvifDeviceNs) {
+    answer = AnswerDeviceOperation(service, operation.name);
+    if (answer && !answer->fault && operation.name == "SystemReboot") ScheduleRestart(service);
+  }
   if (!answer && (any || operation.ns == kOnvifMediaNs)) answer = AnswerMediaOperation(service, operation.name, body);
   return answer ? std::move(*answer) : OperationAnswer{std::string(), kActionNotSupportedFault};
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,10 @@ struct OnvifService {
   bool auth_enabled = false;
   OnvifNetwork network;
   OnvifLimits limits;
+  // SystemReboot: restarts the program as the editors do. Empty: the call
+  // is not offered.
+  std::function<void()> restart;
+  int restart_delay_ms = 1000;  // so the answer leaves first
 };
 
 // Realm of every HTTP challenge on the ONVIF port.
