@@ -19,6 +19,10 @@ constexpr IntRange kSubBitrate{"sub_bitrate", 512, 64, 2048};
 constexpr IntRange kMainWidth{"main_width", 0, 0, 4096};
 constexpr IntRange kSubWidth{"sub_width", 640, 320, 1280};
 constexpr IntRange kWebPort{"web_port", 8080, 1, 65535};
+// Percent of the picture changed within a second that counts as motion (0:
+// none), and how long motion lasts after the last such second.
+constexpr IntRange kMotionSensitivity{"motion_sensitivity", 2, 0, 100};
+constexpr IntRange kMotionHold{"motion_hold_s", 5, 1, 600};
 
 int32_t Clamp(int32_t v, const IntRange& r) { return v < r.lo ? r.lo : v > r.hi ? r.hi : v; }
 int32_t GetClamped(const ConfigMap& config, const IntRange& r) {
@@ -85,6 +89,8 @@ EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std
   s.sub_stream = GetString(config, "sub_stream", "screensub");
   s.sub_width_setting = GetClamped(config, kSubWidth);
   s.sub_bitrate_kbps = GetClamped(config, kSubBitrate);
+  s.motion_sensitivity = GetClamped(config, kMotionSensitivity);
+  s.motion_hold_s = GetClamped(config, kMotionHold);
   s.main_width_setting = GetClamped(config, kMainWidth);
   s.admin_user = GetString(config, "admin_user", "admin");
   s.admin_pass_stored = GetString(config, "admin_pass", "admin");
