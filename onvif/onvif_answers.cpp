@@ -67,7 +67,11 @@ std::string AnswerSoapCall(const OnvifService& service, OnvifAuthState& auth, st
            content_type + "Content-Length: " + std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n" +
            envelope;
   }
-  SoapAnswer answer = AnswerOnvifOperation(service, body);
+  // The request target names an event subscription.
+  std::string_view target = request.substr(0, request.find('\r'));
+  target = target.substr(target.find(' ') == std::string_view::npos ? target.size() : target.find(' ') + 1);
+  target = target.substr(0, target.find(' '));
+  SoapAnswer answer = AnswerOnvifOperation(service, body, target);
   SubstitutePlaceholders(service, answer.envelope);
   return "HTTP/1.1 " + answer.status + "\r\n" + content_type + "Content-Length: " +
          std::to_string(answer.envelope.size()) + "\r\nConnection: close\r\n\r\n" + answer.envelope;

@@ -8,6 +8,7 @@
 
 #include "core/log.h"
 #include "onvif/device_configuration.h"
+#include "onvif/event_service.h"
 #include "onvif/onvif_auth.h"
 #include "onvif/onvif_service.h"
 #include "platform/system.h"
@@ -40,7 +41,12 @@ std::string DeviceInformationAnswer(const OnvifService& service) {
 
 constexpr const char* kCapabilitiesAnswer =
     "<tds:GetCapabilitiesResponse><tds:Capabilities><tt:Device>"
-    "<tt:XAddr>http://{IP}:{ONVIFPORT}/onvif/device_service</tt:XAddr></tt:Device><tt:Media>"
+    "<tt:XAddr>http://{IP}:{ONVIFPORT}/onvif/device_service</tt:XAddr></tt:Device><tt:Events>"
+    "<tt:XAddr>http://{IP}:{ONVIFPORT}/onvif/event_service</tt:XAddr>"
+    "<tt:WSSubscriptionPolicySupport>false</tt:WSSubscriptionPolicySupport>"
+    "<tt:WSPullPointSupport>true</tt:WSPullPointSupport>"
+    "<tt:WSPausableSubscriptionManagerInterfaceSupport>false</tt:WSPausableSubscriptionManagerInterfaceSupport>"
+    "</tt:Events><tt:Media>"
     "<tt:XAddr>http://{IP}:{ONVIFPORT}/onvif/media_service</tt:XAddr><tt:StreamingCapabilities>"
     "<tt:RTPMulticast>false</tt:RTPMulticast><tt:RTP_TCP>true</tt:RTP_TCP>"
     "<tt:RTP_RTSP_TCP>true</tt:RTP_RTSP_TCP></tt:StreamingCapabilities></tt:Media>"
@@ -59,6 +65,8 @@ std::string ServicesAnswer(const OnvifService& service, std::string_view body) {
   return "<tds:GetServicesResponse>" +
          ServiceEntry(kOnvifDeviceNs, "/onvif/device_service", with ? DeviceServiceCapabilitiesXml() : "") +
          ServiceEntry(kOnvifMediaNs, "/onvif/media_service", with ? MediaServiceCapabilitiesXml(service) : "") +
+         ServiceEntry(kOnvifEventsNs, "/onvif/event_service",
+                      with ? EventServiceCapabilitiesXml(EventLimits{}.max_subscriptions) : "") +
          "</tds:GetServicesResponse>";
 }
 
@@ -165,7 +173,8 @@ void ScheduleRestart(const OnvifService& service) {
 
 // The ten described names first, in their order, whatever else the body
 // holds; then the Body's first element.
-OperationAnswer AnswerElement(const OnvifService& service, std::string_view body, const std::tm& utc) {
+OperationAnswer AnswerElement(const OnvifService& service, std::string_view body, const std::tm& utc,
+                              std::string_view target) {
   if (Has(body, "GetSystemDateAndTime")) return Answer(DateTimeAnswer(utc));
   if (Has(body, "GetDeviceInformation")) return Answer(DeviceInformationAnswer(service));
   if (Has(body, "GetCapabilities")) return Answer(kCapabilitiesAnswer);
@@ -197,6 +206,8 @@ OperationAnswer AnswerElement(const OnvifService& service, std::string_view body
     if (answer && !answer->fault && operation.name == "SystemReboot") ScheduleRestart(service);
   }
   if (!answer && (any || operation.ns == kOnvifMediaNs)) answer = AnswerMediaOperation(service, operation.name, body);
+  if (!answer && (any || operation.ns == kOnvifEventsNs || operation.ns == kWsNotificationNs))
+    answer = GetEventService().Answer(operation.name, body, target);
   return answer ? std::move(*answer) : OperationAnswer{std::string(), kActionNotSupportedFault};
 }
 
@@ -213,10 +224,11 @@ std::string ScopeUri(int index, const OnvifService& service) {
   }
 }
 
-SoapAnswer AnswerOnvifOperationAt(const OnvifService& service, std::string_view body, const std::tm& utc) {
+SoapAnswer AnswerOnvifOperationAt(const OnvifService& service, std::string_view body, const std::tm& utc,
+                                  std::string_view target) {
   SoapAnswer out;
   out.version = SoapVersionOf(body);
-  OperationAnswer answer = AnswerElement(service, body, utc);
+  OperationAnswer answer = AnswerElement(service, body, utc, target);
   if (answer.fault) {
     out.status = SoapFaultStatus(*answer.fault, out.version);
     out.envelope = WrapSoapEnvelope(BuildSoapFault(*answer.fault, out.version), out.version);
@@ -226,11 +238,11 @@ SoapAnswer AnswerOnvifOperationAt(const OnvifService& service, std::string_view 
   return out;
 }
 
-SoapAnswer AnswerOnvifOperation(const OnvifService& service, std::string_view body) {
+SoapAnswer AnswerOnvifOperation(const OnvifService& service, std::string_view body, std::string_view target) {
   std::time_t now = std::time(nullptr);
   std::tm utc{};
   gmtime_r(&now, &utc);
-  return AnswerOnvifOperationAt(service, body, utc);
+  return AnswerOnvifOperationAt(service, body, utc, target);
 }
 
 std::string DispatchOnvifOperationAt(const OnvifService& service, std::string_view body, const std::tm& utc) {

@@ -132,7 +132,9 @@ TEST(DispatchOnvifOperation, FixedAnswers) {
             "<tt:Major>2</tt:Major><tt:Minor>5</tt:Minor></tds:Version></tds:Service><tds:Service><tds:Namespace>"
             "http://www.onvif.org/ver10/media/wsdl</tds:Namespace><tds:XAddr>http://{IP}:{ONVIFPORT}/onvif/"
             "media_service</tds:XAddr><tds:Version><tt:Major>2</tt:Major><tt:Minor>5</tt:Minor></tds:Version>"
-            "</tds:Service></tds:GetServicesResponse>");
+            "</tds:Service><tds:Service><tds:Namespace>http://www.onvif.org/ver10/events/wsdl</tds:Namespace>"
+            "<tds:XAddr>http://{IP}:{ONVIFPORT}/onvif/event_service</tds:XAddr><tds:Version><tt:Major>2</tt:Major>"
+            "<tt:Minor>5</tt:Minor></tds:Version></tds:Service></tds:GetServicesResponse>");
   EXPECT_EQ(Inner(DispatchOnvifOperationAt(service, "GetScopes", t)),
             "<tds:GetScopesResponse>"
             "<tds:Scopes><tt:ScopeDef>Fixed</tt:ScopeDef><tt:ScopeItem>onvif://www.onvif.org/type/video_encoder"
