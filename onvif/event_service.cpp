@@ -212,7 +212,8 @@ std::string NotificationMessageXml(int topic, int64_t unix_ms, bool initialized,
          "\"/></tt:Data></tt:Message></wsnt:Message></wsnt:NotificationMessage>";
 }
 
-EventService::EventService(EventLimits limits, EventClock clock) : limits_(limits), clock_(std::move(clock)) {}
+EventService::EventService(EventLimits limits, EventClock clock, std::function<void(int64_t)> on_watch)
+    : limits_(limits), clock_(std::move(clock)), on_watch_(std::move(on_watch)) {}
 
 void EventService::SetMotion(bool motion) {
   std::lock_guard lock(mutex_);
@@ -238,7 +239,14 @@ void EventService::DropExpired(int64_t now_ms) {
   const size_t before = subscriptions_.size();
   std::erase_if(subscriptions_, [&](const auto& entry) { return entry.second.expires_ms <= now_ms; });
   if (subscriptions_.size() != before) changed_.notify_all();
-  MotionWatchers.store(static_cast<int>(subscriptions_.size()));
+  Watch();
+}
+
+void EventService::Watch() {
+  if (!on_watch_) return;
+  int64_t until = 0;
+  for (const auto& [id, subscription] : subscriptions_) until = std::max(until, subscription.expires_ms);
+  on_watch_(until);
 }
 
 void EventService::Queue(Subscription& subscription, bool initialized) {
@@ -298,7 +306,7 @@ OperationAnswer EventService::Create(std::string_view body) {
   subscription.topics = topics;
   subscription.expires_ms = *expires;
   Queue(subscription, true);
-  MotionWatchers.store(static_cast<int>(subscriptions_.size()));
+  Watch();
   return {"<tev:CreatePullPointSubscriptionResponse" + std::string(kNamespaces) +
               "><tev:SubscriptionReference><wsa:Address>http://{IP}:{ONVIFPORT}" + std::string(kPullPointPath) +
               std::to_string(id) + "</wsa:Address></tev:SubscriptionReference>" + TerminationXml(subscription, "wsnt") +
@@ -352,6 +360,7 @@ OperationAnswer EventService::Renew(uint64_t id, std::string_view body) {
   std::optional<int64_t> expires = TerminationFrom(ExtractElementText(body, "TerminationTime"), now);
   if (!expires) return Fault(kTerminationFault);
   found->second.expires_ms = *expires;
+  Watch();
   // RenewResponse lists TerminationTime before CurrentTime.
   const int64_t now_unix = clock_.unix_ms();
   return {"<wsnt:RenewResponse" + std::string(kNamespaces) + "><wsnt:TerminationTime>" +
@@ -364,7 +373,7 @@ OperationAnswer EventService::Unsubscribe(uint64_t id) {
   std::lock_guard lock(mutex_);
   DropExpired(clock_.monotonic_ms());
   if (!subscriptions_.erase(id)) return Fault(kNoSubscriptionFault);
-  MotionWatchers.store(static_cast<int>(subscriptions_.size()));
+  Watch();
   changed_.notify_all();
   return {"<wsnt:UnsubscribeResponse" + std::string(kNamespaces) + "/>", {}};
 }
@@ -403,7 +412,7 @@ std::optional<OperationAnswer> EventService::Answer(std::string_view name, std::
 EventService& GetEventService() {
   // Never destroyed, like the ONVIF state object: the program ends with _Exit.
   static EventService* service = [] {
-    auto* made = new EventService();
+    auto* made = new EventService({}, SystemEventClock(), [](int64_t until_ms) { MotionWatchedUntilMs.store(until_ms); });
     SetMotionListener([made](bool motion) { made->SetMotion(motion); });
     made->SetMotion(CurrentMotion());
     return made;

@@ -63,7 +63,10 @@ std::string NotificationMessageXml(int topic, int64_t unix_ms, bool initialized,
 
 class EventService {
  public:
-  explicit EventService(EventLimits limits = {}, EventClock clock = SystemEventClock());
+  // `on_watch` hears until when (monotonic ms, 0: none) a subscription
+  // lasts, after every change, under the lock.
+  explicit EventService(EventLimits limits = {}, EventClock clock = SystemEventClock(),
+                        std::function<void(int64_t until_ms)> on_watch = nullptr);
 
   // The screen's motion changed: a "Changed" message to every subscription.
   void SetMotion(bool motion);
@@ -96,12 +99,14 @@ class EventService {
   OperationAnswer Synchronize(uint64_t id);
   // Under the lock.
   void DropExpired(int64_t now_ms);
+  void Watch();
   void Queue(Subscription& subscription, bool initialized);
   std::string TerminationXml(const Subscription& subscription, std::string_view element_ns);
   std::optional<int64_t> TerminationFrom(std::string_view text, int64_t now_ms);
 
   EventLimits limits_;
   EventClock clock_;
+  std::function<void(int64_t)> on_watch_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::map<uint64_t, Subscription> subscriptions_;
@@ -111,7 +116,8 @@ class EventService {
 };
 
 // The process-wide instance the ONVIF connection threads use; it listens to
-// the producer's motion board from its first use.
+// the producer's motion board from its first use and tells it until when
+// someone subscribes (MotionWatchedUntilMs).
 EventService& GetEventService();
 
 }  // namespace lcx

@@ -88,8 +88,10 @@ std::string PathOf(const OperationAnswer& created) {
 
 TEST(EventService, SubscriptionLifeFromInitializedToUnsubscribe) {
   FakeClock clock;
-  EventService events({}, clock.Clock());
+  int64_t watched_until = -1;  // what the producer is told
+  EventService events({}, clock.Clock(), [&](int64_t until) { watched_until = until; });
   OperationAnswer created = *events.Answer("CreatePullPointSubscription", kCreate, "");
+  EXPECT_EQ(watched_until, clock.monotonic_ms + 60'000);
   ASSERT_FALSE(created.fault);
   EXPECT_NE(created.element.find("<wsa:Address>http://{IP}:{ONVIFPORT}/onvif/events/pullpoint/"), std::string::npos);
   EXPECT_NE(created.element.find("<wsnt:CurrentTime>2026-12-11T14:20:00Z</wsnt:CurrentTime>"
@@ -125,6 +127,7 @@ TEST(EventService, SubscriptionLifeFromInitializedToUnsubscribe) {
   OperationAnswer renewed =
       *events.Answer("Renew", to + "<wsnt:Renew><wsnt:TerminationTime>PT120S</wsnt:TerminationTime></wsnt:Renew>", "");
   ASSERT_FALSE(renewed.fault);
+  EXPECT_EQ(watched_until, clock.monotonic_ms + 120'000);
   EXPECT_NE(renewed.element.find("<wsnt:TerminationTime>2026-12-11T14:22:02Z</wsnt:TerminationTime>"
                                  "<wsnt:CurrentTime>2026-12-11T14:20:02Z</wsnt:CurrentTime>"),
             std::string::npos)
@@ -132,6 +135,7 @@ TEST(EventService, SubscriptionLifeFromInitializedToUnsubscribe) {
   EXPECT_EQ(events.subscriptions(), 1u);
   EXPECT_FALSE(events.Answer("Unsubscribe", "", path)->fault);
   EXPECT_EQ(events.subscriptions(), 0u);
+  EXPECT_EQ(watched_until, 0) << "nobody subscribes: the producer may idle";
   for (const char* call : {"PullMessages", "Renew", "Unsubscribe", "SetSynchronizationPoint"}) {
     SCOPED_TRACE(call);
     EXPECT_TRUE(events.Answer(call, Pull(), path)->fault) << "the subscription is gone";

@@ -207,7 +207,7 @@ OperationAnswer AnswerElement(const OnvifService& service, std::string_view body
   }
   if (!answer && (any || operation.ns == kOnvifMediaNs)) answer = AnswerMediaOperation(service, operation.name, body);
   if (!answer && (any || operation.ns == kOnvifEventsNs || operation.ns == kWsNotificationNs))
-    answer = GetEventService().Answer(operation.name, body, target);
+    answer = (service.events ? *service.events : GetEventService()).Answer(operation.name, body, target);
   return answer ? std::move(*answer) : OperationAnswer{std::string(), kActionNotSupportedFault};
 }
 

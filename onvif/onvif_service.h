@@ -12,6 +12,8 @@
 
 namespace lcx {
 
+class EventService;
+
 // Guards against slow or hostile peers; far above what any real client needs.
 struct OnvifLimits {
   int receive_timeout_ms = 10000;          // whole request, header and body
@@ -64,6 +66,9 @@ struct OnvifService {
   // is not offered.
   std::function<void()> restart;
   int restart_delay_ms = 1000;  // so the answer leaves first
+  // The event subscriptions: null for the process-wide GetEventService(),
+  // else (tests, fuzzing) one of the caller's.
+  EventService* events = nullptr;
 };
 
 // Realm of every HTTP challenge on the ONVIF port.

@@ -41,7 +41,7 @@ std::atomic<bool> current{false};
 
 }  // namespace
 
-std::atomic<int> MotionWatchers{0};
+std::atomic<int64_t> MotionWatchedUntilMs{0};
 
 void SetMotionListener(std::function<void(bool motion)> listener) {
   std::lock_guard lock(listener_mutex);

@@ -48,8 +48,10 @@ class MotionDetector {
 void SetMotionListener(std::function<void(bool motion)> listener);
 void PublishMotion(bool motion);
 bool CurrentMotion();
-// Subscribers waiting for motion: while above 0 the producer also captures
-// (without encoding) when nobody watches a stream.
-extern std::atomic<int> MotionWatchers;
+// Until when (steady clock, ms) someone subscribes to the motion: till then
+// the producer also captures (without encoding) when nobody watches a
+// stream. A subscriber that vanishes without unsubscribing stops it at its
+// subscription's end.
+extern std::atomic<int64_t> MotionWatchedUntilMs;
 
 }  // namespace lcx

@@ -229,7 +229,7 @@ void RunProducer(VideoEngine& e) {
       // Motion subscribers without a viewer: captured at the idle wait's
       // pace, never encoded.
       bool changed = false;
-      if (MotionWatchers.load() > 0 && !StreamPaused.load() && e.grabber.is_open() && GrabScreen(e, &changed)) {
+      if (MotionWatchedUntilMs.load() > NowNs() / 1'000'000 && !StreamPaused.load() && e.grabber.is_open() && GrabScreen(e, &changed)) {
         FeedMotion(e, motion);
       } else {
         PublishMotion(motion.Still());

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <thread>
 
 #include "core/log.h"
@@ -259,7 +260,7 @@ bool MotionBecomes(bool want) {
 // there is none.
 TEST_F(ProducerTest, MotionFromTheCapturesWithOrWithoutViewers) {
   ASSERT_TRUE(MotionBecomes(false));
-  MotionWatchers.store(1);
+  MotionWatchedUntilMs.store(INT64_MAX);
   {
     CoverWindow cover(0xC81E0A);
     EXPECT_TRUE(MotionBecomes(true)) << "a subscriber alone";
@@ -270,7 +271,7 @@ TEST_F(ProducerTest, MotionFromTheCapturesWithOrWithoutViewers) {
   StreamPaused.store(true);
   EXPECT_TRUE(MotionBecomes(false)) << "paused";
   StreamPaused.store(false);
-  MotionWatchers.store(0);
+  MotionWatchedUntilMs.store(0);
 
   Watch();
   ASSERT_EQ(Take(engine_.main_channel, 2).size(), 2u);
