@@ -53,14 +53,17 @@ await until('an Initialized message', () => events.find((e) => e.op === 'Initial
 await until('motion while the scene moves', () => last(MOTION)?.value && last(CELL)?.value, 15000);
 console.log('motion true while the scene moves (MotionAlarm and CellMotionDetector)');
 
-// Still: cleared within the hold time and a second (measured, with room for a busy machine).
+// Still: cleared once the hold time has passed.
 process.kill(Number(scene), 'SIGSTOP');
 const stopped = Date.now();
 const cleared = await until('motion cleared once the screen is still',
   () => { const e = last(MOTION, stopped); return e && !e.value ? e : null; }, holdMs + 10000);
 const clearMs = cleared.at - stopped;
 console.log(`motion false ${clearMs} ms after the screen stood still (hold ${holdMs} ms)`);
-if (clearMs > holdMs + 4000) fail(`cleared after ${clearMs} ms, hold ${holdMs} ms`);
+// Held the hold time after the last change (the scene's last frame is up
+// to 50 ms before the stop), and gone within the hold and a second, with a
+// second more for a busy machine.
+if (clearMs < holdMs - 500 || clearMs > holdMs + 2000) fail(`cleared after ${clearMs} ms, hold ${holdMs} ms`);
 
 // A blinking cursor alone raises nothing.
 const blinkFrom = Date.now();

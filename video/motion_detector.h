@@ -21,7 +21,7 @@ struct MotionOptions {
   // 0 turns the detection off. A blinking cursor or a ticking clock stay
   // well below the default, a moved window or a playing video far above.
   int sensitivity_percent = kDefaultMotionSensitivity;
-  int hold_s = kDefaultMotionHoldS;  // motion lasts this long after the last such second
+  int hold_s = kDefaultMotionHoldS;  // motion lasts this long after the last change of such a second
 };
 
 class MotionDetector {
@@ -38,6 +38,7 @@ class MotionDetector {
   MotionOptions options_;
   std::deque<std::pair<int64_t, double>> window_;  // (time, share) of the last second
   double window_share_ = 0;
+  int64_t last_change_ms_ = 0;
   int64_t last_over_ms_ = 0;
   bool motion_ = false;
 };

@@ -50,10 +50,10 @@ TEST(MotionDetector, RaisedAtOnceHeldThenCleared) {
   Capture(d, now, 2, 0);
   now += 100;
   EXPECT_TRUE(d.Feed(kScreen / 10, kScreen, now)) << "one large change raises it";
-  // Still from here: held for the hold time after the last second over the
-  // threshold (the change leaves the window a second later), then cleared.
+  // Still from here: held for the hold time after that change (not after
+  // it leaves the one-second window), then cleared.
   std::vector<bool> states = Capture(d, now, 5, 0);
-  EXPECT_EQ(states, (std::vector<bool>{true, true, true, false, false}));
+  EXPECT_EQ(states, (std::vector<bool>{true, true, false, false, false}));
 }
 
 TEST(MotionDetector, SmallChangesAddUpWithinOneSecondOnly) {
