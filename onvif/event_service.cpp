@@ -1,3 +1,4 @@
+// The event service: subscriptions, their queues and the long-poll, under one mutex (see the header).
 #include "onvif/event_service.h"
 
 #include <algorithm>
