@@ -20,6 +20,7 @@
 #include "core/address.h"
 #include "core/config.h"
 #include "core/log.h"
+#include "core/relaunch.h"
 #include "core/settings.h"
 #include "core/subsystem_settings.h"
 #include "desktop/desktop.h"
@@ -89,6 +90,7 @@ void RunEngine(const std::vector<std::string>& args, const Invocation& invocatio
   std::fflush(stdout);
   LogLine("%s", AuthBannerLine(s).c_str());
   ConfigureOnvif(GetOnvifService(), OnvifSettingsFrom(s, ip));
+  GetOnvifService().restart = [] { RelaunchSelf(true); };  // SystemReboot, as the web panel restarts
 
   const DesktopContext desktop = DesktopContextFrom(s, ip, ExecutablePath(), ExecutableDir(),
                                                     std::string(EulaHtml()), RecoveryPublicKey());

@@ -10,7 +10,7 @@ using K = SettingKind;
 using R = NameRule;
 
 // The template lines keep the spacing the default file has always had.
-constexpr std::array<SettingRow, 22> kTable{{
+constexpr std::array<SettingRow, 24> kTable{{
     {"rtsp_port", K::kInteger, 1, 65535, 8554, "", R::kNone, "rtsp_port  = 554", kBothEditors},
     {"onvif_port", K::kInteger, 1, 65535, 8000, "", R::kNone, "onvif_port = 8000", kBothEditors},
     {"fps", K::kInteger, 1, 60, 10, "", R::kNone, "fps        = 10", kBothEditors},
@@ -34,6 +34,10 @@ constexpr std::array<SettingRow, 22> kTable{{
     {"eula_accepted", K::kText, 0, 0, 0, "0", R::kNone, nullptr, kNoEditor},
     {"capture", K::kText, 0, 0, 0, "auto", R::kNone, nullptr, kNoEditor},
     {"monitor", K::kText, 0, 0, 0, "", R::kNone, nullptr, kNoEditor},
+    // Percent of the picture changed within a second that counts as motion (0:
+    // none), and how long motion lasts after the last such second.
+    {"motion_sensitivity", K::kInteger, 0, 100, 2, "", R::kNone, nullptr, kNoEditor},
+    {"motion_hold_s", K::kInteger, 1, 600, 5, "", R::kNone, nullptr, kNoEditor},
 }};
 
 constexpr size_t kMaxTokenBytes = 32;

@@ -55,6 +55,8 @@ EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std
   s.sub_stream = SettingText(config, "sub_stream");
   s.sub_width_setting = SettingInt(config, "sub_width");
   s.sub_bitrate_kbps = SettingInt(config, "sub_bitrate");
+  s.motion_sensitivity = SettingInt(config, "motion_sensitivity");
+  s.motion_hold_s = SettingInt(config, "motion_hold_s");
   s.main_width_setting = SettingInt(config, "main_width");
   s.admin_user = SettingText(config, "admin_user");
   s.admin_pass_stored = SettingText(config, "admin_pass");

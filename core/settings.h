@@ -35,6 +35,8 @@ struct EngineSettings {
   std::string main_stream = "screenlive";
   std::string sub_stream = "screensub";  // emptied when the sub-stream is off
   int32_t sub_bitrate_kbps = 512;
+  int32_t motion_sensitivity = 2;  // percent, 0..100; 0: no motion detection
+  int32_t motion_hold_s = 5;       // 1..600
   bool substream = true;
   int32_t sub_width_setting = 640;
   int32_t main_width_setting = 0;

@@ -92,6 +92,11 @@ TEST(EngineSettings, HandEditedValuesAreClampedAsTheEditorsClampThem) {
       {"onvif_port", "-80", &EngineSettings::onvif_port, 1},
       {"web_port", "65536", &EngineSettings::web_port, 65535},
       {"web_port", "8181", &EngineSettings::web_port, 8181},
+      {"motion_sensitivity", "-3", &EngineSettings::motion_sensitivity, 0},
+      {"motion_sensitivity", "150", &EngineSettings::motion_sensitivity, 100},
+      {"motion_sensitivity", "7", &EngineSettings::motion_sensitivity, 7},
+      {"motion_hold_s", "0", &EngineSettings::motion_hold_s, 1},
+      {"motion_hold_s", "9999", &EngineSettings::motion_hold_s, 600},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.key) + " = " + c.value);

@@ -17,6 +17,8 @@ VideoSettings VideoSettingsFrom(const EngineSettings& s) {
   v.sub_width = s.sizes.sub_width;
   v.sub_height = s.sizes.sub_height;
   v.sub_bitrate_kbps = s.sub_bitrate_kbps;
+  v.motion_sensitivity = s.motion_sensitivity;
+  v.motion_hold_s = s.motion_hold_s;
   return v;
 }
 

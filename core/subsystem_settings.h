@@ -18,6 +18,8 @@ struct VideoSettings {
   bool sub_on = false;
   int sub_width = 0, sub_height = 0;
   int sub_bitrate_kbps = 512;
+  int motion_sensitivity = 2;  // percent of the picture changed within a second; 0: no motion detection
+  int motion_hold_s = 5;       // motion lasts this long after the last change
 };
 
 struct RtspSettings {

@@ -37,7 +37,7 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
         {"admin_pass", "pw"}, {"rtsp_port", "554"}, {"onvif_port", "8081"}, {"fps", "15"}, {"bitrate", "4000"},
         {"stream", "live"}, {"device_name", "Hall"}},
        1920, 1080,
-       {15, 4000, 1280, 720, false, 0, 0, 512},
+       {15, 4000, 1280, 720, false, 0, 0, 512, 2, 5},
        {554, "live", "", "op", "pw", true},
        {"10.0.0.5", 8081, 554, "live", 1280, 720, 15, "", 0, 0, "op", "pw", true, "Hall", 4000, 512, 1920, 1080},
        {"7000"},
@@ -52,10 +52,10 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
        {"9000", "9001"},
        {8181, 9000, 9001, false, "screenlive", 9000, 9001}},
       // Once turned the sub-stream off; the editors never write a width below 320.
-      {"hand-edited sub width 1 is raised to the editors' 320",
-       {{"sub_width", "1"}, {"sub_bitrate", "300"}},
+      {"hand-edited sub width 1 is raised to the editors' 320; motion settings",
+       {{"sub_width", "1"}, {"sub_bitrate", "300"}, {"motion_sensitivity", "10"}, {"motion_hold_s", "30"}},
        1366, 768,
-       {10, 2000, 0, 0, true, 320, 178, 300},
+       {10, 2000, 0, 0, true, 320, 178, 300, 10, 30},
        {8554, "screenlive", "screensub", "admin", "admin", false},
        {"10.0.0.5", 8000, 8554, "screenlive", 1366, 768, 10, "screensub", 320, 178, "admin", "admin", false,
         "Lumicast", 2000, 300, 1366, 768},
@@ -76,6 +76,8 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
     EXPECT_EQ(v.sub_width, c.video.sub_width);
     EXPECT_EQ(v.sub_height, c.video.sub_height);
     EXPECT_EQ(v.sub_bitrate_kbps, c.video.sub_bitrate_kbps);
+    EXPECT_EQ(v.motion_sensitivity, c.video.motion_sensitivity);
+    EXPECT_EQ(v.motion_hold_s, c.video.motion_hold_s);
 
     RtspSettings r = RtspSettingsFrom(s);
     EXPECT_EQ(r.port, c.rtsp.port);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
+#include "onvif/event_service.h"
 #include "onvif/onvif_answers.h"
 #include "onvif/onvif_auth.h"
 #include "onvif/onvif_service.h"
@@ -34,6 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   service.password = "secret";
   service.auth_enabled = (data[0] & 1) != 0;
   service.digest_secret = "abcdef0123456789";
+  // Kept across inputs like the program's, but a pull never waits.
+  static EventService* events = [] {
+    EventLimits limits;
+    limits.max_wait_ms = 0;
+    return new EventService(limits);
+  }();
+  service.events = events;
   OnvifAuthState auth;
   auth.clock.monotonic_s = [] { return int64_t{5000}; };
   auth.clock.unix_s = [] { return int64_t{1284623445}; };  // 2010-09-16T07:50:45Z

@@ -84,6 +84,11 @@ std::optional<OperationAnswer> AnswerDeviceOperation(const OnvifService& service
   } else if (name == "GetUsers") {
     out = "<tds:GetUsersResponse><tds:User>" + Element("tt:Username", EscapeXmlText(service.user)) +
           "<tt:UserLevel>Administrator</tt:UserLevel></tds:User></tds:GetUsersResponse>";
+  } else if (name == "SetSystemDateAndTime") {
+    return OperationAnswer{std::string(), kClockNotSetFault};
+  } else if (name == "SystemReboot") {
+    if (!service.restart) return OperationAnswer{std::string(), kActionNotSupportedFault};
+    out = "<tds:SystemRebootResponse><tds:Message>Restarting the program</tds:Message></tds:SystemRebootResponse>";
   } else {
     return std::nullopt;
   }

@@ -1,6 +1,5 @@
 #include "onvif/discovery.h"
 
-#include <arpa/inet.h>
 
 #include <atomic>
 #include <cstring>
@@ -287,21 +286,21 @@ bool AllowDiscoveryAnswer(DiscoveryRateLimit& limit, uint32_t address, int64_t n
   return true;
 }
 
-DiscoveryGuard GuardFor(int fd) {
-  DiscoveryGuard guard;
-  guard.own_port = htons(static_cast<uint16_t>(LocalPort(fd)));
-  for (const std::string& ip : ListUpNonLoopbackIpv4()) {
-    in_addr address{};
-    if (inet_pton(AF_INET, ip.c_str(), &address) == 1) guard.own_addresses.push_back(address.s_addr);
+void RememberAnswer(DiscoveryGuard& guard, std::string_view answer) {
+  std::string digest = Md5Hex(answer);
+  if (guard.sent.size() < kRememberedAnswers) {
+    guard.sent.push_back(std::move(digest));
+  } else {
+    guard.sent[guard.next_sent] = std::move(digest);
   }
-  return guard;
+  guard.next_sent = (guard.next_sent + 1) % kRememberedAnswers;
 }
 
-bool FromOwnSocket(const DiscoveryGuard& guard, const DatagramPeer& from) {
-  if (from.port != guard.own_port) return false;
-  if ((ntohl(from.address) >> 24) == 127) return true;
-  for (uint32_t own : guard.own_addresses) {
-    if (own == from.address) return true;
+bool IsOwnAnswer(const DiscoveryGuard& guard, std::string_view datagram) {
+  if (guard.sent.empty()) return false;
+  const std::string digest = Md5Hex(datagram);
+  for (const std::string& sent : guard.sent) {
+    if (sent == digest) return true;
   }
   return false;
 }
@@ -328,10 +327,13 @@ bool ServeDiscoveryDatagram(const OnvifService& service, int fd, DiscoveryGuard&
   long n = ReceiveDatagram(fd, buf, kMaxDatagram, &from);
   if (n <= 0) return false;
   if (static_cast<size_t>(n) > kMaxDatagram) return true;
-  if (FromOwnSocket(guard, from)) return true;
-  std::optional<std::string> answer =
-      AnswerDiscoveryDatagram(service, std::string_view(buf, static_cast<size_t>(n)), NewMessageId());
-  if (answer && AllowDiscoveryAnswer(guard.limit, from.address, now_ms)) SendDatagram(fd, *answer, from);
+  const std::string_view datagram(buf, static_cast<size_t>(n));
+  if (IsOwnAnswer(guard, datagram)) return true;
+  std::optional<std::string> answer = AnswerDiscoveryDatagram(service, datagram, NewMessageId());
+  if (answer && AllowDiscoveryAnswer(guard.limit, from.address, now_ms)) {
+    RememberAnswer(guard, *answer);
+    SendDatagram(fd, *answer, from);
+  }
   return true;
 }
 
@@ -343,7 +345,7 @@ void RunDiscovery(OnvifService& service) {
     return;
   }
   LogLine("WS-Discovery ready (UDP 3702, joined %d interface(s))\n", joined);
-  DiscoveryGuard guard = GuardFor(fd.get());
+  DiscoveryGuard guard;
   for (;;) {
     if (!ServeDiscoveryDatagram(service, fd.get(), guard, static_cast<int64_t>(BootTickMs()))) SleepMs(5);
   }

@@ -1,9 +1,11 @@
 // WS-Discovery responder: a Probe on UDP 3702 gets one ProbeMatches back,
-// unicast to its sender. Passive: no Hello, no Bye, no filtering by type or
-// scope. Only a real Probe is answered, never our own answers or a datagram
-// from our own socket, and each sender only a few times a second, so no
-// datagram can start a loop between responders or make this one an
-// amplifier. One thread owns the socket and the guard.
+// unicast to its sender, whatever its source port (a recorder on this
+// machine probes from 3702 too). Passive: it never sends a Probe, no Hello,
+// no Bye, no filtering by type or scope; so only a ProbeMatches, Hello, Bye
+// or a copy of an answer it sent can be its own echo, and none of those is
+// answered. Each sender gets only a few answers a second, so no datagram can
+// start a loop between responders or make this one an amplifier. One thread
+// owns the socket and the guard.
 #pragma once
 
 #include <cstdint>
@@ -54,15 +56,17 @@ struct DiscoveryRateLimit {
 // True when one more answer to `address` is allowed at `now_ms`, and counts it.
 bool AllowDiscoveryAnswer(DiscoveryRateLimit& limit, uint32_t address, int64_t now_ms);
 
-// What the loop keeps between datagrams.
+// What the loop keeps between datagrams: the budget, and digests of the
+// last answers sent, so an answer that comes back is known as ours.
 struct DiscoveryGuard {
-  uint16_t own_port = 0;                // network order, as DatagramPeer holds it
-  std::vector<uint32_t> own_addresses;  // network order; loopback is always ours
   DiscoveryRateLimit limit;
+  std::vector<std::string> sent;  // MD5 of the last kRememberedAnswers answers
+  size_t next_sent = 0;
 };
-// The guard for a socket: its port and the addresses of this machine.
-DiscoveryGuard GuardFor(int fd);
-bool FromOwnSocket(const DiscoveryGuard& guard, const DatagramPeer& from);
+inline constexpr size_t kRememberedAnswers = 16;
+void RememberAnswer(DiscoveryGuard& guard, std::string_view answer);
+// True when `datagram` is byte for byte one of the remembered answers.
+bool IsOwnAnswer(const DiscoveryGuard& guard, std::string_view datagram);
 
 // UDP socket bound to `port` on all addresses, member of the group on the
 // default interface and on each multicast interface; *joined counts the

@@ -151,14 +151,14 @@ TEST(AllowDiscoveryAnswer, PerSenderPerSecond) {
   EXPECT_TRUE(AllowDiscoveryAnswer(limit, 3, 3000)) << "room once an old window has passed";
 }
 
-TEST(FromOwnSocket, OwnPortOnOwnAddresses) {
+TEST(IsOwnAnswer, RemembersTheLastAnswersOnly) {
   DiscoveryGuard guard;
-  guard.own_port = htons(3702);
-  guard.own_addresses = {htonl(0x0AD50001)};  // 10.213.0.1
-  EXPECT_TRUE(FromOwnSocket(guard, {htonl(0x7F000001), htons(3702)}));
-  EXPECT_TRUE(FromOwnSocket(guard, {htonl(0x0AD50001), htons(3702)}));
-  EXPECT_FALSE(FromOwnSocket(guard, {htonl(0x0AD50001), htons(40000)}));
-  EXPECT_FALSE(FromOwnSocket(guard, {htonl(0x0AD50002), htons(3702)})) << "another camera's responder";
+  EXPECT_FALSE(IsOwnAnswer(guard, ""));
+  for (size_t i = 0; i <= kRememberedAnswers; ++i) RememberAnswer(guard, "answer " + std::to_string(i));
+  EXPECT_FALSE(IsOwnAnswer(guard, "answer 0")) << "pushed out by the newer ones";
+  EXPECT_TRUE(IsOwnAnswer(guard, "answer 1"));
+  EXPECT_TRUE(IsOwnAnswer(guard, "answer " + std::to_string(kRememberedAnswers)));
+  EXPECT_FALSE(IsOwnAnswer(guard, "answer 1 ")) << "byte for byte only";
 }
 
 TEST(ServeDiscoveryDatagram, AnswersTheSenderOnce) {
@@ -183,7 +183,7 @@ TEST(ServeDiscoveryDatagram, AnswersTheSenderOnce) {
     return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
   };
   OnvifService service = Service();
-  DiscoveryGuard guard = GuardFor(server.get());
+  DiscoveryGuard guard;
   guard.limit.per_second = 3;
   auto serve = [&] { return ServeDiscoveryDatagram(service, server.get(), guard, 1000); };
 
@@ -219,8 +219,8 @@ TEST(ServeDiscoveryDatagram, AnswersTheSenderOnce) {
   EXPECT_TRUE(serve());
   EXPECT_EQ(receive(), "");
 
-  // A probe from our own address and port (a spoofed one, or our own answer
-  // come back) is never answered, even when it is a probe.
+  // A recorder on this machine probes from port 3702, shared with the
+  // responder: its probe is answered, and our answer sent back to us is not.
   UniqueFd own(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   int on = 1;
   ::setsockopt(own.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -230,11 +230,20 @@ TEST(ServeDiscoveryDatagram, AnswersTheSenderOnce) {
   std::string probe = Probe("uuid:g");
   sockaddr_in other_loopback = addr;  // not the address `own` is bound to, or it would hear itself
   other_loopback.sin_addr.s_addr = htonl(0x7F000002);
-  ::sendto(own.get(), probe.data(), probe.size(), 0, reinterpret_cast<sockaddr*>(&other_loopback),
-           sizeof other_loopback);
+  auto send_own = [&](const std::string& d) {
+    ::sendto(own.get(), d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&other_loopback), sizeof other_loopback);
+  };
+  send_own(probe);
   EXPECT_TRUE(serve());
   char buf[9000];
+  ssize_t n = ::recv(own.get(), buf, sizeof buf, 0);
+  ASSERT_GT(n, 0) << "a probe from the port of the responder is answered";
+  const std::string own_answer(buf, static_cast<size_t>(n));
+  EXPECT_NE(own_answer.find("<a:RelatesTo>uuid:g</a:RelatesTo>"), std::string::npos);
+  send_own(own_answer);
+  EXPECT_TRUE(serve());
   EXPECT_LT(::recv(own.get(), buf, sizeof buf, 0), 1);
+  EXPECT_TRUE(IsOwnAnswer(guard, own_answer));
 }
 
 }  // namespace

@@ -228,6 +228,27 @@ std::optional<OperationAnswer> AnswerMediaOperation(const OnvifService& service,
                                "</trt:GetCompatibleVideoEncoderConfigurationsResponse>",
                            {}};
   }
+  // The picture carries no overlay: no OSD to list, none can be made.
+  if (name == "GetOSDs") {
+    if (!configuration.empty() && !RowWhere(rows, &ProfileRow::source_token, configuration))
+      return Fault(kNoConfigFault);
+    return OperationAnswer{"<trt:GetOSDsResponse/>", {}};
+  }
+  if (name == "GetOSDOptions") {
+    if (!RowWhere(rows, &ProfileRow::source_token, configuration)) return Fault(kNoConfigFault);
+    return OperationAnswer{"<trt:GetOSDOptionsResponse><trt:OSDOptions><tt:MaximumNumberOfOSDs Total=\"0\" "
+                           "PlainText=\"0\" Image=\"0\"/><tt:Type>Text</tt:Type>"
+                           "<tt:PositionOption>UpperLeft</tt:PositionOption></trt:OSDOptions>"
+                           "</trt:GetOSDOptionsResponse>",
+                           {}};
+  }
+  // Recorders that try to add their own profile fall back to the fixed ones
+  // on these faults.
+  if (name == "CreateProfile") return Fault(kMaxProfilesFault);
+  if (name == "DeleteProfile") {
+    if (!RowWhere(rows, &ProfileRow::token, profile)) return Fault(kNoProfileFault);
+    return Fault(kFixedProfileFault);
+  }
   if (name == "GetGuaranteedNumberOfVideoEncoderInstances") {
     if (!RowWhere(rows, &ProfileRow::source_token, configuration)) return Fault(kNoConfigFault);
     // One encoder per stream, both fed by the one source.

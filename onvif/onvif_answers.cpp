@@ -99,7 +99,8 @@ std::string AnswerSoapCall(const OnvifService& service, OnvifAuthState& auth, co
            content_type + "Content-Length: " + std::to_string(envelope.size()) + "\r\nConnection: close\r\n\r\n" +
            envelope;
   }
-  SoapAnswer answer = AnswerOnvifOperation(service, body);
+  // The request target names an event subscription.
+  SoapAnswer answer = AnswerOnvifOperation(service, body, TargetPath(head.target));
   SubstitutePlaceholders(service, answer.envelope);
   return "HTTP/1.1 " + answer.status + "\r\n" + content_type + "Content-Length: " +
          std::to_string(answer.envelope.size()) + "\r\nConnection: close\r\n\r\n" + answer.envelope;

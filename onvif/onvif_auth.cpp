@@ -98,13 +98,17 @@ bool IsProtectedOperation(std::string_view body) {
   // "GetProfile" also covers "GetProfiles"; the encoder name covers its plural
   // and the options call, the source configuration name its plural. Besides
   // streams and profiles: how the host's network is set up, and who may log
-  // in. GetServices, like the time and the device information, stays open:
-  // clients read it before they know whether to sign.
+  // in. Then what changes something (the profiles, the clock, a restart)
+  // and the motion events. GetServices, like the time and the device
+  // information, stays open: clients read it before they know whether to
+  // sign.
   static constexpr std::string_view kProtected[] = {
       "GetStreamUri", "GetProfile", "GetSnapshotUri", "GetVideoEncoderConfiguration",
       "GetVideoSourceConfiguration", "GetCompatibleVideoEncoderConfigurations",
       "GetGuaranteedNumberOfVideoEncoderInstances", "GetServiceCapabilities", "GetNetworkInterfaces",
       "GetHostname", "GetDNS", "GetNTP", "GetNetworkDefaultGateway", "GetNetworkProtocols", "GetUsers",
+      "GetOSD", "CreateProfile", "DeleteProfile", "SetSystemDateAndTime", "SystemReboot", "GetEventProperties",
+      "CreatePullPointSubscription", "PullMessages", "Renew", "Unsubscribe", "SetSynchronizationPoint",
   };
   for (std::string_view name : kProtected) {
     if (Has(body, name)) return true;

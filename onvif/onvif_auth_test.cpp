@@ -47,7 +47,7 @@ TEST(IsProtectedOperation, Names) {
       {"<tds:GetDeviceInformation/>", false}, {"<tds:GetSystemDateAndTime/>", false},
       {"<tds:GetCapabilities/>", false},    {"<trt:GetVideoSources/>", false},
       {"<tds:GetServices><tds:IncludeCapability>true</tds:IncludeCapability>", false},
-      {"<tds:GetScopes/>", false},          {"<tev:GetEventProperties/>", false}, {"", false},
+      {"<tds:GetScopes/>", false},          {"", false},
       // The configurations behind the profiles, the host's network and the users.
       {"<trt:GetVideoSourceConfigurations/>", true}, {"<trt:GetVideoSourceConfiguration>", true},
       {"<trt:GetCompatibleVideoEncoderConfigurations>", true},
@@ -55,6 +55,12 @@ TEST(IsProtectedOperation, Names) {
       {"<tds:GetNetworkInterfaces/>", true}, {"<tds:GetHostname/>", true}, {"<tds:GetDNS/>", true},
       {"<tds:GetNTP/>", true},              {"<tds:GetNetworkDefaultGateway/>", true},
       {"<tds:GetNetworkProtocols/>", true}, {"<tds:GetUsers/>", true},
+      // What changes something, and the motion events.
+      {"<trt:GetOSDs/>", true}, {"<trt:GetOSDOptions>", true}, {"<trt:CreateProfile>", true},
+      {"<trt:DeleteProfile>", true}, {"<tds:SetSystemDateAndTime>", true}, {"<tds:SystemReboot/>", true},
+      {"<tev:GetEventProperties/>", true}, {"<tev:CreatePullPointSubscription/>", true},
+      {"<tev:PullMessages>", true}, {"<wsnt:Renew>", true}, {"<wsnt:Unsubscribe/>", true},
+      {"<tev:SetSynchronizationPoint/>", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);

@@ -3,11 +3,15 @@
 
 #include <cstdio>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "core/log.h"
 #include "onvif/device_configuration.h"
+#include "onvif/event_service.h"
 #include "onvif/onvif_auth.h"
 #include "onvif/onvif_service.h"
+#include "platform/system.h"
 
 namespace lcx {
 namespace {
@@ -37,7 +41,12 @@ std::string DeviceInformationAnswer(const OnvifService& service) {
 
 constexpr const char* kCapabilitiesAnswer =
     "<tds:GetCapabilitiesResponse><tds:Capabilities><tt:Device>"
-    "<tt:XAddr>http://{IP}:{ONVIFPORT}/onvif/device_service</tt:XAddr></tt:Device><tt:Media>"
+    "<tt:XAddr>http://{IP}:{ONVIFPORT}/onvif/device_service</tt:XAddr></tt:Device><tt:Events>"
+    "<tt:XAddr>http://{IP}:{ONVIFPORT}/onvif/event_service</tt:XAddr>"
+    "<tt:WSSubscriptionPolicySupport>false</tt:WSSubscriptionPolicySupport>"
+    "<tt:WSPullPointSupport>true</tt:WSPullPointSupport>"
+    "<tt:WSPausableSubscriptionManagerInterfaceSupport>false</tt:WSPausableSubscriptionManagerInterfaceSupport>"
+    "</tt:Events><tt:Media>"
     "<tt:XAddr>http://{IP}:{ONVIFPORT}/onvif/media_service</tt:XAddr><tt:StreamingCapabilities>"
     "<tt:RTPMulticast>false</tt:RTPMulticast><tt:RTP_TCP>true</tt:RTP_TCP>"
     "<tt:RTP_RTSP_TCP>true</tt:RTP_RTSP_TCP></tt:StreamingCapabilities></tt:Media>"
@@ -56,6 +65,8 @@ std::string ServicesAnswer(const OnvifService& service, std::string_view body) {
   return "<tds:GetServicesResponse>" +
          ServiceEntry(kOnvifDeviceNs, "/onvif/device_service", with ? DeviceServiceCapabilitiesXml() : "") +
          ServiceEntry(kOnvifMediaNs, "/onvif/media_service", with ? MediaServiceCapabilitiesXml(service) : "") +
+         ServiceEntry(kOnvifEventsNs, "/onvif/event_service",
+                      with ? EventServiceCapabilitiesXml(EventLimits{}.max_subscriptions) : "") +
          "</tds:GetServicesResponse>";
 }
 
@@ -80,10 +91,53 @@ std::string MediaUri(const char* response, const std::string& uri) {
          response + ">";
 }
 
-std::string StreamUriAnswer(const OnvifService& service, std::string_view body) {
+// Trimmed text of the first element named exactly `name` (any prefix), ""
+// when absent: ExtractElementText would take "Stream" for "StreamSetup".
+std::string ExactElementText(std::string_view body, std::string_view name) {
+  for (size_t at = body.find(name); at != std::string_view::npos; at = body.find(name, at + 1)) {
+    const size_t after = at + name.size();
+    if (at == 0 || (body[at - 1] != ':' && body[at - 1] != '<') || after >= body.size()) continue;
+    if (body[after] != '>' && body[after] != ' ' && body[after] != '\t' && body[after] != '\r' && body[after] != '\n')
+      continue;
+    if (body[at - 1] == ':') {
+      size_t lt = body.rfind('<', at);
+      if (lt == std::string_view::npos || body.substr(lt + 1, at - lt - 1).find_first_of(" \t\r\n/>") !=
+                                              std::string_view::npos)
+        continue;
+    }
+    const size_t gt = body.find('>', after);
+    if (gt == std::string_view::npos || body[gt - 1] == '/') return {};
+    const size_t end = body.find('<', gt);
+    if (end == std::string_view::npos) return {};
+    std::string_view text = body.substr(gt + 1, end - gt - 1);
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return {};
+    return std::string(text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1));
+  }
+  return {};
+}
+
+// The stream setup a client asks for: unicast over any transport is what
+// the RTSP server gives; multicast does not exist (yet).
+std::optional<SoapFault> StreamSetupFault(std::string_view body) {
+  const std::string stream = ExactElementText(body, "Stream");
+  const std::string protocol = ExactElementText(body, "Protocol");
+  if (stream == "RTP-Multicast") return kMulticastFault;
+  if (!stream.empty() && stream != "RTP-Unicast") return kStreamSetupFault;
+  if (!protocol.empty() && protocol != "UDP" && protocol != "TCP" && protocol != "RTSP" && protocol != "HTTP")
+    return kStreamSetupFault;
+  return std::nullopt;
+}
+
+OperationAnswer StreamUriAnswer(const OnvifService& service, std::string_view body) {
+  if (std::optional<SoapFault> fault = StreamSetupFault(body)) {
+    LogLine("ONVIF: GetStreamUri refused: %s\n", fault->reason);
+    return {std::string(), *fault};
+  }
   bool sub = service.substream_enabled && Has(body, "prof1");
   LogLine("ONVIF: GetStreamUri -> %s\n", sub ? "SUB (prof1/screensub)" : "MAIN (prof0/screenlive)");
-  return MediaUri("GetStreamUriResponse", sub ? "rtsp://{IP}:{RTSPPORT}/{SUBSTREAM}" : "rtsp://{IP}:{RTSPPORT}/{STREAM}");
+  return {MediaUri("GetStreamUriResponse", sub ? "rtsp://{IP}:{RTSPPORT}/{SUBSTREAM}" : "rtsp://{IP}:{RTSPPORT}/{STREAM}"),
+          {}};
 }
 
 void LogProfiles(const OnvifService& service) {
@@ -103,16 +157,31 @@ std::string ProfilesAnswer(const OnvifService& service) {
 
 OperationAnswer Answer(std::string element) { return {std::move(element), {}}; }
 
+// The restart runs a moment later on its own thread, so the connection
+// thread can send the answer first.
+void ScheduleRestart(const OnvifService& service) {
+  LogLine("ONVIF: SystemReboot: restarting the program in %d ms\n", service.restart_delay_ms);
+  try {
+    std::thread([restart = service.restart, delay = service.restart_delay_ms] {
+      SleepMs(delay);
+      restart();
+    }).detach();
+  } catch (const std::system_error& e) {
+    LogLine("ONVIF: SystemReboot: no thread for the restart: %s\n", e.what());
+  }
+}
+
 // The ten described names first, in their order, whatever else the body
 // holds; then the Body's first element.
-OperationAnswer AnswerElement(const OnvifService& service, std::string_view body, const std::tm& utc) {
+OperationAnswer AnswerElement(const OnvifService& service, std::string_view body, const std::tm& utc,
+                              std::string_view target) {
   if (Has(body, "GetSystemDateAndTime")) return Answer(DateTimeAnswer(utc));
   if (Has(body, "GetDeviceInformation")) return Answer(DeviceInformationAnswer(service));
   if (Has(body, "GetCapabilities")) return Answer(kCapabilitiesAnswer);
   if (Has(body, "GetServices")) return Answer(ServicesAnswer(service, body));
   if (Has(body, "GetScopes")) return Answer(ScopesAnswer(service));
   if (Has(body, "GetVideoSources")) return Answer(kVideoSourcesAnswer);
-  if (Has(body, "GetStreamUri")) return Answer(StreamUriAnswer(service, body));
+  if (Has(body, "GetStreamUri")) return StreamUriAnswer(service, body);
   if (Has(body, "GetProfiles")) return Answer(ProfilesAnswer(service));
   if (Has(body, "GetProfile")) {
     LogProfiles(service);
@@ -132,8 +201,13 @@ OperationAnswer AnswerElement(const OnvifService& service, std::string_view body
   // A client that leaves the namespace out still means one of ours.
   const bool any = operation.ns.empty();
   std::optional<OperationAnswer> answer;
-  if (any || operation.ns == kOnvifDeviceNs) answer = AnswerDeviceOperation(service, operation.name);
+  if (any || operation.ns == kOnvifDeviceNs) {
+    answer = AnswerDeviceOperation(service, operation.name);
+    if (answer && !answer->fault && operation.name == "SystemReboot") ScheduleRestart(service);
+  }
   if (!answer && (any || operation.ns == kOnvifMediaNs)) answer = AnswerMediaOperation(service, operation.name, body);
+  if (!answer && (any || operation.ns == kOnvifEventsNs || operation.ns == kWsNotificationNs))
+    answer = (service.events ? *service.events : GetEventService()).Answer(operation.name, body, target);
   return answer ? std::move(*answer) : OperationAnswer{std::string(), kActionNotSupportedFault};
 }
 
@@ -150,10 +224,11 @@ std::string ScopeUri(int index, const OnvifService& service) {
   }
 }
 
-SoapAnswer AnswerOnvifOperationAt(const OnvifService& service, std::string_view body, const std::tm& utc) {
+SoapAnswer AnswerOnvifOperationAt(const OnvifService& service, std::string_view body, const std::tm& utc,
+                                  std::string_view target) {
   SoapAnswer out;
   out.version = SoapVersionOf(body);
-  OperationAnswer answer = AnswerElement(service, body, utc);
+  OperationAnswer answer = AnswerElement(service, body, utc, target);
   if (answer.fault) {
     out.status = SoapFaultStatus(*answer.fault, out.version);
     out.envelope = WrapSoapEnvelope(BuildSoapFault(*answer.fault, out.version), out.version);
@@ -163,11 +238,11 @@ SoapAnswer AnswerOnvifOperationAt(const OnvifService& service, std::string_view 
   return out;
 }
 
-SoapAnswer AnswerOnvifOperation(const OnvifService& service, std::string_view body) {
+SoapAnswer AnswerOnvifOperation(const OnvifService& service, std::string_view body, std::string_view target) {
   std::time_t now = std::time(nullptr);
   std::tm utc{};
   gmtime_r(&now, &utc);
-  return AnswerOnvifOperationAt(service, body, utc);
+  return AnswerOnvifOperationAt(service, body, utc, target);
 }
 
 std::string DispatchOnvifOperationAt(const OnvifService& service, std::string_view body, const std::tm& utc) {

@@ -1,4 +1,4 @@
-// Device and media operations: the ten operations recorders have always
+// Device, media and event operations: the ten operations recorders have always
 // called are recognised by plain substring search in a fixed order; any
 // other call by the Body's first element (its name and namespace), so a
 // name that another contains ("GetVideoEncoderConfiguration" in
@@ -29,10 +29,13 @@ struct SoapAnswer {
   SoapVersion version = SoapVersion::k12;
   std::string envelope;
 };
-// Uses the system clock.
-SoapAnswer AnswerOnvifOperation(const OnvifService& service, std::string_view body);
+// Uses the system clock. `target` is the request's path: it names the
+// event subscription a pull-point call is for. An event pull may block
+// (within the event service's limits).
+SoapAnswer AnswerOnvifOperation(const OnvifService& service, std::string_view body, std::string_view target = {});
 // The same with the UTC time given, for tests.
-SoapAnswer AnswerOnvifOperationAt(const OnvifService& service, std::string_view body, const std::tm& utc);
+SoapAnswer AnswerOnvifOperationAt(const OnvifService& service, std::string_view body, const std::tm& utc,
+                                  std::string_view target = {});
 
 // Just the envelope of the above.
 std::string DispatchOnvifOperation(const OnvifService& service, std::string_view body);

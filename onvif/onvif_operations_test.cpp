@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "core/log.h"
@@ -128,7 +132,9 @@ TEST(DispatchOnvifOperation, FixedAnswers) {
             "<tt:Major>2</tt:Major><tt:Minor>5</tt:Minor></tds:Version></tds:Service><tds:Service><tds:Namespace>"
             "http://www.onvif.org/ver10/media/wsdl</tds:Namespace><tds:XAddr>http://{IP}:{ONVIFPORT}/onvif/"
             "media_service</tds:XAddr><tds:Version><tt:Major>2</tt:Major><tt:Minor>5</tt:Minor></tds:Version>"
-            "</tds:Service></tds:GetServicesResponse>");
+            "</tds:Service><tds:Service><tds:Namespace>http://www.onvif.org/ver10/events/wsdl</tds:Namespace>"
+            "<tds:XAddr>http://{IP}:{ONVIFPORT}/onvif/event_service</tds:XAddr><tds:Version><tt:Major>2</tt:Major>"
+            "<tt:Minor>5</tt:Minor></tds:Version></tds:Service></tds:GetServicesResponse>");
   EXPECT_EQ(Inner(DispatchOnvifOperationAt(service, "GetScopes", t)),
             "<tds:GetScopesResponse>"
             "<tds:Scopes><tt:ScopeDef>Fixed</tt:ScopeDef><tt:ScopeItem>onvif://www.onvif.org/type/video_encoder"
@@ -233,7 +239,8 @@ TEST(AnswerOnvifOperation, FaultsWithTheirStatus) {
     const char* status;
     std::string inner;
   } cases[] = {
-      {"an event call", Request("<GetEventProperties xmlns=\"http://www.onvif.org/ver10/events/wsdl\"/>"),
+      {"basic notification is not offered",
+       Request("<Subscribe xmlns=\"http://docs.oasis-open.org/wsn/b-2\"><ConsumerReference/></Subscribe>"),
        "500 Internal Server Error", receiver_fault},
       {"a PTZ call named like a device call",
        Request("<p:GetServiceCapabilities xmlns:p=\"http://www.onvif.org/ver20/ptz/wsdl\"/>"),
@@ -266,6 +273,80 @@ TEST(AnswerOnvifOperation, FaultsWithTheirStatus) {
     EXPECT_EQ(answer.status, c.status);
     EXPECT_EQ(Inner(answer.envelope), c.inner);
   }
+}
+
+// What recorders send while adding the camera beyond the profile calls:
+// each either answered or refused with the fault that makes them fall back.
+TEST(AnswerOnvifOperation, AddCameraCalls) {
+  OnvifService service = Service(true);
+  const std::string uri_answer =
+      "<trt:GetStreamUriResponse><trt:MediaUri><tt:Uri>rtsp://{IP}:{RTSPPORT}/{STREAM}</tt:Uri>";
+  auto stream_uri = [](const std::string& stream, const std::string& protocol) {
+    return Media("<m:GetStreamUri><m:StreamSetup><Stream xmlns=\"http://www.onvif.org/ver10/schema\">" + stream +
+                 "</Stream><Transport xmlns=\"http://www.onvif.org/ver10/schema\"><Protocol>" + protocol +
+                 "</Protocol></Transport></m:StreamSetup><m:ProfileToken>prof0</m:ProfileToken></m:GetStreamUri>");
+  };
+  struct Case {
+    const char* name;
+    std::string body;
+    std::optional<SoapFault> fault;
+    std::string answer;  // the answer's start, when no fault
+  } cases[] = {
+      {"CreateProfile", Media("<m:CreateProfile><m:Name>SynoTestProfile</m:Name></m:CreateProfile>"),
+       kMaxProfilesFault, ""},
+      {"DeleteProfile of a fixed one", Media("<m:DeleteProfile><m:ProfileToken>prof1</m:ProfileToken></m:DeleteProfile>"),
+       kFixedProfileFault, ""},
+      {"DeleteProfile of none", Media("<m:DeleteProfile><m:ProfileToken>prof9</m:ProfileToken></m:DeleteProfile>"),
+       kNoProfileFault, ""},
+      {"SetSystemDateAndTime",
+       Device("<d:SetSystemDateAndTime><d:DateTimeType>NTP</d:DateTimeType><d:DaylightSavings>false"
+              "</d:DaylightSavings></d:SetSystemDateAndTime>"),
+       kClockNotSetFault, ""},
+      {"SystemReboot without a restart to offer", Device("<d:SystemReboot/>"), kActionNotSupportedFault, ""},
+      {"GetOSDs", Media("<m:GetOSDs><m:ConfigurationToken>vsrccfg0</m:ConfigurationToken></m:GetOSDs>"), {},
+       "<trt:GetOSDsResponse/>"},
+      {"GetOSDs of every source", Media("<m:GetOSDs/>"), {}, "<trt:GetOSDsResponse/>"},
+      {"GetOSDs of no source", Media("<m:GetOSDs><m:ConfigurationToken>x</m:ConfigurationToken></m:GetOSDs>"),
+       kNoConfigFault, ""},
+      {"GetOSDOptions",
+       Media("<m:GetOSDOptions><m:ConfigurationToken>vsrccfg1</m:ConfigurationToken></m:GetOSDOptions>"), {},
+       "<trt:GetOSDOptionsResponse><trt:OSDOptions><tt:MaximumNumberOfOSDs Total=\"0\""},
+      {"GetStreamUri unicast over UDP", stream_uri("RTP-Unicast", "UDP"), {}, uri_answer},
+      {"GetStreamUri unicast over RTSP", stream_uri("RTP-Unicast", "RTSP"), {}, uri_answer},
+      {"GetStreamUri multicast", stream_uri("RTP-Multicast", "UDP"), kMulticastFault, ""},
+      {"GetStreamUri of another stream type", stream_uri("RTP-Broadcast", "UDP"), kStreamSetupFault, ""},
+      {"GetStreamUri over an unknown transport", stream_uri("RTP-Unicast", "SCTP"), kStreamSetupFault, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SoapAnswer answer = AnswerOnvifOperationAt(service, c.body, At(2026, 1, 1, 0, 0, 0));
+    if (c.fault) {
+      EXPECT_EQ(answer.status, SoapFaultStatus(*c.fault, SoapVersion::k12));
+      EXPECT_EQ(Inner(answer.envelope), BuildSoapFault(*c.fault, SoapVersion::k12));
+    } else {
+      EXPECT_EQ(answer.status, "200 OK");
+      EXPECT_EQ(Inner(answer.envelope).substr(0, c.answer.size()), c.answer);
+    }
+  }
+}
+
+TEST(AnswerOnvifOperation, SystemRebootAnswersThenRestarts) {
+  OnvifService service = Service(false);
+  std::mutex mutex;
+  std::condition_variable done;
+  bool restarted = false;
+  service.restart = [&] {
+    std::lock_guard lock(mutex);
+    restarted = true;
+    done.notify_all();
+  };
+  service.restart_delay_ms = 1000;
+  SoapAnswer answer = AnswerOnvifOperationAt(service, Device("<d:SystemReboot/>"), At(2026, 1, 1, 0, 0, 0));
+  std::unique_lock lock(mutex);
+  EXPECT_FALSE(restarted) << "the answer comes before the restart";
+  EXPECT_EQ(Inner(answer.envelope),
+            "<tds:SystemRebootResponse><tds:Message>Restarting the program</tds:Message></tds:SystemRebootResponse>");
+  EXPECT_TRUE(done.wait_for(lock, std::chrono::seconds(20), [&] { return restarted; }));
 }
 
 TEST(AnswerOnvifOperation, Soap11RequestsAreAnsweredInSoap11) {

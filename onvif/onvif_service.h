@@ -6,10 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace lcx {
+
+class EventService;
 
 // Guards against slow or hostile peers; far above what any real client needs.
 struct OnvifLimits {
@@ -59,6 +62,13 @@ struct OnvifService {
   bool auth_enabled = false;
   OnvifNetwork network;
   OnvifLimits limits;
+  // SystemReboot: restarts the program as the editors do. Empty: the call
+  // is not offered.
+  std::function<void()> restart;
+  int restart_delay_ms = 1000;  // so the answer leaves first
+  // The event subscriptions: null for the process-wide GetEventService(),
+  // else (tests, fuzzing) one of the caller's.
+  EventService* events = nullptr;
 };
 
 // Realm of every HTTP challenge on the ONVIF port.

@@ -43,6 +43,19 @@ inline constexpr SoapFault kNoProfileFault{true, "ter:InvalidArgVal", "ter:NoPro
 inline constexpr SoapFault kNoConfigFault{true, "ter:InvalidArgVal", "ter:NoConfig", "No such configuration"};
 inline constexpr SoapFault kNotWellFormedFault{true, "ter:WellFormed", nullptr, "Not a SOAP envelope with a Body"};
 inline constexpr SoapFault kNoOperationFault{true, "ter:Tag", nullptr, "The Body names no operation"};
+// The profiles are made from the settings: none can be added or removed.
+inline constexpr SoapFault kMaxProfilesFault{false, "ter:Action", "ter:MaxNVTProfiles",
+                                             "The profiles are fixed; use an existing one"};
+inline constexpr SoapFault kFixedProfileFault{true, "ter:Action", "ter:DeletionOfFixedProfile",
+                                              "The fixed profile cannot be deleted"};
+// The computer keeps its own time; the program never sets the clock.
+inline constexpr SoapFault kClockNotSetFault{false, "ter:ActionNotSupported", nullptr,
+                                             "The device does not set the clock: it keeps the computer's time"};
+// No multicast streams yet: GetCapabilities says RTPMulticast false.
+inline constexpr SoapFault kMulticastFault{true, "ter:InvalidArgVal", "ter:InvalidStreamSetup",
+                                           "Multicast streaming is not offered; use RTP-Unicast"};
+inline constexpr SoapFault kStreamSetupFault{true, "ter:InvalidArgVal", "ter:InvalidStreamSetup",
+                                             "Unknown stream type or transport"};
 
 // What an operation answers: its response element, or a fault.
 struct OperationAnswer {

@@ -2,9 +2,10 @@
 # WS-Discovery as a recorder uses it: a Probe to 127.0.0.1:3702 and to the
 # multicast group gets exactly one ProbeMatches naming the advertised address
 # and the ONVIF port; a Hello or a datagram without "Probe" gets nothing; a
-# ProbeMatches, or a Probe from our own port 3702, gets nothing (once it was
-# answered, and the answer answered, without end); the Node.js onvif client's
-# multicast probe finds the camera.
+# ProbeMatches sent from port 3702 gets nothing (once it was answered, and
+# the answer answered, without end), while a Probe from port 3702 of this
+# machine (where a recorder on the same computer probes from) gets its one
+# answer; the Node.js onvif client's multicast probe finds the camera.
 # UDP 3702 is fixed, so when network namespaces work here the engine runs in
 # one made for this test (with a veth interface carrying a multicast route),
 # and nothing else on the machine can answer in its place.

@@ -74,4 +74,25 @@ start_engine auth 1
   fail "schema client with credentials"
 "$python" "$here/onvif_schema_client.py" "$wsdl" "$onvif_port" "$(printf "$want" true)" ||
   fail "schema client without credentials"
+
+# SystemReboot answers first, then the program restarts itself the way the
+# editors do, and answers again on the same port.
+"$python" "$here/onvif_schema_client.py" "$wsdl" "$onvif_port" "$(printf "$want" true)" admin 's3cret:pw' reboot ||
+  fail "SystemReboot"
+for ((i = 0; i < 200; i++)); do
+  copies=$(lcx_engine_pids)
+  [[ -n $copies && $copies != *"$LCX_PID"* ]] && break
+  sleep 0.1
+done
+[[ -n $copies && $copies != *"$LCX_PID"* ]] || fail "no new copy after SystemReboot (copies: ${copies:-none})"
+tr '\0' ' ' <"/proc/$copies/cmdline" | grep -q -- '--relaunch' || fail "the new copy was not relaunched"
+for ((i = 0; i < 200; i++)); do
+  code=$(curl -s -o /dev/null -w '%{http_code}' -H 'Content-Type: application/soap+xml' --data \
+    '<s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope"><s:Body><GetSystemDateAndTime xmlns="http://www.onvif.org/ver10/device/wsdl"/></s:Body></s:Envelope>' \
+    "http://127.0.0.1:$onvif_port/onvif/device_service" || true)
+  [[ $code == 200 ]] && break
+  sleep 0.1
+done
+[[ $code == 200 ]] || fail "the restarted program does not answer (HTTP $code)"
+echo "SystemReboot restarted the program (pid $LCX_PID -> $copies)"
 echo "it_onvif_schema: all checks passed"

@@ -8,12 +8,13 @@ itself does not check which element the Body holds), holds what the
 settings say, and that calls the camera does not offer get a Fault zeep
 raises as such, with the HTTP status SOAP clients expect.
 
-  onvif_schema_client.py WSDL_DIR PORT EXPECTED_JSON [USER PASSWORD]
+  onvif_schema_client.py WSDL_DIR PORT EXPECTED_JSON [USER PASSWORD [reboot]]
 
 EXPECTED_JSON: {"ip", "width", "height", "sub_width", "sub_height",
 "bitrate", "sub_bitrate", "mac", "rtsp_port", "auth"}. With "auth" true and
 no USER, checks that the protected calls are refused and the open ones
-answered. Prints one line per call; exits non-zero at the first failure.
+answered. With "reboot" only SystemReboot is called (the program restarts).
+Prints one line per call; exits non-zero at the first failure.
 """
 import copy
 import json
@@ -34,6 +35,8 @@ WSDL = "http://schemas.xmlsoap.org/wsdl/"
 TDS = "http://www.onvif.org/ver10/device/wsdl"
 TRT = "http://www.onvif.org/ver10/media/wsdl"
 TT = "http://www.onvif.org/ver10/schema"
+TEV = "http://www.onvif.org/ver10/events/wsdl"
+WSNT = "http://docs.oasis-open.org/wsn/b-2"
 
 
 class Failure(Exception):
@@ -46,10 +49,11 @@ def check(condition, message):
 
 
 def build_schema(wsdl_dir, tmp):
-    """One XMLSchema holding the device and media services' schemas (taken
-    out of their WSDL files) and, through them, onvif.xsd."""
+    """One XMLSchema holding the device, media and event services' schemas
+    (taken out of their WSDL files) and, through them, onvif.xsd and the
+    WS-BaseNotification schema."""
     imports = []
-    for name, ns in (("devicemgmt.wsdl", TDS), ("media.wsdl", TRT)):
+    for name, ns in (("devicemgmt.wsdl", TDS), ("media.wsdl", TRT), ("events.wsdl", TEV)):
         doc = etree.parse(os.path.join(wsdl_dir, name))
         found = doc.find(f"{{{WSDL}}}types/{{{XS}}}schema")
         # Types are named by prefixes the WSDL root declares: carry them over.
@@ -82,20 +86,27 @@ class Camera:
     def __init__(self, wsdl_dir, port, user, password, schema):
         self.schema = schema
         self.history = HistoryPlugin()
+        self.wsdl_dir, self.wsse, self.settings = wsdl_dir, None, None
         self.transport = StatusTransport(timeout=20, operation_timeout=20)
         wsse = UsernameToken(user, password, use_digest=True) if user else None
         settings = Settings(strict=True)
+        self.wsse, self.settings = wsse, settings
         base = f"http://127.0.0.1:{port}/onvif/"
+        self.namespaces = {}  # the namespace each service's answers are in
 
-        def service(wsdl, binding, path):
-            client = Client(os.path.join(wsdl_dir, wsdl), wsse=wsse, transport=self.transport,
-                            plugins=[self.history], settings=settings)
-            return client, client.create_service(binding, base + path)
+        self.device_client, self.device = self.service("devicemgmt.wsdl", f"{{{TDS}}}DeviceBinding",
+                                                       base + "device_service", TDS)
+        self.media_client, self.media = self.service("media.wsdl", f"{{{TRT}}}MediaBinding", base + "media_service",
+                                                     TRT)
+        self.events_client, self.events = self.service("events.wsdl", f"{{{TEV}}}EventBinding",
+                                                       base + "event_service", TEV)
 
-        self.device_client, self.device = service("devicemgmt.wsdl", f"{{{TDS}}}DeviceBinding", "device_service")
-        self.media_client, self.media = service("media.wsdl", f"{{{TRT}}}MediaBinding", "media_service")
-        self.events_client, self.events = service(
-            "events.wsdl", "{http://www.onvif.org/ver10/events/wsdl}EventBinding", "device_service")
+    def service(self, wsdl, binding, address, namespace):
+        client = Client(os.path.join(self.wsdl_dir, wsdl), wsse=self.wsse, transport=self.transport,
+                        plugins=[self.history], settings=self.settings)
+        made = client.create_service(binding, address)
+        self.namespaces[id(made)] = namespace
+        return client, made
 
     def body_element(self):
         envelope = self.history.last_received["envelope"]
@@ -108,7 +119,7 @@ class Camera:
         result = getattr(service, name)(**kwargs)
         check(self.transport.last_status == 200, f"{name}: HTTP {self.transport.last_status}")
         element = self.body_element()
-        expected = f"{{{TRT if service is self.media else TDS}}}{response}"
+        expected = f"{{{self.namespaces[id(service)]}}}{response}"
         check(element.tag == expected, f"{name}: answered with {element.tag}, expected {expected}")
         try:
             self.schema.assertValid(copy.deepcopy(element))
@@ -139,12 +150,16 @@ def replay(cam, want):
     # Device: what recorders read first (time for WS-Security, services,
     # identity, the MAC address they key the camera by).
     cam.call(d, "GetSystemDateAndTime", "GetSystemDateAndTimeResponse")
-    cam.call(d, "GetCapabilities", "GetCapabilitiesResponse", Category="All")
+    capabilities = cam.call(d, "GetCapabilities", "GetCapabilitiesResponse", Category="All")
+    check(capabilities.Events.WSPullPointSupport and capabilities.Events.XAddr.endswith("/onvif/event_service"),
+          "GetCapabilities does not offer the pull point")
+    check(capabilities.Media.StreamingCapabilities.RTPMulticast is False, "multicast claimed")
     plain = cam.call(d, "GetServices", "GetServicesResponse", IncludeCapability=False)
     check(all(s.Capabilities is None for s in plain), "capabilities without IncludeCapability")
     services = cam.call(d, "GetServices", "GetServicesResponse", IncludeCapability=True)
-    check(len(services) == 2 and all(s.Capabilities is not None for s in services),
+    check(len(services) == 3 and all(s.Capabilities is not None for s in services),
           "GetServices with IncludeCapability lacks the capabilities")
+    check([s.Namespace for s in services] == [TDS, TRT, TEV], "GetServices lists other services")
     cam.call(d, "GetDeviceInformation", "GetDeviceInformationResponse")
     cam.call(d, "GetScopes", "GetScopesResponse")
     caps = cam.call(d, "GetServiceCapabilities", "GetServiceCapabilitiesResponse")
@@ -205,8 +220,16 @@ def replay(cam, want):
     # What the camera does not offer: a fault, never an answer.
     cam.fault(m, "GetProfile", 400, "NoProfile", ProfileToken="prof9")
     cam.fault(m, "SetVideoEncoderConfiguration", 500, "ActionNotSupported", Configuration=sub, ForcePersistence=True)
-    cam.fault(d, "SystemReboot", 500, "ActionNotSupported")
-    cam.fault(cam.events, "GetEventProperties", 500, "ActionNotSupported")
+
+    # The calls recorders make while adding a camera, beyond the profiles.
+    cam.call(m, "GetOSDs", "GetOSDsResponse", ConfigurationToken="vsrccfg0")
+    cam.call(m, "GetOSDOptions", "GetOSDOptionsResponse", ConfigurationToken="vsrccfg0")
+    cam.fault(m, "CreateProfile", 500, "MaxNVTProfiles", Name="SynoTestProfile")
+    cam.fault(m, "DeleteProfile", 400, "DeletionOfFixedProfile", ProfileToken="prof0")
+    cam.fault(d, "SetSystemDateAndTime", 500, "ActionNotSupported", DateTimeType="NTP", DaylightSavings=False)
+    cam.fault(m, "GetStreamUri", 400, "InvalidStreamSetup", ProfileToken="prof0",
+              StreamSetup={"Stream": "RTP-Multicast", "Transport": {"Protocol": "UDP"}})
+    events(cam, want)
     # A garbage body, its answer read by zeep's own reply handling.
     response = requests.post(f"http://127.0.0.1:{want['port']}/onvif/device_service", data=b"\x00garbage<<",
                              headers={"Content-Type": "application/soap+xml"}, timeout=20)
@@ -216,6 +239,36 @@ def replay(cam, want):
         raise Failure("zeep took the answer to a garbage body for an answer")
     except Fault as e:
         print(f"ok garbage body -> fault {[str(s) for s in (e.subcodes or [])]} (HTTP 400)")
+
+
+def events(cam, want):
+    """The pull point, as a recorder that records on the camera's alarm uses it."""
+    e = cam.events
+    caps = cam.call(e, "GetServiceCapabilities", "GetServiceCapabilitiesResponse")
+    check(caps.WSPullPointSupport and not caps.WSSubscriptionPolicySupport, "event capabilities")
+    cam.call(e, "GetEventProperties", "GetEventPropertiesResponse")
+    topics = cam.body_element().find(f"{{http://docs.oasis-open.org/wsn/t-1}}TopicSet")
+    check(topics is not None and topics.find("{http://www.onvif.org/ver10/topics}VideoSource/MotionAlarm") is not None
+          and topics.find("{http://www.onvif.org/ver10/topics}RuleEngine/CellMotionDetector/Motion") is not None,
+          "the topic set lacks the motion topics")
+    created = cam.call(e, "CreatePullPointSubscription", "CreatePullPointSubscriptionResponse",
+                       InitialTerminationTime="PT60S")
+    address = created.SubscriptionReference.Address._value_1.replace(f"//{want['ip']}:", "//127.0.0.1:")
+    check("/onvif/events/pullpoint/" in address, f"subscription address {address}")
+    _, pull = cam.service("events.wsdl", f"{{{TEV}}}PullPointSubscriptionBinding", address, TEV)
+    _, manager = cam.service("events.wsdl", f"{{{TEV}}}SubscriptionManagerBinding", address, WSNT)
+    pulled = cam.call(pull, "PullMessages", "PullMessagesResponse", Timeout="PT1S", MessageLimit=10)
+    ops = [m.get("PropertyOperation") for m in cam.body_element().iter(f"{{{TT}}}Message")]
+    # The state at the start, then (the test scene moves) perhaps its change.
+    check(len(pulled.NotificationMessage) == len(ops) and ops[:2] == ["Initialized", "Initialized"] and
+          all(op == "Changed" for op in ops[2:]), f"first messages {ops}")
+    cam.call(pull, "SetSynchronizationPoint", "SetSynchronizationPointResponse")
+    again = cam.call(pull, "PullMessages", "PullMessagesResponse", Timeout="PT1S", MessageLimit=1)
+    check(len(again.NotificationMessage) == 1, "MessageLimit 1 not honoured")
+    cam.call(manager, "Renew", "RenewResponse", TerminationTime="PT120S")
+    cam.call(manager, "Unsubscribe", "UnsubscribeResponse")
+    cam.fault(pull, "PullMessages", 400, "InvalidArgVal", Timeout="PT1S", MessageLimit=10)
+    cam.fault(pull, "Seek", 500, "ActionNotSupported", UtcTime="2026-01-01T00:00:00Z")
 
 
 def refused(cam):
@@ -234,19 +287,27 @@ def refused(cam):
             (m, "GetVideoEncoderConfigurationOptions", {"ConfigurationToken": "venccfg0"}),
             (m, "GetCompatibleVideoEncoderConfigurations", {"ProfileToken": "prof0"}),
             (m, "GetGuaranteedNumberOfVideoEncoderInstances", {"ConfigurationToken": "vsrccfg0"}),
-            (m, "GetSnapshotUri", {"ProfileToken": "prof0"})):
+            (m, "GetSnapshotUri", {"ProfileToken": "prof0"}), (m, "GetOSDs", {}),
+            (m, "CreateProfile", {"Name": "x"}), (m, "DeleteProfile", {"ProfileToken": "prof1"}),
+            (d, "SetSystemDateAndTime", {"DateTimeType": "NTP", "DaylightSavings": False}), (d, "SystemReboot", {}),
+            (cam.events, "GetServiceCapabilities", {}), (cam.events, "GetEventProperties", {}),
+            (cam.events, "CreatePullPointSubscription", {})):
         cam.fault(service, name, 401, "NotAuthorized", **kwargs)
 
 
 def main():
     wsdl_dir, port, want = sys.argv[1], int(sys.argv[2]), json.loads(sys.argv[3])
     user, password = (sys.argv[4], sys.argv[5]) if len(sys.argv) > 5 else (None, None)
+    reboot = len(sys.argv) > 6 and sys.argv[6] == "reboot"
     want["port"] = port
     with tempfile.TemporaryDirectory() as tmp:
         schema = build_schema(wsdl_dir, tmp)
         cam = Camera(wsdl_dir, port, user, password, schema)
         try:
-            if want["auth"] and not user:
+            if reboot:
+                answer = cam.call(cam.device, "SystemReboot", "SystemRebootResponse")
+                check(bool(answer), "SystemReboot without a message")
+            elif want["auth"] and not user:
                 refused(cam)
             else:
                 replay(cam, want)

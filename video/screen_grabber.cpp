@@ -11,6 +11,7 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <atomic>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -293,9 +294,16 @@ const uint8_t* ScreenGrabber::GrabChanges(bool* changed) {
     XRectangle* rects = XFixesFetchRegionAndBounds(dpy, x_->damaged, &count, &bounds);
     bool hit = false;
     const Rect& m = x_->rect;
-    for (int i = 0; i < count && !hit; ++i) {
-      hit = rects[i].x < m.x + m.width && rects[i].x + rects[i].width > m.x && rects[i].y < m.y + m.height &&
-            rects[i].y + rects[i].height > m.y;
+    changed_area_ = 0;
+    // The region's rectangles do not overlap, so their parts on the monitor add up.
+    for (int i = 0; i < count; ++i) {
+      const int64_t w = std::min<int64_t>(rects[i].x + rects[i].width, m.x + m.width) - std::max<int64_t>(rects[i].x, m.x);
+      const int64_t h =
+          std::min<int64_t>(rects[i].y + rects[i].height, m.y + m.height) - std::max<int64_t>(rects[i].y, m.y);
+      if (w > 0 && h > 0) {
+        hit = true;
+        changed_area_ += w * h;
+      }
     }
     if (rects) XFree(rects);
     while (XPending(dpy) > 0) {  // the damage notifications themselves are not needed
@@ -311,8 +319,20 @@ const uint8_t* ScreenGrabber::GrabChanges(bool* changed) {
   const uint8_t* pixels = Grab();
   if (!pixels) return nullptr;
   if (!x_->damage) {
-    *changed = !x_->copied || std::memcmp(pixels, x_->previous.data(), x_->previous.size()) != 0;
+    // The first and the last rows that differ bound the change; together
+    // the two searches read no more than the one comparison did.
+    const size_t row = static_cast<size_t>(width_) * 4, rows = row ? x_->previous.size() / row : 0;
+    size_t first = 0, last = rows;
+    while (x_->copied && first < rows && std::memcmp(pixels + first * row, x_->previous.data() + first * row, row) == 0)
+      ++first;
+    while (x_->copied && last > first &&
+           std::memcmp(pixels + (last - 1) * row, x_->previous.data() + (last - 1) * row, row) == 0)
+      --last;
+    *changed = !x_->copied || first < rows;
+    changed_area_ = static_cast<int64_t>(last - first) * width_;
     if (*changed) std::memcpy(x_->previous.data(), pixels, x_->previous.size());
+  } else if (!x_->copied) {
+    changed_area_ = static_cast<int64_t>(width_) * height_;
   }
   x_->copied = true;
   return pixels;

@@ -44,6 +44,10 @@ class ScreenGrabber {
   // decide without copying, so an unchanged screen is not copied at all;
   // without the DAMAGE extension the copy is compared with the previous one.
   const uint8_t* GrabChanges(bool* changed);
+  // Pixels of the monitor the last GrabChanges found changed: the damaged
+  // area, or without damage reports the rows between the first and the last
+  // that differ; the whole monitor after Open.
+  int64_t changed_area() const { return changed_area_; }
   void Close();
 
   bool is_open() const { return x_ != nullptr; }
@@ -58,6 +62,7 @@ class ScreenGrabber {
   struct X11State;
   static void StartDamageReports(X11State& x);
   std::unique_ptr<X11State> x_;
+  int64_t changed_area_ = 0;
   int width_ = 0;
   int height_ = 0;
 };

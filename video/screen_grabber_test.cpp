@@ -38,14 +38,18 @@ namespace {
 // A window covering the screen in one colour, so the grab has known content.
 class SolidWindow {
  public:
-  SolidWindow(unsigned long rgb) : dpy_(XOpenDisplay(nullptr)) {
+  // The whole screen, or the rectangle given.
+  explicit SolidWindow(unsigned long rgb, int x = 0, int y = 0, int w = 0, int h = 0) : dpy_(XOpenDisplay(nullptr)) {
     if (!dpy_) return;
     int screen = DefaultScreen(dpy_);
     XSetWindowAttributes attrs{};
     attrs.override_redirect = True;
     attrs.background_pixel = rgb;
-    win_ = XCreateWindow(dpy_, RootWindow(dpy_, screen), 0, 0, DisplayWidth(dpy_, screen),
-                         DisplayHeight(dpy_, screen), 0, CopyFromParent, InputOutput, CopyFromParent,
+    x_ = x, y_ = y;
+    w_ = w ? w : DisplayWidth(dpy_, screen);
+    h_ = h ? h : DisplayHeight(dpy_, screen);
+    win_ = XCreateWindow(dpy_, RootWindow(dpy_, screen), x_, y_, static_cast<unsigned>(w_),
+                         static_cast<unsigned>(h_), 0, CopyFromParent, InputOutput, CopyFromParent,
                          CWOverrideRedirect | CWBackPixel, &attrs);
     XMapRaised(dpy_, win_);
     XSync(dpy_, False);
@@ -60,11 +64,10 @@ class SolidWindow {
   bool ok() const { return dpy_ != nullptr; }
 
  private:
-  // The first and last pixel of the screen read back as the window's colour.
+  // The window's first and last pixel read back in its colour.
   bool Painted(unsigned long rgb) {
     const int screen = DefaultScreen(dpy_);
-    const int w = DisplayWidth(dpy_, screen), h = DisplayHeight(dpy_, screen);
-    for (auto [x, y] : {std::pair{0, 0}, std::pair{w - 1, h - 1}}) {
+    for (auto [x, y] : {std::pair{x_, y_}, std::pair{x_ + w_ - 1, y_ + h_ - 1}}) {
       XImage* image = XGetImage(dpy_, RootWindow(dpy_, screen), x, y, 1, 1, AllPlanes, ZPixmap);
       if (!image) return false;
       const unsigned long pixel = XGetPixel(image, 0, 0) & 0xFFFFFF;
@@ -76,6 +79,7 @@ class SolidWindow {
 
   Display* dpy_;
   Window win_ = 0;
+  int x_ = 0, y_ = 0, w_ = 0, h_ = 0;
 };
 
 TEST(ScreenGrabber, CopiesThePrimaryMonitorWithoutAllocating) {
@@ -146,8 +150,10 @@ TEST(ScreenGrabber, GrabChangesTellsAChangedScreenFromAStillOne) {
     bool changed = false;
     ASSERT_NE(grabber.GrabChanges(&changed), nullptr);
     EXPECT_TRUE(changed) << "the first picture after Open";
+    EXPECT_EQ(grabber.changed_area(), 640 * 480);
     grabber.GrabChanges(&changed);
     EXPECT_FALSE(changed) << "nothing drawn";
+    EXPECT_EQ(grabber.changed_area(), 0);
 
     for (unsigned long colour : {0xC81E0Aul, 0x0A1EC8ul}) {
       SolidWindow drawn(colour);  // the whole screen in one colour
@@ -155,9 +161,18 @@ TEST(ScreenGrabber, GrabChangesTellsAChangedScreenFromAStillOne) {
       const uint8_t* px = grabber.GrabChanges(&changed);
       EXPECT_TRUE(changed);
       EXPECT_EQ(px[0], colour & 0xFF) << "and the copy shows it";
+      EXPECT_EQ(grabber.changed_area(), 640 * 480);
       grabber.GrabChanges(&changed);
       EXPECT_FALSE(changed);
     }
+    grabber.GrabChanges(&changed);  // the last window's removal
+    // How much changed, for the motion detection: the damaged rectangle, or
+    // the rows between the first and last that differ.
+    SolidWindow small(0x20A040, 100, 200, 64, 32);
+    ASSERT_TRUE(small.ok());
+    grabber.GrabChanges(&changed);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(grabber.changed_area(), c.damage ? 64 * 32 : 32 * 640);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/log.h"
+#include "video/motion_detector.h"
 #include "video/paused_picture.h"
 #include "video/scale.h"
 
@@ -19,6 +20,12 @@ using Clock = std::chrono::steady_clock;
 
 int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// Motion from what the capture found changed; nothing new is computed.
+void FeedMotion(const VideoEngine& e, MotionDetector& motion) {
+  const int64_t total = static_cast<int64_t>(e.grabber.width()) * e.grabber.height();
+  PublishMotion(motion.Feed(e.grabber.changed_area(), total, NowNs() / 1'000'000));
 }
 
 // Queues one frame period's access unit of a stream; a failed or empty
@@ -197,6 +204,7 @@ void RunProducer(VideoEngine& e) {
   bool live = false, force = true, paused_shown = false;
   std::vector<uint8_t> paused_main, paused_sub;
   int64_t next_reconnect_ns = 0;
+  MotionDetector motion({e.settings.motion_sensitivity, e.settings.motion_hold_s});
 
   while (!e.stop.load()) {
     if (!e.grabber.is_open()) ReconnectScreen(e, next_reconnect_ns);
@@ -218,6 +226,14 @@ void RunProducer(VideoEngine& e) {
       }
       live = false;
       paused_shown = false;
+      // Motion subscribers without a viewer: captured at the idle wait's
+      // pace, never encoded.
+      bool changed = false;
+      if (MotionWatchedUntilMs.load() > NowNs() / 1'000'000 && !StreamPaused.load() && e.grabber.is_open() && GrabScreen(e, &changed)) {
+        FeedMotion(e, motion);
+      } else {
+        PublishMotion(motion.Still());
+      }
       continue;
     }
 
@@ -225,6 +241,7 @@ void RunProducer(VideoEngine& e) {
       bool changed = true;
       const uint8_t* shot = GrabScreen(e, &changed);
       if (!shot) continue;  // the display is gone: the paused picture from now on
+      FeedMotion(e, motion);
       paused_shown = false;
       if (!live) {
         live = true;
@@ -269,6 +286,7 @@ void RunProducer(VideoEngine& e) {
 
     // Paused, or the display is gone: the designed picture, twice a second,
     // drawn once per size.
+    PublishMotion(motion.Still());
     if (paused_main.empty()) FillPausedPicture(e.main_width, e.main_height, paused_main);
     const bool key_request = e.KeyframeRequest.exchange(false) || !paused_shown;
     // Only its first frame is encoded; the rest repeat it.

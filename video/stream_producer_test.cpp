@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <thread>
 
 #include "core/log.h"
 #include "platform/system.h"
+#include "video/motion_detector.h"
 #include "video/requirements_testing.h"
 #include "video/x_server_testing.h"
 
@@ -222,6 +224,65 @@ TEST_F(ProducerTest, PausedStreamCarriesThePausedPictureTwiceASecond) {
   }
   EXPECT_TRUE(key_seen);
   EXPECT_GT(engine_.frames_grabbed.load(), grabbed) << "live capture resumed";
+}
+
+// A window over the whole screen, mapped until destroyed.
+class CoverWindow {
+ public:
+  explicit CoverWindow(unsigned long rgb) : dpy_(XOpenDisplay(nullptr)) {
+    if (!dpy_) return;
+    const int screen = DefaultScreen(dpy_);
+    XSetWindowAttributes attrs{};
+    attrs.override_redirect = True;
+    attrs.background_pixel = rgb;
+    win_ = XCreateWindow(dpy_, RootWindow(dpy_, screen), 0, 0, static_cast<unsigned>(DisplayWidth(dpy_, screen)),
+                         static_cast<unsigned>(DisplayHeight(dpy_, screen)), 0, CopyFromParent, InputOutput,
+                         CopyFromParent, CWOverrideRedirect | CWBackPixel, &attrs);
+    XMapRaised(dpy_, win_);
+    XSync(dpy_, False);
+  }
+  ~CoverWindow() {
+    if (!dpy_) return;
+    XDestroyWindow(dpy_, win_);
+    XCloseDisplay(dpy_);
+  }
+  CoverWindow(const CoverWindow&) = delete;
+  CoverWindow& operator=(const CoverWindow&) = delete;
+
+ private:
+  Display* dpy_;
+  Window win_ = 0;
+};
+
+bool MotionBecomes(bool want) {
+  for (const uint64_t until = BootTickMs() + 15000; BootTickMs() < until; SleepMs(10)) {
+    if (CurrentMotion() == want) return true;
+  }
+  return false;
+}
+
+// Motion comes from what the captures found changed: with a viewer, and
+// for a motion subscriber alone (captured then, never encoded); paused,
+// there is none.
+TEST_F(ProducerTest, MotionFromTheCapturesWithOrWithoutViewers) {
+  ASSERT_TRUE(MotionBecomes(false));
+  MotionWatchedUntilMs.store(INT64_MAX);
+  {
+    CoverWindow cover(0xC81E0A);
+    EXPECT_TRUE(MotionBecomes(true)) << "a subscriber alone";
+  }
+  std::optional<uint64_t> cursor;
+  EXPECT_EQ(WaitNextFrame(engine_.main_channel, cursor, std::chrono::milliseconds(300)).access_unit, nullptr)
+      << "nothing encoded for a subscriber";
+  StreamPaused.store(true);
+  EXPECT_TRUE(MotionBecomes(false)) << "paused";
+  StreamPaused.store(false);
+  MotionWatchedUntilMs.store(0);
+
+  Watch();
+  ASSERT_EQ(Take(engine_.main_channel, 2).size(), 2u);
+  CoverWindow cover(0x0A1EC8);
+  EXPECT_TRUE(MotionBecomes(true)) << "with a viewer";
 }
 
 TEST_F(ProducerTest, AViewerWhoComesLaterGetsNoFrameFromBeforeTheIdleTime) {
