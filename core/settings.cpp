@@ -93,6 +93,8 @@ EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std
   s.stream_auth = GetInt(config, "stream_auth", 0) != 0;
   s.device_name = GetString(config, "device_name", "Lumicast");
   s.show_icon = GetInt(config, "show_icon", 1) != 0;
+  s.capture = GetString(config, "capture", "auto");
+  s.monitor = GetString(config, "monitor", "");
   return s;
 }
 

@@ -48,6 +48,8 @@ struct EngineSettings {
   bool stream_auth = false;
   std::string device_name = "Lumicast";
   bool show_icon = true;
+  std::string capture = "auto";  // auto | x11 | portal: where the screen comes from
+  std::string monitor;           // X11: a RandR output name; empty: the primary
 };
 
 // Every setting with its default; the first and second command-line words,

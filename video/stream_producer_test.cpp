@@ -8,6 +8,7 @@
 
 #include "core/log.h"
 #include "platform/system.h"
+#include "video/screen_grabber.h"
 #include "video/x_server_testing.h"
 
 namespace lcx {

@@ -50,7 +50,7 @@ WebHooks DefaultWebHooks() {
   hooks.clock = BootTickMs;
   hooks.new_token = [] { return RandomHex(16); };
   hooks.snapshot = CaptureSnapshotJpeg;
-  hooks.screen_size = PrimaryScreenSize;
+  hooks.screen_size = ScreenSizeNow;
   hooks.relaunch = [] { RelaunchSelf(true); };
   hooks.recovery_public_key = RecoveryPublicKey();
   return hooks;
