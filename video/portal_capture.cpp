@@ -66,8 +66,10 @@ void PortalCapture::SetNotShared(const std::string& why) {
   {
     std::lock_guard lock(mutex_);
     phase_ = Phase::kNotShared;
-    log = why != logged_reason_;
-    logged_reason_ = why;
+    // One line per spell without the screen: the retries' own failures
+    // (the portal not back yet) say nothing new.
+    log = logged_reason_.empty();
+    if (log) logged_reason_ = why;
   }
   changed_.notify_all();
   if (log) LogLine("Screen: not shared: %s; streaming the \"not shared\" picture\n", why.c_str());

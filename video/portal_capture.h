@@ -3,7 +3,7 @@
 // the restore token (0600) for the next start. While the session is being
 // made, or nothing has been sent yet, the source says kWaiting; while the
 // portal is missing, refused or gone, kNotShared, with the reason logged
-// once per change.
+// once until the screen is shared again.
 // Threads: Next, TryOpen and Close are the producer's; LatestPicture,
 // WaitForSize and the state may be read from any thread. mutex_ guards the
 // phase, the reason and the stream pointer; the stream has its own lock,
@@ -64,7 +64,7 @@ class PortalCapture final : public CaptureSource {
   bool stop_ = false;
   bool retry_now_ = false;
   int width_ = 0, height_ = 0;
-  std::string logged_reason_;  // the last "not shared" reason written to the log
+  std::string logged_reason_;  // the reason logged for this spell without the screen; empty while shared
   PortalSession* session_ = nullptr;   // the worker's, while it runs one
   std::shared_ptr<PipeWireStream> stream_;
 };
