@@ -23,6 +23,10 @@ packages=(
   at-spi2-core gir1.2-atspi-2.0 python3-gi
   clang libclang-rt-dev mpv
   python3-zeep onvif-tools
+  # Wayland capture: the build's PipeWire client library, and the headless
+  # sway session of it_video_wayland*.sh (compositor, screenshots, terminal,
+  # PipeWire with its session manager, the portal and its wlroots backend).
+  libpipewire-0.3-dev sway grim foot pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-wlr
 )
 
 missing=()
