@@ -117,6 +117,7 @@ void RunEngine(const std::vector<std::string>& args, const Invocation& invocatio
   desktop.onvif_port = s.onvif_port;
   desktop.web_admin = s.web_admin;
   desktop.main_stream = s.main_stream;
+  desktop.share_again = capture.kind == CaptureKind::kPortal;
   desktop.eula_html = std::string(EulaHtml());
   desktop.recovery_key_blob = RecoveryPublicKey();
   const DesktopHooks desktop_hooks = DefaultDesktopHooks(desktop);

@@ -18,6 +18,7 @@ struct DesktopContext {
   int onvif_port = 8000;
   bool web_admin = true;
   std::string main_stream = "screenlive";
+  bool share_again = false;  // the screen comes through the desktop's portal: offer "Share the screen again"
   std::string eula_html;           // the agreement page (also served at /eula)
   std::string recovery_key_blob;   // public key of the recovery codes, 283 bytes
 };

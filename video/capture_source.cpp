@@ -5,9 +5,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/log.h"
+
 namespace lcx {
 
 std::atomic<bool> ShareScreenAgain{false};
+
+void AskToShareScreenAgain() {
+  ShareScreenAgain.store(true);
+  LogLine("Screen: asked to share the screen again\n");
+}
 
 CaptureKind ChooseCaptureKind(std::string_view setting, const char* wayland_display, const char* session_type) {
   if (setting == "x11") return CaptureKind::kX11;

@@ -85,6 +85,8 @@ struct CaptureChoice {
 CaptureSource& StartSharedCapture(const CaptureChoice& choice, int wait_ms, int* width, int* height);
 // Null before StartSharedCapture (tests that start an engine directly).
 CaptureSource* SharedCapture();
+// True when the program's screen comes through the ScreenCast portal.
+bool CaptureIsPortal();
 // The size StartSharedCapture gave, and the X11 monitor it was told.
 void SharedCaptureStartSize(int* width, int* height);
 std::string SharedCaptureMonitor();
@@ -92,5 +94,7 @@ std::string SharedCaptureMonitor();
 // Raised by "Share the screen again" (tray, desktop window, web panel): the
 // portal source starts a new session, asking the desktop again when needed.
 extern std::atomic<bool> ShareScreenAgain;
+// Raises it, with one log line.
+void AskToShareScreenAgain();
 
 }  // namespace lcx

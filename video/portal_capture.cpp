@@ -110,6 +110,7 @@ void PortalCapture::Run() {
           }
           logged_reason_.clear();
         }
+        ShareScreenAgain.store(false);  // asked for while it was being shared: nothing to do
         changed_.notify_all();
         LogLine("Screen: sharing the screen through the ScreenCast portal (PipeWire node %u, %s)\n", node,
                 !grant.token_supported ? "this portal keeps no grant"

@@ -53,6 +53,8 @@ CaptureSource& StartSharedCapture(const CaptureChoice& choice, int wait_ms, int*
 
 CaptureSource* SharedCapture() { return g_shared; }
 
+bool CaptureIsPortal() { return dynamic_cast<PortalCapture*>(g_shared) != nullptr; }
+
 std::string SharedCaptureMonitor() { return g_monitor ? *g_monitor : std::string(); }
 
 void SharedCaptureStartSize(int* width, int* height) {

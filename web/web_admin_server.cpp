@@ -12,6 +12,7 @@
 #include "security/digest.h"
 #include "security/recovery_code.h"
 #include "video/screen_grabber.h"
+#include "video/capture_source.h"
 #include "video/snapshot.h"
 #include "video/stream_producer.h"
 #include "web/web_config_api.h"
@@ -192,6 +193,13 @@ WebReply WebAdminServer::Answer(const WebRequest& request) {
       return Restore(request);
     case WebRoute::kStream:
       return Stream(request);
+    case WebRoute::kShareScreenOffered:
+      return Json("200 OK", CaptureIsPortal() ? "{\"offered\":true}" : "{\"offered\":false}");
+    case WebRoute::kShareScreen:
+      if (!CaptureIsPortal()) return Json("409 Conflict", "{\"ok\":false}");
+      LogLine("Web: sharing the screen asked again by admin\n");
+      AskToShareScreenAgain();
+      return Json("200 OK", "{\"ok\":true}");
     case WebRoute::kNotFound:
       break;
   }
