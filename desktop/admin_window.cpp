@@ -9,6 +9,7 @@
 #include "desktop/actions.h"
 #include "desktop/desktop_ui.h"
 #include "desktop/gtk_util.h"
+#include "video/capture_source.h"
 #include "video/stream_producer.h"
 
 namespace lcx {
@@ -146,6 +147,11 @@ GtkWidget* DesktopUi::BuildStatusTab() {
   Pack(buttons, web);
   Pack(buttons, refresh);
   Pack(buttons, aw_.stream_button);
+  if (context_.share_again) {
+    GtkWidget* share = gtk_button_new_with_label(Tr(lang_, txt::kMenuShareAgain));
+    OnSignal(share, "clicked", [] { AskToShareScreenAgain(); });
+    Pack(buttons, share);
+  }
   Pack(box, buttons);
   RefreshStatus();
   return TabPage(box);
