@@ -42,8 +42,8 @@ bool ScreenSizeNow(int* w, int* h) {
 
 namespace {
 
-// The notice a still shows when the program's capture has no screen at
-// start size; false for a caller that started no capture (tests).
+// The notice a still shows while the portal shares no screen, at the start
+// size; false for a caller that started no capture (tests).
 template <typename Use>
 bool WithNotice(ScreenNotice notice, Use use) {
   int w = 0, h = 0;
@@ -57,8 +57,8 @@ bool WithNotice(ScreenNotice notice, Use use) {
 }
 
 // Calls use(pixels, width, height) with the current screen (the portal's
-// latest picture, or an X11 copy); a notice picture when the program's
-// capture has none; false when there is no display or the copy fails.
+// latest picture, or an X11 copy); the portal's notice picture while it
+// shares nothing; false when there is no X display or the copy fails.
 template <typename Use>
 bool WithScreen(Use use) {
   if (auto* portal = dynamic_cast<PortalCapture*>(SharedCapture())) {
@@ -76,7 +76,8 @@ bool WithScreen(Use use) {
   static SnapshotGrabber* shared = new SnapshotGrabber;
   const std::string monitor = SharedCaptureMonitor();
   int w = 0, h = 0;
-  if (!MonitorSize(monitor, &w, &h)) return WithNotice(ScreenNotice::kNoScreen, use);
+  // Without a display a still fails, as it always has: recorders count it as no picture.
+  if (!MonitorSize(monitor, &w, &h)) return false;
   std::unique_lock lock(shared->mutex, std::try_to_lock);
   if (!lock.owns_lock()) {
     ScreenGrabber own;
