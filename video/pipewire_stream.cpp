@@ -219,9 +219,10 @@ void PipeWireStream::OnProcess() {
         !(d->chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) {
       std::lock_guard lock(mutex_);
       const int stride = d->chunk->stride > 0 ? d->chunk->stride : width_ * 4;
-      const uint64_t offset = d->chunk->offset % std::max<uint32_t>(d->maxsize, 1);
+      const uint64_t offset = d->chunk->offset;
       const uint64_t need = offset + static_cast<uint64_t>(stride) * (height_ - 1) + static_cast<uint64_t>(width_) * 4;
-      if (width_ > 0 && height_ > 0 && stride >= width_ * 4 && need <= d->maxsize) {
+      // A chunk that says it reaches past the mapped memory is skipped whole.
+      if (width_ > 0 && height_ > 0 && stride >= width_ * 4 && offset < d->maxsize && need <= d->maxsize) {
         const uint8_t* src = static_cast<const uint8_t*>(d->data) + offset;
         const PictureArea whole{0, 0, width_, height_};
         PictureArea damage;
