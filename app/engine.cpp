@@ -37,6 +37,7 @@
 #include "security/machine_id.h"
 #include "security/protect.h"
 #include "security/recovery_code.h"
+#include "video/capture_source.h"
 #include "video/snapshot.h"
 #include "video/stream_producer.h"
 #include "web/web_admin_server.h"
@@ -58,8 +59,17 @@ void StartDetached(F&& body) {
 
 // The exit code is 0 whatever the outcome; a failure is told on standard error.
 int RunDumpScreens(const std::string& directory) {
-  const std::string path = directory + "/dump_paused.png";
-  if (!SavePausedPng(path)) std::fprintf(stderr, "--dump-screens: could not write %s\n", path.c_str());
+  const struct {
+    const char* name;
+    ScreenNotice notice;
+  } pictures[] = {{"dump_paused.png", ScreenNotice::kPaused},
+                  {"dump_not_shared.png", ScreenNotice::kNotShared},
+                  {"dump_waiting.png", ScreenNotice::kWaiting},
+                  {"dump_no_screen.png", ScreenNotice::kNoScreen}};
+  for (const auto& p : pictures) {
+    const std::string path = directory + "/" + p.name;
+    if (!SaveNoticePng(path, p.notice)) std::fprintf(stderr, "--dump-screens: could not write %s\n", path.c_str());
+  }
   return 0;
 }
 
@@ -82,8 +92,17 @@ void RunEngine(const std::vector<std::string>& args, const Invocation& invocatio
   StreamPaused.store(!s.stream_on);
 
   const std::string ip = SelectAdvertisedAddress();
+  // The capture starts before the servers so that they are handed the size
+  // the streams will have; without a screen yet they start all the same.
+  CaptureChoice capture;
+  const std::optional<std::string> wayland = GetEnv("WAYLAND_DISPLAY"), session = GetEnv("XDG_SESSION_TYPE");
+  capture.kind = ChooseCaptureKind(s.capture, wayland ? wayland->c_str() : nullptr,
+                                   session ? session->c_str() : nullptr);
+  capture.monitor = s.monitor;
+  capture.token_path = GetDataFolder() + "/screencast_token";
   int screen_w = 0, screen_h = 0;
-  if (!PrimaryScreenSize(&screen_w, &screen_h)) screen_w = screen_h = 0;
+  constexpr int kPortalSizeWaitMs = 3000;
+  StartSharedCapture(capture, kPortalSizeWaitMs, &screen_w, &screen_h);
   ApplyScreenSize(s, screen_w, screen_h);
 
   for (const std::string& line : BannerLines(s, ip)) LogLine("%s", line.c_str());
@@ -92,8 +111,9 @@ void RunEngine(const std::vector<std::string>& args, const Invocation& invocatio
   ConfigureOnvif(GetOnvifService(), OnvifSettingsFrom(s, ip));
   GetOnvifService().restart = [] { RelaunchSelf(true); };  // SystemReboot, as the web panel restarts
 
-  const DesktopContext desktop = DesktopContextFrom(s, ip, ExecutablePath(), ExecutableDir(),
-                                                    std::string(EulaHtml()), RecoveryPublicKey());
+  DesktopContext desktop = DesktopContextFrom(s, ip, ExecutablePath(), ExecutableDir(),
+                                              std::string(EulaHtml()), RecoveryPublicKey());
+  desktop.share_again = capture.kind == CaptureKind::kPortal;
   const DesktopHooks desktop_hooks = DefaultDesktopHooks(desktop);
   if (!invocation.background) {
     const AgreementAnswer answer = invocation.terminal_agreement ? AskAgreementOnTerminal(desktop)

@@ -158,7 +158,7 @@ bool ValidPassword(std::string_view value) {
                       [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
 }
 
-std::string CaptureChoice(const ConfigMap& config) {
+std::string CaptureSetting(const ConfigMap& config) {
   const std::string value = SettingText(config, "capture");
   return value == "x11" || value == "portal" ? value : "auto";
 }

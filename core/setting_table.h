@@ -87,6 +87,6 @@ inline constexpr size_t kMaxPasswordBytes = 64;
 bool ValidPassword(std::string_view value);
 
 // The `capture` setting: anything but these reads as "auto".
-std::string CaptureChoice(const ConfigMap& config);
+std::string CaptureSetting(const ConfigMap& config);
 
 }  // namespace lcx

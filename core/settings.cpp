@@ -65,7 +65,7 @@ EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std
   s.stream_auth = SettingFlag(config, "stream_auth");
   s.device_name = SettingText(config, "device_name");
   s.show_icon = SettingFlag(config, "show_icon");
-  s.capture = CaptureChoice(config);
+  s.capture = CaptureSetting(config);
   s.monitor = SettingText(config, "monitor");
   return s;
 }

@@ -70,6 +70,7 @@ struct DesktopContext {
   bool web_admin = true;
   std::string main_stream = "screenlive";
   SettingDefaults defaults;        // the ports the admin window shows for absent keys
+  bool share_again = false;  // the screen comes through the desktop's portal: offer "Share the screen again"
   std::string eula_html;           // the agreement page (also served at /eula)
   std::string recovery_key_blob;   // public key of the recovery codes, 283 bytes
 };

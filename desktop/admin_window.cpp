@@ -8,6 +8,7 @@
 #include "desktop/actions.h"
 #include "desktop/desktop_ui.h"
 #include "desktop/gtk_util.h"
+#include "video/capture_source.h"
 #include "video/stream_producer.h"
 
 namespace lcx {
@@ -153,6 +154,11 @@ GtkWidget* AdminWindow::BuildStatusTab() {
   Pack(buttons, web);
   Pack(buttons, refresh);
   Pack(buttons, w_.stream_button);
+  if (ui_.context().share_again) {
+    GtkWidget* share = gtk_button_new_with_label(Tr(lang(), txt::kMenuShareAgain));
+    OnSignal(share, "clicked", [] { AskToShareScreenAgain(); });
+    Pack(buttons, share);
+  }
   Pack(box, buttons);
   RefreshStatus();
   return TabPage(box);

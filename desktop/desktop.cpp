@@ -21,6 +21,7 @@
 #include "platform/system.h"
 #include "security/machine_id.h"
 #include "security/recovery_code.h"
+#include "video/capture_source.h"
 
 namespace lcx {
 namespace {
@@ -86,12 +87,14 @@ int RunDesktop(const DesktopContext& context, const DesktopHooks& hooks, bool sh
               g_main_loop_quit(loop.loop);
               break;
             case TrayCommand::kShowIcon: break;  // applied by the tray
+            case TrayCommand::kShareAgain: AskToShareScreenAgain(); break;
           }
         },
         [&](bool shown) {
           SaveShowIcon(shown);
           ui->IconShownChanged(shown);
-        });
+        },
+        context.share_again);
     ui->icon_shown = [&] { return tray->shown(); };
     ui->set_icon_shown = [&](bool shown) {
       tray->SetShown(shown);

@@ -73,6 +73,11 @@ std::string ServiceUnitText(const std::string& exe_path) {
   return "# Runs the Lumicast screen camera in the active user session.\n"
          "[Unit]\n"
          "Description=Lumicast Camera Service\n"
+         // With the graphical session where the desktop starts one (GNOME,
+         // KDE); elsewhere default.target starts it and the loop waits for
+         // the session's DISPLAY or WAYLAND_DISPLAY in the manager's
+         // environment, which it hands to the engine with the session bus.
+         "After=graphical-session.target\n"
          "\n"
          "[Service]\n"
          "Type=notify\n"
@@ -82,7 +87,8 @@ std::string ServiceUnitText(const std::string& exe_path) {
          "RestartSec=3\n"
          "\n"
          "[Install]\n"
-         "WantedBy=default.target\n";
+         "WantedBy=default.target\n"
+         "WantedBy=graphical-session.target\n";
 }
 
 int InstallService() {

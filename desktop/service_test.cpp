@@ -14,6 +14,8 @@ TEST(DesktopService, UnitStartsTheQuotedExecutableAsTheService) {
   EXPECT_NE(text.find("\nType=notify\n"), std::string::npos);
   EXPECT_NE(text.find("\nKillMode=process\n"), std::string::npos) << "stopping must leave the engine running";
   EXPECT_NE(text.find("\nWantedBy=default.target\n"), std::string::npos);
+  EXPECT_NE(text.find("\nAfter=graphical-session.target\n"), std::string::npos);
+  EXPECT_NE(text.find("\nWantedBy=graphical-session.target\n"), std::string::npos);
 }
 
 TEST(DesktopService, ShowEnvironmentIsParsedWithItsQuoting) {
@@ -34,6 +36,9 @@ TEST(DesktopService, ShowEnvironmentIsParsedWithItsQuoting) {
   EXPECT_EQ(SessionIdentity({{"DISPLAY", ":1"}, {"XDG_RUNTIME_DIR", "/run/user/1000"}}), ":1\n/run/user/1000");
   EXPECT_EQ(SessionIdentity({{"WAYLAND_DISPLAY", "wayland-0"}}), "wayland-0\n");
   EXPECT_EQ(SessionIdentity({{"DISPLAY", ""}, {"HOME", "/h"}}), "") << "no graphical session";
+  EXPECT_EQ(SessionIdentity({{"WAYLAND_DISPLAY", "wayland-1"}, {"XDG_RUNTIME_DIR", "/run/user/5"}}),
+            "wayland-1\n/run/user/5")
+      << "a Wayland session without Xwayland";
 }
 
 TEST(DesktopService, EngineIsLookedForByNameUserAndSession) {

@@ -35,6 +35,8 @@ inline constexpr Text kMenuOpenWeb{"فتح لوحة الويب", "Open web panel
 inline constexpr Text kMenuAbout{"عن البرنامج", "About"};
 inline constexpr Text kMenuShowIcon{"إظهار الأيقونة", "Show icon"};
 inline constexpr Text kMenuExit{"خروج", "Exit"};
+// Only where the screen comes through the desktop's ScreenCast portal.
+inline constexpr Text kMenuShareAgain{"مشاركة الشاشة من جديد", "Share the screen again"};
 
 // Shared by several windows.
 inline constexpr Text kLanguageButton{"EN", "ع"};  // names the language it switches to

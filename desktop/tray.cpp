@@ -49,6 +49,7 @@ struct Tray::Impl {
   bool shown;
   CommandFn on_command;
   ShownFn on_shown_changed;
+  bool offer_share_again = false;
   GObjectPtr<GtkWidget> menu{};  // our reference, taken from the floating one
   GtkWidget* show_item = nullptr;  // owned by the menu
   GObjectPtr<GtkStatusIcon> status_icon{};
@@ -79,6 +80,7 @@ struct Tray::Impl {
     add(txt::kMenuOpenPanel, TrayCommand::kOpenPanel);
     add(txt::kMenuOpenWeb, TrayCommand::kOpenWeb);
     add(txt::kMenuAbout, TrayCommand::kAbout);
+    if (offer_share_again) add(txt::kMenuShareAgain, TrayCommand::kShareAgain);
     gtk_menu_shell_append(GTK_MENU_SHELL(shell), gtk_separator_menu_item_new());
     show_item = add(txt::kMenuShowIcon, TrayCommand::kShowIcon);
     gtk_menu_shell_append(GTK_MENU_SHELL(shell), gtk_separator_menu_item_new());
@@ -176,8 +178,8 @@ struct Tray::Impl {
   }
 };
 
-Tray::Tray(Language lang, bool shown, CommandFn on_command, ShownFn on_shown_changed)
-    : impl_(new Impl{lang, shown, std::move(on_command), std::move(on_shown_changed)}) {
+Tray::Tray(Language lang, bool shown, CommandFn on_command, ShownFn on_shown_changed, bool offer_share_again)
+    : impl_(new Impl{lang, shown, std::move(on_command), std::move(on_shown_changed), offer_share_again}) {
   impl_->BuildMenu();
   impl_->UseStatusIcon();
   if (SessionBusConfigured()) {

@@ -14,7 +14,14 @@
 namespace lcx {
 
 // The menu's commands, in the numbering the program has always used.
-enum class TrayCommand { kOpenPanel = 200, kOpenWeb = 201, kShowIcon = 202, kExit = 203, kAbout = 204 };
+enum class TrayCommand {
+  kOpenPanel = 200,
+  kOpenWeb = 201,
+  kShowIcon = 202,
+  kExit = 203,
+  kAbout = 204,
+  kShareAgain = 205,  // only in the menu of a tray made with offer_share_again
+};
 
 class Tray {
  public:
@@ -23,7 +30,9 @@ class Tray {
   using CommandFn = std::function<void(TrayCommand)>;
   using ShownFn = std::function<void(bool shown)>;
 
-  Tray(Language lang, bool shown, CommandFn on_command, ShownFn on_shown_changed);
+  // offer_share_again: the menu has "Share the screen again" (the screen
+  // comes through the desktop's portal, which the user may refuse or stop).
+  Tray(Language lang, bool shown, CommandFn on_command, ShownFn on_shown_changed, bool offer_share_again = false);
   ~Tray();
   Tray(const Tray&) = delete;
   Tray& operator=(const Tray&) = delete;

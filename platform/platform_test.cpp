@@ -76,6 +76,24 @@ TEST(Platform, DurableReplace) {
   EXPECT_FALSE(ReplaceFileDurably(dir + "/missing", dir + "/a"));
 }
 
+// The portal's restore token is a grant to see the screen: only its owner
+// may read it, also when an older copy or a left temporary file was 0644.
+TEST(Platform, PrivateReplaceLeavesAFileOnlyItsOwnerReads) {
+  TestDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string path = dir.Sub("token");
+  ASSERT_TRUE(WriteFileSynced(path, "old"));
+  ASSERT_TRUE(WriteFileSynced(path + ".tmp", "left over"));
+  ASSERT_EQ(ReplacePrivateFileContents(path, "abc\n"), FileWriteResult::kWritten);
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  std::string text;
+  ASSERT_TRUE(ReadWholeFile(path, text));
+  EXPECT_EQ(text, "abc\n");
+  EXPECT_FALSE(FileExists(path + ".tmp"));
+}
+
 TEST(Platform, BootTickIsMonotonicMilliseconds) {
   uint64_t a = BootTickMs();
   SleepMs(20);

@@ -97,9 +97,11 @@ bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 namespace {
 
-FileWriteResult WriteSynced(const std::string& path, std::string_view bytes) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+FileWriteResult WriteSynced(const std::string& path, std::string_view bytes, mode_t mode = 0644) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
   if (!fd) return FileWriteResult::kOpenFailed;
+  // A file left from before keeps its mode through O_CREAT: set it.
+  if (mode != 0644 && ::fchmod(fd.get(), mode) != 0) return FileWriteResult::kOpenFailed;
   size_t off = 0;
   while (off < bytes.size()) {
     ssize_t n = ::write(fd.get(), bytes.data() + off, bytes.size() - off);
@@ -120,6 +122,14 @@ bool WriteFileSynced(const std::string& path, std::string_view bytes) {
 FileWriteResult ReplaceFileContents(const std::string& path, std::string_view bytes) {
   const std::string tmp = path + ".tmp";
   FileWriteResult result = WriteSynced(tmp, bytes);
+  if (result == FileWriteResult::kWritten && !ReplaceFileDurably(tmp, path)) result = FileWriteResult::kMoveFailed;
+  if (result != FileWriteResult::kWritten) RemoveFile(tmp);
+  return result;
+}
+
+FileWriteResult ReplacePrivateFileContents(const std::string& path, std::string_view bytes) {
+  const std::string tmp = path + ".tmp";
+  FileWriteResult result = WriteSynced(tmp, bytes, 0600);
   if (result == FileWriteResult::kWritten && !ReplaceFileDurably(tmp, path)) result = FileWriteResult::kMoveFailed;
   if (result != FileWriteResult::kWritten) RemoveFile(tmp);
   return result;

@@ -41,6 +41,8 @@ enum class FileWriteResult { kWritten, kOpenFailed, kWriteFailed, kMoveFailed };
 // reader or a crash sees the old file or the new one, never a mix. On failure
 // `path` is untouched and the .tmp is gone.
 FileWriteResult ReplaceFileContents(const std::string& path, std::string_view bytes);
+// As ReplaceFileContents for a file only its owner may read (mode 0600).
+FileWriteResult ReplacePrivateFileContents(const std::string& path, std::string_view bytes);
 // Moves `from` over `to` (replace-existing, write-through): rename, then
 // fsync of the directory so the new name survives a power cut.
 bool ReplaceFileDurably(const std::string& from, const std::string& to);

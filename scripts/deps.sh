@@ -19,6 +19,7 @@ run_packages=(
   libcairo2-dev libpango1.0-dev fonts-noto-core fonts-dejavu-core
   libturbojpeg0-dev libssl-dev
   libgtk-3-dev libayatana-appindicator3-dev libsystemd-dev
+  libpipewire-0.3-dev
   libcap2-bin xdg-utils
   xvfb x11-utils
 )
@@ -37,6 +38,9 @@ test_packages=(
   openbox trayer xdotool imagemagick dbus-daemon
   at-spi2-core gir1.2-atspi-2.0 python3-gi
   python3-zeep onvif-tools
+  # Wayland capture: the headless sway session of it_video_wayland*.sh (compositor, screenshots, terminal,
+  # PipeWire with its session manager, the portal and its wlroots backend).
+  sway grim foot pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-wlr
 )
 
 packages=("${run_packages[@]}")

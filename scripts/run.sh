@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the engine. Without a display it
 # starts a private Xvfb screen with a moving test scene to capture, and asks
-# the first-run agreement on the terminal.
+# the first-run agreement on the terminal (a Wayland session is captured
+# through its ScreenCast portal instead).
 # Extra arguments go to the program (for example: --background).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,7 +34,7 @@ if ! $SUDO setcap cap_net_bind_service=+ep build/lcx_onvif; then
   done
 fi
 
-if [[ -z ${DISPLAY:-} ]]; then
+if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
   export LCX_BUILD_DIR=$root/build
   source tests/lib/display.sh
   # A closed terminal (an SSH session ending) must not leave the screen behind.

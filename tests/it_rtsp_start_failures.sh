@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The RTSP thread's two ways of giving up, each logged once while the rest of
-# the program carries on: a port that another program holds, and a screen
-# that cannot be opened.
+# The RTSP thread gives up, logged once while the rest of the program
+# carries on, on a port that another program holds; a screen that cannot be
+# opened is no reason to give up: the server comes up with the reason logged
+# first (it_video_wayland_fallbacks.sh looks at the picture).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib/display.sh"
@@ -26,15 +27,16 @@ kill -0 "$LCX_PID" 2>/dev/null || fail "the program ended after the RTSP bind fa
 grep -q "RTSP server ready" "$LCX_HOME/busy.log" && fail "ready line despite the bind failure"
 kill "$LCX_PID"; wait "$LCX_PID" 2>/dev/null || true
 
-# No screen to capture: the engine cannot start.
-lcx_write_config "rtsp_port = $(lcx_free_port)" "onvif_port = $(lcx_free_port)" \
+# No screen to capture: the engine starts all the same.
+rtsp_port=$(lcx_free_port)
+lcx_write_config "rtsp_port = $rtsp_port" "onvif_port = $(lcx_free_port)" \
   "web_port = $(lcx_free_port)" "web_admin = 0"
 DISPLAY=:59999 lcx_engine_start noscreen --background
-lcx_wait_log noscreen "RTSP init failed" 30 || fail "no init failure line"
+lcx_wait_log noscreen "RTSP server ready (multi-client) -> rtsp://<ip>:$rtsp_port/" 30 ||
+  fail "no RTSP server without a screen"
 # The reason comes first, naming the display.
 reason=$(grep -n -m1 -F 'Screen: cannot open display ":59999"' "$LCX_HOME/noscreen.log" | cut -d: -f1)
-init=$(grep -n -m1 -F "RTSP init failed" "$LCX_HOME/noscreen.log" | cut -d: -f1)
-[[ -n $reason && $reason -lt $init ]] || fail "no reason logged before the init failure"
-sleep 1
-kill -0 "$LCX_PID" 2>/dev/null || fail "the program ended after the RTSP init failure"
+ready=$(grep -n -m1 -F "RTSP server ready" "$LCX_HOME/noscreen.log" | cut -d: -f1)
+[[ -n $reason && $reason -lt $ready ]] || fail "no reason logged before the server came up"
+grep -q "RTSP init failed" "$LCX_HOME/noscreen.log" && fail "init failure without a screen"
 echo "it_rtsp_start_failures: all checks passed"

@@ -1,5 +1,5 @@
-// The paused picture (gradient, glow, logo, pause bars, Arabic and English
-// texts) and the web preview's paused card, drawn with Cairo and Pango.
+// The paused picture and the screen notices (gradient, glow, logo, a sign,
+// Arabic and English texts) and the web preview's paused card, drawn with Cairo and Pango.
 // Threads: surfaces are per call; the decoded logo is written once under
 // call_once and only read afterwards; text is drawn under TextLock (the font
 // map's mutex), the only lock taken here.
@@ -160,9 +160,71 @@ void DrawCardLine(const TextLock& lock, cairo_t* cr, const char* text, PangoDire
   pango_cairo_show_layout(cr, layout.get());
 }
 
+// The sign above a notice's texts: pause bars, or a monitor with what
+// keeps it from the stream.
+void DrawSign(cairo_t* cr, ScreenNotice notice, double cx, double top, double s) {
+  SetArgb(cr, 0xFF7FB4FF);
+  if (notice == ScreenNotice::kPaused) {
+    RoundedRectangle(cr, cx - 17 * s, top, 11 * s, 36 * s, 3 * s);
+    RoundedRectangle(cr, cx + 6 * s, top, 11 * s, 36 * s, 3 * s);
+    cairo_fill(cr);
+    return;
+  }
+  const double w = 52 * s, h = 30 * s, x = cx - w / 2;
+  cairo_set_line_width(cr, 3.5 * s);
+  RoundedRectangle(cr, x, top, w, h, 4 * s);
+  cairo_stroke(cr);
+  cairo_rectangle(cr, cx - 2 * s, top + h, 4 * s, 5 * s);
+  RoundedRectangle(cr, cx - 12 * s, top + h + 4.5 * s, 24 * s, 3.5 * s, 1.5 * s);
+  cairo_fill(cr);
+  if (notice == ScreenNotice::kWaiting) {
+    for (int i = -1; i <= 1; ++i) {
+      cairo_arc(cr, cx + i * 11 * s, top + h / 2, 3.2 * s, 0, 2 * 3.14159265358979323846);
+      cairo_fill(cr);
+    }
+  } else if (notice == ScreenNotice::kNotShared) {
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    cairo_move_to(cr, x - 6 * s, top + h + 6 * s);
+    cairo_line_to(cr, x + w + 6 * s, top - 6 * s);
+    cairo_stroke(cr);
+  } else {
+    cairo_move_to(cr, cx - 9 * s, top + h / 2);
+    cairo_line_to(cr, cx + 9 * s, top + h / 2);
+    cairo_stroke(cr);
+  }
+}
+
+struct NoticeTexts {
+  const char* title_ar;
+  const char* title_en;
+  const char* hint_ar;
+  const char* hint_en;  // null: none
+};
+
+NoticeTexts TextsOf(ScreenNotice notice) {
+  switch (notice) {
+    case ScreenNotice::kNotShared:
+      return {"الشاشة غير مُشارَكة", "Screen not shared", "افتح لوحة التحكم لمشاركة الشاشة",
+              "Open the control panel to share the screen"};
+    case ScreenNotice::kWaiting:
+      return {"في انتظار الشاشة", "Waiting for the screen", "تظهر الصورة حين يبدأ سطح المكتب بمشاركة الشاشة",
+              "The picture appears once the desktop shares the screen"};
+    case ScreenNotice::kNoScreen:
+      return {"لا توجد شاشة", "No screen", "تبدأ الصورة تلقائيًا عند توفّر الشاشة",
+              "The picture starts by itself once a display is there"};
+    case ScreenNotice::kPaused:
+      break;
+  }
+  return {"البث متوقّف مؤقتًا", "Stream paused", "سيستأنف البث تلقائيًا عند إعادة التشغيل من لوحة التحكم", nullptr};
+}
+
 }  // namespace
 
 void DrawPausedPicture(uint8_t* bgrx, int width, int height) {
+  DrawNoticePicture(bgrx, width, height, ScreenNotice::kPaused);
+}
+
+void DrawNoticePicture(uint8_t* bgrx, int width, int height, ScreenNotice notice) {
   SurfacePtr surface = WrapBgrx(bgrx, width, height);
   if (!surface) return;
   CairoPtr cr(cairo_create(surface.get()));
@@ -195,23 +257,24 @@ void DrawPausedPicture(uint8_t* bgrx, int width, int height) {
 
   DrawLogo(cr.get(), cx - 150 * s, 0.14 * h, 300 * s);
 
-  SetArgb(cr.get(), 0xFF7FB4FF);
-  RoundedRectangle(cr.get(), cx - 17 * s, 0.535 * h, 11 * s, 36 * s, 3 * s);
-  RoundedRectangle(cr.get(), cx + 6 * s, 0.535 * h, 11 * s, 36 * s, 3 * s);
-  cairo_fill(cr.get());
+  DrawSign(cr.get(), notice, cx, 0.535 * h, s);
 
+  const NoticeTexts words = TextsOf(notice);
   const TextBox texts[] = {
-      {"البث متوقّف مؤقتًا", 46 * s, true, 0xFFEAF1FF, 0, 0.605 * h, w, PANGO_ALIGN_CENTER, PANGO_DIRECTION_RTL},
-      {"Stream paused", 26 * s, false, 0xFFBCD0F2, 0, 0.705 * h, w, PANGO_ALIGN_CENTER, PANGO_DIRECTION_LTR},
-      {"سيستأنف البث تلقائيًا عند إعادة التشغيل من لوحة التحكم", 17 * s, false, 0xFF9FB3D8, 0, 0.78 * h, w,
-       PANGO_ALIGN_CENTER, PANGO_DIRECTION_RTL},
+      {words.title_ar, 46 * s, true, 0xFFEAF1FF, 0, 0.605 * h, w, PANGO_ALIGN_CENTER, PANGO_DIRECTION_RTL},
+      {words.title_en, 26 * s, false, 0xFFBCD0F2, 0, 0.705 * h, w, PANGO_ALIGN_CENTER, PANGO_DIRECTION_LTR},
+      {words.hint_ar, 17 * s, false, 0xFF9FB3D8, 0, 0.78 * h, w, PANGO_ALIGN_CENTER, PANGO_DIRECTION_RTL},
+      {words.hint_en ? words.hint_en : "", 15 * s, false, 0xFF9FB3D8, 0, 0.835 * h, w, PANGO_ALIGN_CENTER,
+       PANGO_DIRECTION_LTR},
       {"Lumicast", 18 * s, true, 0xEBEAF1FF, 0.02 * w, 0.03 * h, 0.5 * w, PANGO_ALIGN_LEFT, PANGO_DIRECTION_LTR},
       {"Halvorix  \u2022  halvorix.example", 15 * s, false, 0xCD96AAD2, 0, 0.93 * h, w, PANGO_ALIGN_CENTER,
        PANGO_DIRECTION_LTR},
   };
   {
     TextLock lock;
-    for (const TextBox& t : texts) DrawTextBox(lock, cr.get(), t);
+    for (const TextBox& t : texts) {
+      if (*t.text) DrawTextBox(lock, cr.get(), t);
+    }
   }
   cairo_surface_flush(surface.get());
 }
@@ -237,6 +300,10 @@ void DrawPausedCard(uint8_t* bgrx, int width, int height) {
 }
 
 void FillPausedPicture(int width, int height, std::vector<uint8_t>& buffer) {
+  FillNoticePicture(width, height, ScreenNotice::kPaused, buffer);
+}
+
+void FillNoticePicture(int width, int height, ScreenNotice notice, std::vector<uint8_t>& buffer) {
   buffer.clear();
   if (width < 1 || height < 1) return;
   // A size Cairo cannot draw at still gets a whole (black) buffer, so a
@@ -247,7 +314,7 @@ void FillPausedPicture(int width, int height, std::vector<uint8_t>& buffer) {
     buffer.clear();
     return;
   }
-  DrawPausedPicture(buffer.data(), width, height);
+  DrawNoticePicture(buffer.data(), width, height, notice);
 }
 
 }  // namespace lcx

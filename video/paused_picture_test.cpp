@@ -153,5 +153,34 @@ TEST(PausedCard, DarkFillAndTwoLinesAtTheirHeights) {
   EXPECT_TRUE(grey);
 }
 
+// Each notice has its own words and sign: no two pictures are the same in
+// the sign's or the title's rows, and only the paused one has the pause bars.
+TEST(NoticePictures, EachNoticeIsItsOwnPicture) {
+  constexpr int w = 640, h = 360;
+  const ScreenNotice notices[] = {ScreenNotice::kPaused, ScreenNotice::kNotShared, ScreenNotice::kWaiting,
+                                  ScreenNotice::kNoScreen};
+  std::vector<std::vector<uint8_t>> pictures;
+  for (ScreenNotice n : notices) {
+    pictures.emplace_back();
+    FillNoticePicture(w, h, n, pictures.back());
+    ASSERT_EQ(pictures.back().size(), static_cast<size_t>(w) * h * 4);
+  }
+  const auto rows = [&](const std::vector<uint8_t>& px, int y0, int y1) {
+    return std::vector<uint8_t>(px.begin() + static_cast<long>(y0) * w * 4, px.begin() + static_cast<long>(y1) * w * 4);
+  };
+  for (size_t i = 0; i < pictures.size(); ++i) {
+    for (size_t j = i + 1; j < pictures.size(); ++j) {
+      EXPECT_NE(rows(pictures[i], h * 53 / 100, h * 60 / 100), rows(pictures[j], h * 53 / 100, h * 60 / 100))
+          << "signs of " << i << " and " << j;
+      EXPECT_NE(rows(pictures[i], h * 60 / 100, h * 70 / 100), rows(pictures[j], h * 60 / 100, h * 70 / 100))
+          << "titles of " << i << " and " << j;
+    }
+  }
+  // The left pause bar's middle at this scale (see the bars' own test).
+  const int bar_x = w / 2 - 8, bar_y = h * 535 / 1000 + 9;
+  EXPECT_TRUE(Near(PixelAt(pictures[0], w, bar_x, bar_y), kBarColour, 0));
+  for (size_t i = 1; i < pictures.size(); ++i) EXPECT_FALSE(Near(PixelAt(pictures[i], w, bar_x, bar_y), kBarColour, 0)) << i;
+}
+
 }  // namespace
 }  // namespace lcx

@@ -59,9 +59,9 @@ struct Rect {
   int x = 0, y = 0, width = 0, height = 0;
 };
 
-// The primary output's rectangle; the first monitor when none is primary;
-// the root window when XRandR lists nothing.
-Rect PrimaryRect(Display* dpy) {
+// The rectangle of the monitor called `wanted`, else the primary output's,
+// else the first monitor's; the root window when XRandR lists nothing.
+Rect PrimaryRect(Display* dpy, const std::string& wanted = {}) {
   Window root = DefaultRootWindow(dpy);
   Rect r;
   int event_base = 0, error_base = 0;
@@ -70,7 +70,12 @@ Rect PrimaryRect(Display* dpy) {
     XRRMonitorInfo* monitors = XRRGetMonitors(dpy, root, True, &count);
     if (monitors) {
       int pick = -1;
-      for (int i = 0; i < count; ++i) {
+      for (int i = 0; i < count && !wanted.empty() && pick < 0; ++i) {
+        char* name = XGetAtomName(dpy, monitors[i].name);
+        if (name && wanted == name) pick = i;
+        if (name) XFree(name);
+      }
+      for (int i = 0; i < count && pick < 0; ++i) {
         if (monitors[i].primary) {
           pick = i;
           break;
@@ -135,13 +140,15 @@ struct ScreenGrabber::X11State {
   }
 };
 
-bool PrimaryScreenSize(int* width, int* height) {
+bool PrimaryScreenSize(int* width, int* height) { return MonitorSize({}, width, height); }
+
+bool MonitorSize(const std::string& monitor, int* width, int* height) {
   InitXlibOnce();
   std::lock_guard lock(g_connection_mutex);
   bool lost = false;
   DisplayPtr dpy = OpenDisplay(&lost);
   if (!dpy) return false;
-  Rect r = PrimaryRect(dpy.get());
+  Rect r = PrimaryRect(dpy.get(), monitor);
   *width = r.width;
   *height = r.height;
   return !lost && r.width > 0 && r.height > 0;
@@ -191,7 +198,7 @@ bool ScreenGrabber::TryOpen(std::string* why) {
     return false;
   }
   Display* dpy = x->display.get();
-  x->rect = PrimaryRect(dpy);
+  x->rect = PrimaryRect(dpy, monitor_);
   if (x->lost) {
     *why = "display \"" + DisplayName() + "\" closed the connection";
     return false;

@@ -1,4 +1,4 @@
-// Copies the primary monitor of $DISPLAY into one reused top-down BGRX buffer.
+// Copies the primary monitor (or the one named by set_monitor) of $DISPLAY into one reused top-down BGRX buffer.
 // The monitor rectangle is read once at Open and kept for the grabber's life.
 // MIT-SHM is used when the server offers it (the buffer is then the shared
 // segment itself); otherwise XGetImage fills a plain buffer. The DAMAGE
@@ -16,6 +16,8 @@ namespace lcx {
 // Size of the primary monitor (XRandR primary output; the root window when
 // there is none). False when no display can be opened.
 bool PrimaryScreenSize(int* width, int* height);
+// As PrimaryScreenSize for the monitor the grabber's set_monitor names.
+bool MonitorSize(const std::string& monitor, int* width, int* height);
 
 // The display Xlib connects to ($DISPLAY, or what Xlib assumes), for log lines.
 std::string DisplayName();
@@ -49,6 +51,9 @@ class ScreenGrabber {
   // that differ; the whole monitor after Open.
   int64_t changed_area() const { return changed_area_; }
   void Close();
+  // A RandR output name to capture instead of the primary monitor, from the
+  // next Open; empty, or a name the display does not have, means the primary.
+  void set_monitor(const std::string& name) { monitor_ = name; }
 
   bool is_open() const { return x_ != nullptr; }
   bool lost() const;
@@ -63,6 +68,7 @@ class ScreenGrabber {
   static void StartDamageReports(X11State& x);
   std::unique_ptr<X11State> x_;
   int64_t changed_area_ = 0;
+  std::string monitor_;
   int width_ = 0;
   int height_ = 0;
 };

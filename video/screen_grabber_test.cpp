@@ -5,6 +5,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -204,6 +205,55 @@ TEST(ScreenGrabber, LostDisplayFailsTheGrabUntilReopenedOnANewServer) {
   EXPECT_FALSE(grabber.lost());
   EXPECT_EQ(grabber.width(), 800);
   EXPECT_NE(grabber.Grab(), nullptr);
+}
+
+}  // namespace
+}  // namespace lcx
+
+namespace lcx {
+namespace {
+
+// The key "monitor" names a RandR monitor (an output's name); a name the
+// display does not have means the primary, as before.
+TEST(ScreenGrabber, MonitorByNameElseThePrimary) {
+  testing_x::TestXServer server;
+  if (!server.Start("1280x480x24")) GTEST_SKIP() << "no Xvfb";
+  Display* dpy = XOpenDisplay(nullptr);
+  ASSERT_NE(dpy, nullptr);
+  // Xvfb's one output is the primary; a second monitor covers its right part.
+  XRRScreenResources* resources = XRRGetScreenResources(dpy, DefaultRootWindow(dpy));
+  ASSERT_NE(resources, nullptr);
+  ASSERT_GE(resources->noutput, 1);
+  XRRSetOutputPrimary(dpy, DefaultRootWindow(dpy), resources->outputs[0]);
+  XRRFreeScreenResources(resources);
+  XRRMonitorInfo right{};
+  right.name = XInternAtom(dpy, "RIGHT-1", False);
+  right.x = 800;
+  right.width = 480;
+  right.height = 360;
+  right.mwidth = 100;
+  right.mheight = 75;
+  right.noutput = 0;
+  XRRSetMonitor(dpy, DefaultRootWindow(dpy), &right);
+  XSync(dpy, False);
+
+  struct Case {
+    const char* monitor;
+    int width, height;
+  } cases[] = {{"RIGHT-1", 480, 360}, {"", 1280, 480}, {"HDMI-9", 1280, 480}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.monitor);
+    int w = 0, h = 0;
+    ASSERT_TRUE(MonitorSize(c.monitor, &w, &h));
+    EXPECT_EQ(w, c.width);
+    EXPECT_EQ(h, c.height);
+    ScreenGrabber grabber;
+    grabber.set_monitor(c.monitor);
+    ASSERT_TRUE(grabber.Open());
+    EXPECT_EQ(grabber.width(), c.width);
+    EXPECT_NE(grabber.Grab(), nullptr);
+  }
+  XCloseDisplay(dpy);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "video/cairo_handles.h"  // kMaxSurfaceSide: the card is drawn by Cairo
 #include "video/image_codec.h"
 #include "video/paused_picture.h"
+#include "video/portal_capture.h"
 #include "video/scale.h"
 #include "video/stream_producer.h"
 
@@ -28,18 +29,60 @@ struct SnapshotGrabber {
   std::unique_ptr<ScreenGrabber> grabber;  // guarded by mutex
 };
 
-// Calls use(pixels, width, height) with the current screen; false when there
-// is no display or the copy fails.
+}  // namespace
+
+bool ScreenSizeNow(int* w, int* h) {
+  if (auto* portal = dynamic_cast<PortalCapture*>(SharedCapture())) {
+    *w = portal->width();
+    *h = portal->height();
+    if (*w < 1 || *h < 1) SharedCaptureStartSize(w, h);
+    return *w > 0 && *h > 0;
+  }
+  return MonitorSize(SharedCaptureMonitor(), w, h);
+}
+
+namespace {
+
+// The notice a still shows while the portal shares no screen, at the start
+// size; false for a caller that started no capture (tests).
+template <typename Use>
+bool WithNotice(ScreenNotice notice, Use use) {
+  int w = 0, h = 0;
+  SharedCaptureStartSize(&w, &h);
+  if (!SharedCapture() || w < 1 || h < 1) return false;
+  std::vector<uint8_t> picture;
+  FillNoticePicture(w, h, notice, picture);
+  if (picture.empty()) return false;
+  use(picture.data(), w, h);
+  return true;
+}
+
+// Calls use(pixels, width, height) with the current screen (the portal's
+// latest picture, or an X11 copy); the portal's notice picture while it
+// shares nothing; false when there is no X display or the copy fails.
 template <typename Use>
 bool WithScreen(Use use) {
+  if (auto* portal = dynamic_cast<PortalCapture*>(SharedCapture())) {
+    std::vector<uint8_t> picture;
+    int pw = 0, ph = 0;
+    const CaptureState state = portal->LatestPicture(picture, &pw, &ph);
+    if (state == CaptureState::kFrame) {
+      use(picture.data(), pw, ph);
+      return true;
+    }
+    return WithNotice(state == CaptureState::kWaiting ? ScreenNotice::kWaiting : ScreenNotice::kNotShared, use);
+  }
   // Never destroyed: detached server threads may take snapshots while the
   // process exits.
   static SnapshotGrabber* shared = new SnapshotGrabber;
+  const std::string monitor = SharedCaptureMonitor();
   int w = 0, h = 0;
-  if (!PrimaryScreenSize(&w, &h)) return false;  // the size is read afresh for every picture
+  // Without a display a still fails, as it always has: recorders count it as no picture.
+  if (!MonitorSize(monitor, &w, &h)) return false;
   std::unique_lock lock(shared->mutex, std::try_to_lock);
   if (!lock.owns_lock()) {
     ScreenGrabber own;
+    own.set_monitor(monitor);
     const uint8_t* pixels = own.Open() ? own.Grab() : nullptr;
     if (!pixels) return false;
     use(pixels, own.width(), own.height());
@@ -52,6 +95,7 @@ bool WithScreen(Use use) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!kept) {
       auto fresh = std::make_unique<ScreenGrabber>();
+      fresh->set_monitor(monitor);
       if (!fresh->Open()) return false;
       kept = std::move(fresh);
     }
@@ -66,10 +110,12 @@ bool WithScreen(Use use) {
 
 }  // namespace
 
-bool SavePausedPng(const std::string& path) {
+bool SavePausedPng(const std::string& path) { return SaveNoticePng(path, ScreenNotice::kPaused); }
+
+bool SaveNoticePng(const std::string& path, ScreenNotice notice) {
   constexpr int kWidth = 1280, kHeight = 720;
   std::vector<uint8_t> pixels;
-  FillPausedPicture(kWidth, kHeight, pixels);
+  FillNoticePicture(kWidth, kHeight, notice, pixels);
   if (pixels.empty()) return false;
   return WriteBgrxPng(pixels.data(), kWidth, kHeight, path);
 }
@@ -78,7 +124,7 @@ std::vector<uint8_t> CaptureSnapshotJpeg() {
   constexpr int kQuality = 55;
   if (StreamPaused.load()) {
     int w = 0, h = 0;
-    if (!PrimaryScreenSize(&w, &h) || w > kMaxSurfaceSide || h > kMaxSurfaceSide) return {};
+    if (!ScreenSizeNow(&w, &h) || w > kMaxSurfaceSide || h > kMaxSurfaceSide) return {};
     std::vector<uint8_t> card;
     try {
       card.resize(static_cast<size_t>(w) * h * 4);

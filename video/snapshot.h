@@ -9,9 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "video/paused_picture.h"   // ScreenNotice
 #include "video/screen_grabber.h"  // PrimaryScreenSize
 
 namespace lcx {
+
+// The size of the screen the stills show, read afresh: the portal stream's,
+// or the X11 monitor's. False when there is none.
+bool ScreenSizeNow(int* width, int* height);
 
 // Web preview: the screen at native size as JPEG (quality 55), or the dark
 // "paused" card while StreamPaused is set. Empty on failure.
@@ -21,7 +26,9 @@ std::vector<uint8_t> CaptureSnapshotJpeg();
 // (quality 80). False with `out` empty on failure or a size below 1.
 bool EncodeScreenJpeg(int width, int height, std::vector<uint8_t>& out);
 
-// Renders the paused picture at 1280 x 720 and writes it as PNG.
+// Renders the paused picture (or another notice) at 1280 x 720 and writes it
+// as PNG.
 bool SavePausedPng(const std::string& path);
+bool SaveNoticePng(const std::string& path, ScreenNotice notice);
 
 }  // namespace lcx

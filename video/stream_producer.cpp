@@ -24,8 +24,7 @@ int64_t NowNs() {
 
 // Motion from what the capture found changed; nothing new is computed.
 void FeedMotion(const VideoEngine& e, MotionDetector& motion) {
-  const int64_t total = static_cast<int64_t>(e.grabber.width()) * e.grabber.height();
-  PublishMotion(motion.Feed(e.grabber.changed_area(), total, NowNs() / 1'000'000));
+  PublishMotion(motion.Feed(e.changed_pixels, e.captured_pixels, NowNs() / 1'000'000));
 }
 
 // Queues one frame period's access unit of a stream; a failed or empty
@@ -60,39 +59,60 @@ void SleepUntil(VideoEngine& engine, int64_t deadline_ns) {
 // display costs a failed connect, and nobody waits for it.
 constexpr int64_t kReconnectPeriodNs = 1'000'000'000;
 
-// Tries to reconnect a grabber that lost its display, at most once per
-// kReconnectPeriodNs; one log line when it is back.
+// Tries to open a source that is not open (the display went away, or was
+// never there), at most once per kReconnectPeriodNs; one log line when it
+// is there.
 void ReconnectScreen(VideoEngine& e, int64_t& next_try_ns) {
   const int64_t now = NowNs();
   if (now < next_try_ns) return;
   next_try_ns = now + kReconnectPeriodNs;
   std::string why;
-  if (!e.grabber.TryOpen(&why)) return;  // still gone: said once when it went
-  if (e.grabber.width() == e.screen_width && e.grabber.height() == e.screen_height) {
-    LogLine("Screen: display \"%s\" is back\n", DisplayName().c_str());
+  if (!e.capture->TryOpen(&why)) return;  // still gone: said once when it went
+  const char* how = e.capture_lost ? "is back" : "is there";
+  if (e.capture->width() == e.screen_width && e.capture->height() == e.screen_height) {
+    LogLine("Screen: %s %s\n", e.capture->Describe().c_str(), how);
     return;
   }
   // The streams keep the size they were started at (their SDP says it).
-  e.resized_screen.resize(static_cast<size_t>(e.screen_width) * e.screen_height * 4);
-  LogLine("Screen: display \"%s\" is back at %dx%d, scaled to %dx%d\n", DisplayName().c_str(), e.grabber.width(),
-          e.grabber.height(), e.screen_width, e.screen_height);
+  LogLine("Screen: %s %s at %dx%d, scaled to %dx%d\n", e.capture->Describe().c_str(), how, e.capture->width(),
+          e.capture->height(), e.screen_width, e.screen_height);
 }
 
 // The current screen at the size the engine started with, *changed whether
-// it differs from the last one; null when the display has just been lost
-// (logged, grabber closed).
-const uint8_t* GrabScreen(VideoEngine& e, bool* changed) {
-  const uint8_t* shot = e.grabber.GrabChanges(changed);
-  if (!shot) {
-    LogLine("Screen: display \"%s\" lost; streaming the paused picture until it returns\n",
-            DisplayName().c_str());
-    e.grabber.Close();
+// it differs from the last one. Null with the notice to show instead when
+// the source has no picture; a lost display is logged and closed.
+const uint8_t* GrabScreen(VideoEngine& e, bool* changed, ScreenNotice* notice) {
+  CapturedFrame frame;
+  const CaptureState state = e.capture->Next(&frame);
+  if (state == CaptureState::kLost) {
+    LogLine("Screen: %s lost; streaming the paused picture until it returns\n", e.capture->Describe().c_str());
+    e.capture->Close();
+    e.capture_lost = true;
+    *notice = ScreenNotice::kPaused;
     return nullptr;
   }
-  if (e.grabber.width() == e.screen_width && e.grabber.height() == e.screen_height) return shot;
-  if (*changed) ScaleNearest(shot, e.grabber.width(), e.grabber.height(), e.resized_screen.data(), e.screen_width,
-               e.screen_height);
+  if (state != CaptureState::kFrame) {
+    *notice = state == CaptureState::kWaiting ? ScreenNotice::kWaiting : ScreenNotice::kNotShared;
+    return nullptr;
+  }
+  *changed = frame.changed;
+  e.changed_pixels = frame.changed ? frame.changed_pixels : 0;
+  e.captured_pixels = static_cast<int64_t>(frame.width) * frame.height;
+  if (frame.width == e.screen_width && frame.height == e.screen_height) return frame.pixels;
+  const size_t bytes = static_cast<size_t>(e.screen_width) * e.screen_height * 4;
+  if (e.resized_screen.size() != bytes) {
+    e.resized_screen.resize(bytes);
+    *changed = true;
+  }
+  if (*changed) ScaleNearest(frame.pixels, frame.width, frame.height, e.resized_screen.data(), e.screen_width,
+                             e.screen_height);
   return e.resized_screen.data();
+}
+
+// What to show when the screen is not in the stream.
+ScreenNotice NoticeWithoutScreen(const VideoEngine& e) {
+  if (StreamPaused.load() || e.capture_lost) return ScreenNotice::kPaused;
+  return ScreenNotice::kNoScreen;
 }
 
 }  // namespace
@@ -129,8 +149,21 @@ bool StartEngine(VideoEngine& e, const VideoSettings& s) {
   e.sub_height = s.sub_height & ~1;
   e.sub_on = s.sub_on && e.sub_width >= 1 && e.sub_height >= 1;
 
-  if (!e.grabber.Open()) return false;  // the grabber logs why
-  const int screen_w = e.grabber.width(), screen_h = e.grabber.height();
+  int screen_w = 0, screen_h = 0;
+  if (CaptureSource* shared = SharedCapture()) {
+    e.capture = shared;
+    SharedCaptureStartSize(&screen_w, &screen_h);
+  } else {
+    e.own_capture = MakeX11Capture({});
+    e.capture = e.own_capture.get();
+    std::string why;
+    if (!e.capture->TryOpen(&why)) {
+      LogLine("Screen: %s\n", why.c_str());
+      return false;
+    }
+    screen_w = e.capture->width();
+    screen_h = e.capture->height();
+  }
   e.screen_width = screen_w;
   e.screen_height = screen_h;
 
@@ -148,9 +181,21 @@ bool StartEngine(VideoEngine& e, const VideoSettings& s) {
     return false;
   }
 
-  const uint8_t* shot = e.grabber.Grab();
+  // The parameter sets come from a first picture: the screen when it is
+  // there, else the notice the streams begin with.
+  std::vector<uint8_t> first;
+  const uint8_t* shot = nullptr;
+  if (e.capture->is_open()) {
+    bool changed = true;
+    ScreenNotice notice = ScreenNotice::kNoScreen;
+    shot = GrabScreen(e, &changed, &notice);
+    if (!shot) FillNoticePicture(screen_w, screen_h, notice, first);
+  } else {
+    FillNoticePicture(screen_w, screen_h, NoticeWithoutScreen(e), first);
+  }
+  if (!shot) shot = first.data();
   if (!shot) {
-    LogLine("Video: the first screen grab failed\n");
+    LogLine("Video: no first picture at %dx%d\n", screen_w, screen_h);
     return false;
   }
   const uint8_t* main_src = shot;
@@ -201,13 +246,15 @@ void RunProducer(VideoEngine& e) {
   FramePacer pacer;
   pacer.period_ns = 1'000'000'000LL / rate;
   uint32_t main_ts = 0, sub_ts = 0;
-  bool live = false, force = true, paused_shown = false;
-  std::vector<uint8_t> paused_main, paused_sub;
+  bool live = false, force = true, notice_shown = false;
+  ScreenNotice shown = ScreenNotice::kPaused;  // the notice on the streams while notice_shown
+  // Each notice's picture per stream, drawn the first time it is needed.
+  std::vector<uint8_t> notice_main[4], notice_sub[4];
   int64_t next_reconnect_ns = 0;
   MotionDetector motion({e.settings.motion_sensitivity, e.settings.motion_hold_s});
 
   while (!e.stop.load()) {
-    if (!e.grabber.is_open()) ReconnectScreen(e, next_reconnect_ns);
+    if (!e.capture->is_open()) ReconnectScreen(e, next_reconnect_ns);
     {
       std::unique_lock lock(e.viewer_mutex);
       if (e.ViewerCount.load() < 1) {
@@ -220,16 +267,18 @@ void RunProducer(VideoEngine& e) {
       // Nobody watches, so what the queues hold grows old: a viewer who
       // comes later would be sent that stale picture (and a jump in its time
       // stamps) before the fresh key frame.
-      if (live || paused_shown) {
+      if (live || notice_shown) {
         ClearFrames(e.main_channel);
         ClearFrames(e.sub_channel);
       }
       live = false;
-      paused_shown = false;
+      notice_shown = false;
       // Motion subscribers without a viewer: captured at the idle wait's
       // pace, never encoded.
       bool changed = false;
-      if (MotionWatchedUntilMs.load() > NowNs() / 1'000'000 && !StreamPaused.load() && e.grabber.is_open() && GrabScreen(e, &changed)) {
+      ScreenNotice idle_notice = ScreenNotice::kNoScreen;
+      if (MotionWatchedUntilMs.load() > NowNs() / 1'000'000 && !StreamPaused.load() && e.capture->is_open() &&
+          GrabScreen(e, &changed, &idle_notice)) {
         FeedMotion(e, motion);
       } else {
         PublishMotion(motion.Still());
@@ -237,69 +286,77 @@ void RunProducer(VideoEngine& e) {
       continue;
     }
 
-    if (!StreamPaused.load() && e.grabber.is_open()) {
+    ScreenNotice notice = NoticeWithoutScreen(e);
+    if (!StreamPaused.load() && e.capture->is_open()) {
       bool changed = true;
-      const uint8_t* shot = GrabScreen(e, &changed);
-      if (!shot) continue;  // the display is gone: the paused picture from now on
-      FeedMotion(e, motion);
-      paused_shown = false;
-      if (!live) {
-        live = true;
-        force = true;
-        pacer.Restart(NowNs());
-      }
-      e.frames_grabbed.fetch_add(1, std::memory_order_relaxed);
-      // The request is taken even when the frame is forced: a first viewer's
-      // request left standing would make the next frame a second IDR.
-      const bool key_request = e.KeyframeRequest.exchange(false) || force;
-      // After the paused picture or an idle spell the encoders last saw
-      // something else: the screen counts as changed. The scaled buffers
-      // still hold an unchanged screen.
-      changed = changed || force;
-
-      const uint8_t* main_src = shot;
-      if (e.main_scaled) {
-        if (changed) {
-          ScaleNearest(shot, e.screen_width, e.screen_height, e.main_scaled_buffer.data(), e.main_width,
-                       e.main_height);
+      const uint8_t* shot = GrabScreen(e, &changed, &notice);
+      if (shot) {
+        FeedMotion(e, motion);
+        notice_shown = false;
+        if (!live) {
+          live = true;
+          force = true;
+          pacer.Restart(NowNs());
         }
-        main_src = e.main_scaled_buffer.data();
-      }
-      SendFrame(e.main_sequence, e.main_encoder, main_src, main_stride, e.main_height, changed, key_request,
-                e.main_channel, main_ts, max_length);
-      if (e.sub_on) {
-        if (changed) {
-          ScaleNearest(shot, e.screen_width, e.screen_height, e.sub_scaled_buffer.data(), e.sub_width,
-                       e.sub_height);
-        }
-        SendFrame(e.sub_sequence, e.sub_encoder, e.sub_scaled_buffer.data(), e.sub_width, e.sub_height, changed,
-                  key_request, e.sub_channel, sub_ts, max_length);
-      }
-      force = false;
+        e.frames_grabbed.fetch_add(1, std::memory_order_relaxed);
+        // The request is taken even when the frame is forced: a first viewer's
+        // request left standing would make the next frame a second IDR.
+        const bool key_request = e.KeyframeRequest.exchange(false) || force;
+        // After a notice or an idle spell the encoders last saw something
+        // else: the screen counts as changed. The scaled buffers still hold
+        // an unchanged screen.
+        changed = changed || force;
 
-      const int64_t periods = pacer.Advance(NowNs());
-      main_ts += step * static_cast<uint32_t>(periods);
-      sub_ts += step * static_cast<uint32_t>(periods);
-      SleepUntil(e, pacer.due_ns);
-      continue;
+        const uint8_t* main_src = shot;
+        if (e.main_scaled) {
+          if (changed) {
+            ScaleNearest(shot, e.screen_width, e.screen_height, e.main_scaled_buffer.data(), e.main_width,
+                         e.main_height);
+          }
+          main_src = e.main_scaled_buffer.data();
+        }
+        SendFrame(e.main_sequence, e.main_encoder, main_src, main_stride, e.main_height, changed, key_request,
+                  e.main_channel, main_ts, max_length);
+        if (e.sub_on) {
+          if (changed) {
+            ScaleNearest(shot, e.screen_width, e.screen_height, e.sub_scaled_buffer.data(), e.sub_width,
+                         e.sub_height);
+          }
+          SendFrame(e.sub_sequence, e.sub_encoder, e.sub_scaled_buffer.data(), e.sub_width, e.sub_height, changed,
+                    key_request, e.sub_channel, sub_ts, max_length);
+        }
+        force = false;
+
+        const int64_t periods = pacer.Advance(NowNs());
+        main_ts += step * static_cast<uint32_t>(periods);
+        sub_ts += step * static_cast<uint32_t>(periods);
+        SleepUntil(e, pacer.due_ns);
+        continue;
+      }
+      if (!e.capture->is_open()) continue;  // the display is gone: the paused picture from the next round
     }
 
-    // Paused, or the display is gone: the designed picture, twice a second,
-    // drawn once per size.
+    // Paused, or no screen to show: the notice's picture, twice a second,
+    // drawn once per size. A portal that begins to send is seen at the next
+    // round.
     PublishMotion(motion.Still());
-    if (paused_main.empty()) FillPausedPicture(e.main_width, e.main_height, paused_main);
-    const bool key_request = e.KeyframeRequest.exchange(false) || !paused_shown;
+    const bool fresh = !notice_shown || notice != shown;
+    std::vector<uint8_t>& main_picture = notice_main[static_cast<int>(notice)];
+    if (main_picture.empty()) FillNoticePicture(e.main_width, e.main_height, notice, main_picture);
+    const bool key_request = e.KeyframeRequest.exchange(false) || fresh;
     // Only its first frame is encoded; the rest repeat it.
-    SendFrame(e.main_sequence, e.main_encoder, paused_main.data(), e.main_width, e.main_height, !paused_shown,
-              key_request, e.main_channel, main_ts, max_length);
+    SendFrame(e.main_sequence, e.main_encoder, main_picture.data(), e.main_width, e.main_height, fresh, key_request,
+              e.main_channel, main_ts, max_length);
     if (e.sub_on) {
-      if (paused_sub.empty()) FillPausedPicture(e.sub_width, e.sub_height, paused_sub);
-      SendFrame(e.sub_sequence, e.sub_encoder, paused_sub.data(), e.sub_width, e.sub_height, !paused_shown,
-                key_request, e.sub_channel, sub_ts, max_length);
+      std::vector<uint8_t>& sub_picture = notice_sub[static_cast<int>(notice)];
+      if (sub_picture.empty()) FillNoticePicture(e.sub_width, e.sub_height, notice, sub_picture);
+      SendFrame(e.sub_sequence, e.sub_encoder, sub_picture.data(), e.sub_width, e.sub_height, fresh, key_request,
+                e.sub_channel, sub_ts, max_length);
       sub_ts += 45000;
     }
     main_ts += 45000;
-    paused_shown = true;
+    notice_shown = true;
+    shown = notice;
     live = false;
     SleepUntil(e, NowNs() + 500'000'000);
   }

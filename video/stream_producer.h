@@ -1,19 +1,22 @@
-// The video engine: one screen grabber, one encoder per stream, and the
+// The video engine: one capture source, one encoder per stream, and the
 // producer thread that captures, encodes and queues frames for both streams
-// while at least one client watches (the paused picture while StreamPaused).
+// while at least one client watches (the paused picture while StreamPaused,
+// a notice picture while the screen cannot be seen).
 // Threads: StartEngine runs before the producer exists; afterwards only the
-// producer touches the grabber, encoders and buffers. viewer_mutex guards the
+// producer touches the capture source's frames, encoders and buffers. viewer_mutex guards the
 // producer's idle wait on wake_up; ViewerCount, KeyframeRequest and
 // StreamPaused are atomics read without locks. Each channel has its own mutex.
 // A frame period in which the screen did not change runs no encoder (see
 // frame_sequencer.h).
-// While the display is gone the streams carry the paused picture and the
-// producer reconnects the grabber at a bounded rate.
+// While the display is gone the streams carry the paused picture (the "no
+// screen" one when there never was a display) and the producer reconnects
+// at a bounded rate; a portal source reconnects by itself.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,7 +24,8 @@
 #include "core/subsystem_settings.h"
 #include "video/frame_sequencer.h"
 #include "video/h264_encoder.h"
-#include "video/screen_grabber.h"
+#include "video/capture_source.h"
+#include "video/paused_picture.h"
 #include "video/stream_channel.h"
 
 namespace lcx {
@@ -38,7 +42,9 @@ struct VideoEngine {
   bool main_scaled = false;
   bool sub_on = false;
 
-  ScreenGrabber grabber;
+  CaptureSource* capture = nullptr;            // the program's shared source, or own_capture
+  std::unique_ptr<CaptureSource> own_capture;  // made by StartEngine when there is no shared one
+  bool capture_lost = false;                   // the display was there and went away
   int screen_width = 0;  // the screen at start: what both streams are made from
   int screen_height = 0;
   H264Encoder main_encoder, sub_encoder;
@@ -46,6 +52,7 @@ struct VideoEngine {
   std::vector<uint8_t> main_scaled_buffer, sub_scaled_buffer;
   // A display that came back at another size, scaled to the size at start.
   std::vector<uint8_t> resized_screen;
+  int64_t changed_pixels = 0, captured_pixels = 0;  // of the last capture, for the motion detector
 
   StreamChannel main_channel, sub_channel;
 
@@ -60,9 +67,12 @@ struct VideoEngine {
   std::atomic<uint64_t> frames_grabbed{0};  // screens captured by the producer
 };
 
-// Opens the grabber and the encoders and stores each stream's SPS, PPS and
-// profile-level-id. False when the grabber or the main encoder cannot open or
-// the first main frame lacks SPS or PPS. A sub encoder that fails to open or
+// Takes the shared capture source (StartSharedCapture) with its start size,
+// or, without one, opens an X11 source of its own; opens the encoders and
+// stores each stream's SPS, PPS and profile-level-id. A shared source that
+// cannot show the screen yet is no failure: the streams start with a notice
+// picture. False when an own source or the main encoder cannot open or the
+// first main frame lacks SPS or PPS. A sub encoder that fails to open or
 // to give a first frame with SPS and PPS only turns the sub-stream off
 // (sub_on false). Every failure is logged once with its reason.
 bool StartEngine(VideoEngine& engine, const VideoSettings& settings);

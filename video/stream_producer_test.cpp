@@ -11,6 +11,7 @@
 #include "platform/system.h"
 #include "video/motion_detector.h"
 #include "video/requirements_testing.h"
+#include "video/screen_grabber.h"
 #include "video/x_server_testing.h"
 
 namespace lcx {

@@ -11,6 +11,7 @@
 #include "security/digest.h"
 #include "security/recovery_code.h"
 #include "video/screen_grabber.h"
+#include "video/capture_source.h"
 #include "video/snapshot.h"
 
 namespace lcx {
@@ -20,7 +21,7 @@ WebHooks DefaultWebHooks() {
   hooks.clock = BootTickMs;
   hooks.new_token = [] { return RandomHex(16); };
   hooks.snapshot = CaptureSnapshotJpeg;
-  hooks.screen_size = PrimaryScreenSize;
+  hooks.screen_size = ScreenSizeNow;
   hooks.relaunch = [] { RelaunchSelf(true); };
   hooks.recovery_public_key = RecoveryPublicKey();
   return hooks;

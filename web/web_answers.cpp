@@ -4,6 +4,7 @@
 #include "core/log.h"
 #include "resources/documents.h"
 #include "security/recovery_code.h"
+#include "video/capture_source.h"
 #include "video/stream_producer.h"
 #include "web/web_config_api.h"
 #include "web/web_resources.h"
@@ -160,6 +161,13 @@ WebReply AnswerWebRequest(WebPanel& panel, const WebRequest& request) {
       return Restore(panel, request);
     case WebRoute::kStream:
       return Stream(request);
+    case WebRoute::kShareScreenOffered:
+      return Json("200 OK", CaptureIsPortal() ? "{\"offered\":true}" : "{\"offered\":false}");
+    case WebRoute::kShareScreen:
+      if (!CaptureIsPortal()) return Json("409 Conflict", kJsonNotOk);
+      LogLine("Web: sharing the screen asked again by admin\n");
+      AskToShareScreenAgain();
+      return Json("200 OK", "{\"ok\":true}");
     case WebRoute::kNotFound:
       break;
   }

@@ -6,7 +6,7 @@ namespace lcx {
 namespace {
 
 // Tried in order; the first six need no session.
-constexpr std::array<WebRouteEntry, 15> kRoutes{{
+constexpr std::array<WebRouteEntry, 17> kRoutes{{
     {"GET", "/login", WebRoute::kLoginPage, false, false},
     {"POST", "/login", WebRoute::kLogin, false, false},
     {"POST", "/logout", WebRoute::kLogout, false, false},
@@ -22,6 +22,8 @@ constexpr std::array<WebRouteEntry, 15> kRoutes{{
     {"POST", "/restart", WebRoute::kRestart, true, true},
     {"POST", "/restore", WebRoute::kRestore, true, true},
     {"POST", "/stream", WebRoute::kStream, true, true},
+    {"GET", "/share-screen", WebRoute::kShareScreenOffered, true, true},
+    {"POST", "/share-screen", WebRoute::kShareScreen, true, true},
 }};
 constexpr WebRouteEntry kNotFoundRoute{"", "", WebRoute::kNotFound, true, true};
 

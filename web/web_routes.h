@@ -24,6 +24,8 @@ enum class WebRoute {
   kRestart,
   kRestore,
   kStream,
+  kShareScreenOffered,  // whether the panel shows "Share the screen again"
+  kShareScreen,
   kNotFound,
 };
 

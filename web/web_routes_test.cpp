@@ -31,6 +31,8 @@ TEST(WebRoutes, TableAndAccessRules) {
       {"restart", "POST", "/restart", WebRoute::kRestart, true, true},
       {"restore", "POST", "/restore", WebRoute::kRestore, true, true},
       {"stream", "POST", "/stream", WebRoute::kStream, true, true},
+      {"share-again offered", "GET", "/share-screen", WebRoute::kShareScreenOffered, true, true},
+      {"share again", "POST", "/share-screen", WebRoute::kShareScreen, true, true},
       {"lower-case method is not the login page", "get", "/login", WebRoute::kNotFound, true, true},
       {"GET of the logout falls through", "GET", "/logout", WebRoute::kNotFound, true, true},
       {"POST of the panel", "POST", "/", WebRoute::kNotFound, true, true},
