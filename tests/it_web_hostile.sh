@@ -16,7 +16,7 @@ lcx_start_display 1280x720x24
 lcx_engine_home
 web_port=$(lcx_free_port)
 lcx_write_config "rtsp_port = $(lcx_free_port)" "onvif_port = $(lcx_free_port)" "web_port = $web_port" \
-  "web_admin = 1" "admin_user = admin" "admin_pass = admin"
+  "web_admin = 1" "admin_user = admin" "admin_pass = Hostile-pw1"
 # Room for the idle peers' descriptors and the program's own.
 ulimit -n 4096
 lcx_engine_start hostile --background
@@ -53,7 +53,7 @@ function peer(feed, limitMs) {
 }
 
 async function login() {
-  const r = await fetch(base + '/login', { method: 'POST', redirect: 'manual', body: 'user=admin&pass=admin',
+  const r = await fetch(base + '/login', { method: 'POST', redirect: 'manual', body: 'user=admin&pass=Hostile-pw1',
                                           headers: { 'Content-Type': 'application/x-www-form-urlencoded' } });
   const m = (r.headers.get('set-cookie') || '').match(/lcx_sess=([0-9a-f]{32})/);
   if (r.status !== 302 || !m) fail(`login answered ${r.status}`);
