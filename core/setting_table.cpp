@@ -150,6 +150,14 @@ bool ValidName(NameRule rule, std::string_view value) {
 
 bool ValidSettingName(std::string_view key, std::string_view value) { return ValidName(SettingFor(key).rule, value); }
 
+NewPasswordProblem CheckNewPassword(std::string_view password, std::string_view again) {
+  if (password != again) return NewPasswordProblem::kMismatch;
+  if (!ValidPassword(password)) return NewPasswordProblem::kInvalid;
+  if (password == kFactoryPassword) return NewPasswordProblem::kFactory;
+  if (password.size() < kMinNewPasswordBytes) return NewPasswordProblem::kShort;
+  return NewPasswordProblem::kNone;
+}
+
 bool ValidPassword(std::string_view value) {
   if (value.empty() || value.size() > kMaxPasswordBytes) return false;
   return std::none_of(value.begin(), value.end(),

@@ -84,6 +84,34 @@ bool CheckDesktopLogin(const ConfigMap& config, const std::string& user, const s
   return CheckUserPassword(user, password, SettingText(config, "admin_user"), plain);
 }
 
+bool FactoryPasswordInForce(const ConfigMap& config) {
+  return UnprotectString(SettingText(config, "admin_pass")) == kFactoryPassword;
+}
+
+FactoryPasswordOutcome ReplaceFactoryPassword(const std::string& password, const std::string& confirm) {
+  switch (CheckNewPassword(password, confirm)) {
+    case NewPasswordProblem::kMismatch: return FactoryPasswordOutcome::kPasswordsDiffer;
+    case NewPasswordProblem::kInvalid: return FactoryPasswordOutcome::kInvalidPassword;
+    case NewPasswordProblem::kFactory: return FactoryPasswordOutcome::kStillFactory;
+    case NewPasswordProblem::kShort: return FactoryPasswordOutcome::kTooShort;
+    case NewPasswordProblem::kNone: break;
+  }
+  const std::string user = SettingText(LoadConfig(ConfigPath()), "admin_user");
+  return SaveAdminCredentials(user, password) ? FactoryPasswordOutcome::kSaved : FactoryPasswordOutcome::kSaveFailed;
+}
+
+const Text& MessageFor(FactoryPasswordOutcome outcome) {
+  switch (outcome) {
+    case FactoryPasswordOutcome::kSaved: return txt::kCredentialsSaved;
+    case FactoryPasswordOutcome::kPasswordsDiffer: return txt::kPasswordsDiffer;
+    case FactoryPasswordOutcome::kInvalidPassword: return txt::kInvalidPassword;
+    case FactoryPasswordOutcome::kStillFactory: return txt::kPasswordIsFactory;
+    case FactoryPasswordOutcome::kTooShort: return txt::kPasswordTooShort;
+    case FactoryPasswordOutcome::kSaveFailed: break;
+  }
+  return txt::kSaveFailed;
+}
+
 CredentialsOutcome ChangeCredentials(const std::string& user, const std::string& password,
                                      const std::string& confirm) {
   const std::string stored_user = SettingText(LoadConfig(ConfigPath()), "admin_user");

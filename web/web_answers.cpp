@@ -19,8 +19,6 @@ constexpr char kJsonRestarting[] = "{\"restarting\":true}";
 // The member the admin page turns into the password screen.
 constexpr char kJsonChangePassword[] = "{\"ok\":false,\"password_change_required\":true}";
 constexpr char kJsonForeignOrigin[] = "{\"ok\":false,\"error\":\"origin\"}";
-constexpr char kFactoryPassword[] = "admin";
-constexpr size_t kMinNewPassword = 8;
 
 WebReply Reply(std::string bytes, AfterReply after = AfterReply::kNothing) {
   return WebReply{std::move(bytes), after};
@@ -119,7 +117,7 @@ WebReply Stream(const WebRequest& request) {
 WebReply SetPassword(WebPanel& panel, const WebRequest& request) {
   WebForm form = ParseForm(request.body);
   const std::string password = FormValue(form, "pass1");
-  const std::string problem = NewPasswordProblem(password, FormValue(form, "pass2"));
+  const std::string problem = NewPasswordProblemName(password, FormValue(form, "pass2"));
   if (!problem.empty()) return Json("400 Bad Request", "{\"ok\":false,\"error\":\"" + problem + "\"}");
   if (!SaveAdminCredentialsAt(panel.config_path, panel.admin_user, password)) {
     return Json("500 Internal Server Error", "{\"ok\":false,\"error\":\"save\"}");
@@ -156,12 +154,15 @@ HostPolicy PolicyFrom(const WebSettings& settings, const WebHooks& hooks) {
 
 }  // namespace
 
-std::string NewPasswordProblem(std::string_view password, std::string_view again) {
-  if (password != again) return "mismatch";
-  if (!ValidPassword(password)) return "invalid";
-  if (password == kFactoryPassword) return "factory";
-  if (password.size() < kMinNewPassword) return "short";
-  return {};
+std::string NewPasswordProblemName(std::string_view password, std::string_view again) {
+  switch (CheckNewPassword(password, again)) {
+    case NewPasswordProblem::kNone: return {};
+    case NewPasswordProblem::kMismatch: return "mismatch";
+    case NewPasswordProblem::kInvalid: return "invalid";
+    case NewPasswordProblem::kFactory: return "factory";
+    case NewPasswordProblem::kShort: return "short";
+  }
+  return "invalid";
 }
 
 std::string WebPanel::Password() {

@@ -69,10 +69,9 @@ struct WebPanel {
   bool must_change_password_;
 };
 
-// The factory password's replacement: equal twice, a valid password of at
-// least 8 bytes that is not "admin". "" when acceptable, else the reason
-// the page shows: "mismatch", "short", "factory" or "invalid".
-std::string NewPasswordProblem(std::string_view password, std::string_view again);
+// CheckNewPassword's verdict as the page's "error" member: "" when
+// acceptable, else "mismatch", "short", "factory" or "invalid".
+std::string NewPasswordProblemName(std::string_view password, std::string_view again);
 
 // The answer to one request, with the side effects of its route.
 WebReply AnswerWebRequest(WebPanel& panel, const WebRequest& request);

@@ -431,8 +431,8 @@ TEST_F(WebAnswersOnALan, FactoryPasswordOpensOnlyItsChange) {
   EXPECT_EQ(ReadConfig(), before);
   // 64 bytes is the longest allowed, 65 too long.
   const std::string longest(64, 'p');
-  EXPECT_EQ(NewPasswordProblem(longest + "p", longest + "p"), "invalid");
-  EXPECT_EQ(NewPasswordProblem(longest, longest), "");
+  EXPECT_EQ(NewPasswordProblemName(longest + "p", longest + "p"), "invalid");
+  EXPECT_EQ(NewPasswordProblemName(longest, longest), "");
 
   WebReply changed = AnswerWebRequest(server, From("POST", "/password", "pass1=n3w+pass!&pass2=n3w+pass!", token, host, origin));
   EXPECT_EQ(Body(changed), "{\"ok\":true,\"restarting\":true}");
