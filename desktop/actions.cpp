@@ -84,6 +84,12 @@ bool CheckDesktopLogin(const ConfigMap& config, const std::string& user, const s
   return CheckUserPassword(user, password, SettingText(config, "admin_user"), plain);
 }
 
+namespace {
+// A new password ends the web panel's sessions: the relaunch that follows
+// would otherwise load the ones a restart saved.
+void EndWebSessions() { RemoveFile(GetDataFolder() + "/sessions.dat"); }
+}  // namespace
+
 bool FactoryPasswordInForce(const ConfigMap& config) {
   return UnprotectString(SettingText(config, "admin_pass")) == kFactoryPassword;
 }
@@ -97,7 +103,9 @@ FactoryPasswordOutcome ReplaceFactoryPassword(const std::string& password, const
     case NewPasswordProblem::kNone: break;
   }
   const std::string user = SettingText(LoadConfig(ConfigPath()), "admin_user");
-  return SaveAdminCredentials(user, password) ? FactoryPasswordOutcome::kSaved : FactoryPasswordOutcome::kSaveFailed;
+  if (!SaveAdminCredentials(user, password)) return FactoryPasswordOutcome::kSaveFailed;
+  EndWebSessions();
+  return FactoryPasswordOutcome::kSaved;
 }
 
 const Text& MessageFor(FactoryPasswordOutcome outcome) {
@@ -129,7 +137,9 @@ CredentialsOutcome ChangeCredentials(const std::string& user, const std::string&
   if (password != confirm) return CredentialsOutcome::kPasswordsDiffer;
   if (password.size() > kMaxPasswordBytes) return CredentialsOutcome::kPasswordTooLong;
   if (!ValidPassword(password)) return CredentialsOutcome::kInvalidPassword;
-  return SaveAdminCredentials(new_user, password) ? CredentialsOutcome::kSaved : CredentialsOutcome::kSaveFailed;
+  if (!SaveAdminCredentials(new_user, password)) return CredentialsOutcome::kSaveFailed;
+  EndWebSessions();
+  return CredentialsOutcome::kSaved;
 }
 
 const Text& MessageFor(CredentialsOutcome outcome) {

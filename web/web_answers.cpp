@@ -4,6 +4,7 @@
 #include "core/credentials.h"
 #include "core/log.h"
 #include "core/setting_table.h"
+#include "platform/system.h"
 #include "resources/documents.h"
 #include "security/recovery_code.h"
 #include "video/stream_producer.h"
@@ -76,6 +77,8 @@ WebReply Recover(WebPanel& panel, const WebRequest& request) {
   const uint64_t delay = panel.sessions.RecordAttempt(peer, valid);
   if (!valid) return Delayed(Json("400 Bad Request", kJsonNotOk), delay);
   if (!ResetCredentialsToDefault(panel.config_path)) return Json("500 Internal Server Error", RestoreFailureJson());
+  // No session of the old password outlives the reset in the next copy.
+  RemoveFile(panel.sessions_path());
   LogLine("Web: password recovered via vendor HWID code -> reset to admin/admin\n");
   return Json("200 OK", "{\"ok\":true}", AfterReply::kRelaunch);
 }
@@ -91,6 +94,7 @@ WebReply Restore(WebPanel& panel, const WebRequest& request) {
     LogLine("Web: could not restore the defaults into %s\n", panel.config_path.c_str());
     return Json("500 Internal Server Error", RestoreFailureJson());
   }
+  RemoveFile(panel.sessions_path());
   return Json("202 Accepted", kJsonRestarting, AfterReply::kRelaunch);
 }
 

@@ -445,6 +445,18 @@ TEST_F(WebAnswersOnALan, FactoryPasswordOpensOnlyItsChange) {
             "HTTP/1.1 401 Unauthorized");
 }
 
+TEST_F(WebAnswersOnALan, NoSavedSessionOutlivesARecovery) {
+  WebPanel server(settings_, Hooks());
+  LoginToken(server);
+  ASSERT_TRUE(server.sessions.SaveSessions(server.sessions_path()));
+  WebReply r = AnswerWebRequest(server, Request("POST", "/recover", CodeForm(Key().CodeFor(kMachineId))));
+  EXPECT_EQ(r.after, AfterReply::kRelaunch);
+  EXPECT_FALSE(FileExists(server.sessions_path()));
+  WebPanel next(settings_, Hooks());
+  next.sessions.LoadSessions(next.sessions_path());
+  EXPECT_EQ(next.sessions.SessionCount(), 0u);
+}
+
 TEST_F(WebAnswersOnALan, APasswordSavedInTheSettingsEndsOtherSessions) {
   WebPanel server(settings_, Hooks());
   const std::string mine = LoginToken(server), other = LoginToken(server);
