@@ -10,7 +10,7 @@ using K = SettingKind;
 using R = NameRule;
 
 // The template lines keep the spacing the default file has always had.
-constexpr std::array<SettingRow, 24> kTable{{
+constexpr std::array<SettingRow, 25> kTable{{
     {"rtsp_port", K::kInteger, 1, 65535, 8554, "", R::kNone, "rtsp_port  = 554", kBothEditors},
     {"onvif_port", K::kInteger, 1, 65535, 8000, "", R::kNone, "onvif_port = 8000", kBothEditors},
     {"fps", K::kInteger, 1, 60, 10, "", R::kNone, "fps        = 10", kBothEditors},
@@ -25,6 +25,8 @@ constexpr std::array<SettingRow, 24> kTable{{
     {"stream_auth", K::kFlag, 0, 1, 0, "", R::kNone, "stream_auth = 0", kBothEditors},
     {"web_admin", K::kFlag, 0, 1, 1, "", R::kNone, "web_admin  = 1", kBothEditors},
     {"web_port", K::kInteger, 1, 65535, 8080, "", R::kNone, "web_port   = 8080", kBothEditors},
+    // Further names the panel answers to (comma-separated), beside its own.
+    {"web_hosts", K::kText, 0, 0, 0, "", R::kNone, nullptr, kNoEditor},
     {"admin_user", K::kName, 0, 0, 0, "admin", R::kToken, "admin_user = admin", kBothEditors},
     {"admin_pass", K::kPassword, 0, 0, 0, "admin", R::kNone, "admin_pass = admin", kBothEditors},
     {"device_name", K::kName, 0, 0, 0, "Lumicast", R::kDeviceName, "device_name = Lumicast", kBothEditors},
@@ -151,6 +153,14 @@ bool ValidName(NameRule rule, std::string_view value) {
 }
 
 bool ValidSettingName(std::string_view key, std::string_view value) { return ValidName(SettingFor(key).rule, value); }
+
+NewPasswordProblem CheckNewPassword(std::string_view password, std::string_view again) {
+  if (password != again) return NewPasswordProblem::kMismatch;
+  if (!ValidPassword(password)) return NewPasswordProblem::kInvalid;
+  if (password == kFactoryPassword) return NewPasswordProblem::kFactory;
+  if (password.size() < kMinNewPasswordBytes) return NewPasswordProblem::kShort;
+  return NewPasswordProblem::kNone;
+}
 
 bool ValidPassword(std::string_view value) {
   if (value.empty() || value.size() > kMaxPasswordBytes) return false;

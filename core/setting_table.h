@@ -86,6 +86,13 @@ bool ValidSettingName(std::string_view key, std::string_view value);
 inline constexpr size_t kMaxPasswordBytes = 64;
 bool ValidPassword(std::string_view value);
 
+// The factory password's replacement, asked by both editors before anything
+// else opens: equal twice, a valid password, not "admin", at least 8 bytes.
+inline constexpr char kFactoryPassword[] = "admin";
+inline constexpr size_t kMinNewPasswordBytes = 8;
+enum class NewPasswordProblem { kNone, kMismatch, kInvalid, kFactory, kShort };
+NewPasswordProblem CheckNewPassword(std::string_view password, std::string_view again);
+
 // The `capture` setting: anything but these reads as "auto".
 std::string CaptureSetting(const ConfigMap& config);
 

@@ -50,6 +50,7 @@ EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std
   s.bitrate_kbps = SettingInt(config, "bitrate");
   s.web_admin = SettingFlag(config, "web_admin");
   s.web_port = SettingInt(config, "web_port");
+  s.web_hosts = SettingText(config, "web_hosts");
   s.main_stream = SettingText(config, "stream");
   s.substream = SettingFlag(config, "substream");
   s.sub_stream = SettingText(config, "sub_stream");

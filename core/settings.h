@@ -43,6 +43,7 @@ struct EngineSettings {
   PictureSizes sizes;
   bool web_admin = true;
   int32_t web_port = 8080;
+  std::string web_hosts;  // comma-separated extra Host names of the panel
   std::string admin_user = "admin";
   std::string admin_pass_stored = "admin";  // as in the file: plain or "enc:..."
   std::string admin_pass;                   // plain, or the locked marker

@@ -66,6 +66,7 @@ WebSettings WebSettingsFrom(const EngineSettings& s, const std::string& advertis
   w.admin_password = UsablePassword(s);
   w.password_locked = s.password_locked;
   w.web_port = static_cast<uint16_t>(s.web_port);
+  w.web_hosts = s.web_hosts;
   w.data_folder = data_folder;
   w.defaults = s.defaults;
   return w;

@@ -54,6 +54,7 @@ struct WebSettings {
   std::string admin_password;    // plain, as start-up resolved it
   bool password_locked = false;  // the tamper rule locked the logins
   uint16_t web_port = 8080;
+  std::string web_hosts;  // extra Host names, comma-separated
   std::string data_folder;  // holds lcx.cfg and sessions.dat
   SettingDefaults defaults;  // the ports the panel shows for absent keys
 };

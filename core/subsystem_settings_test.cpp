@@ -126,9 +126,11 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
 }
 
 TEST(SubsystemSettings, WebPanelAndALockedPassword) {
-  EngineSettings s = ReadEngineSettings({{"admin_user", "op"}, {"admin_pass", "pw"}, {"web_port", "8181"}}, {});
+  EngineSettings s = ReadEngineSettings(
+      {{"admin_user", "op"}, {"admin_pass", "pw"}, {"web_port", "8181"}, {"web_hosts", "cam.lan, cam2.lan"}}, {});
   ApplyScreenSize(s, 1920, 1080);
   WebSettings w = WebSettingsFrom(s, "10.0.0.5", "ab12", "/data");
+  EXPECT_EQ(w.web_hosts, "cam.lan, cam2.lan");
   EXPECT_EQ(w.host_address, "10.0.0.5");
   EXPECT_EQ(w.machine_id, "ab12");
   EXPECT_EQ(w.version, std::string(kVersionText));

@@ -84,6 +84,42 @@ bool CheckDesktopLogin(const ConfigMap& config, const std::string& user, const s
   return CheckUserPassword(user, password, SettingText(config, "admin_user"), plain);
 }
 
+namespace {
+// A new password ends the web panel's sessions: the relaunch that follows
+// would otherwise load the ones a restart saved.
+void EndWebSessions() { RemoveFile(GetDataFolder() + "/sessions.dat"); }
+}  // namespace
+
+bool FactoryPasswordInForce(const ConfigMap& config) {
+  return UnprotectString(SettingText(config, "admin_pass")) == kFactoryPassword;
+}
+
+FactoryPasswordOutcome ReplaceFactoryPassword(const std::string& password, const std::string& confirm) {
+  switch (CheckNewPassword(password, confirm)) {
+    case NewPasswordProblem::kMismatch: return FactoryPasswordOutcome::kPasswordsDiffer;
+    case NewPasswordProblem::kInvalid: return FactoryPasswordOutcome::kInvalidPassword;
+    case NewPasswordProblem::kFactory: return FactoryPasswordOutcome::kStillFactory;
+    case NewPasswordProblem::kShort: return FactoryPasswordOutcome::kTooShort;
+    case NewPasswordProblem::kNone: break;
+  }
+  const std::string user = SettingText(LoadConfig(ConfigPath()), "admin_user");
+  if (!SaveAdminCredentials(user, password)) return FactoryPasswordOutcome::kSaveFailed;
+  EndWebSessions();
+  return FactoryPasswordOutcome::kSaved;
+}
+
+const Text& MessageFor(FactoryPasswordOutcome outcome) {
+  switch (outcome) {
+    case FactoryPasswordOutcome::kSaved: return txt::kCredentialsSaved;
+    case FactoryPasswordOutcome::kPasswordsDiffer: return txt::kPasswordsDiffer;
+    case FactoryPasswordOutcome::kInvalidPassword: return txt::kInvalidPassword;
+    case FactoryPasswordOutcome::kStillFactory: return txt::kPasswordIsFactory;
+    case FactoryPasswordOutcome::kTooShort: return txt::kPasswordTooShort;
+    case FactoryPasswordOutcome::kSaveFailed: break;
+  }
+  return txt::kSaveFailed;
+}
+
 CredentialsOutcome ChangeCredentials(const std::string& user, const std::string& password,
                                      const std::string& confirm) {
   const std::string stored_user = SettingText(LoadConfig(ConfigPath()), "admin_user");
@@ -101,7 +137,9 @@ CredentialsOutcome ChangeCredentials(const std::string& user, const std::string&
   if (password != confirm) return CredentialsOutcome::kPasswordsDiffer;
   if (password.size() > kMaxPasswordBytes) return CredentialsOutcome::kPasswordTooLong;
   if (!ValidPassword(password)) return CredentialsOutcome::kInvalidPassword;
-  return SaveAdminCredentials(new_user, password) ? CredentialsOutcome::kSaved : CredentialsOutcome::kSaveFailed;
+  if (!SaveAdminCredentials(new_user, password)) return CredentialsOutcome::kSaveFailed;
+  EndWebSessions();
+  return CredentialsOutcome::kSaved;
 }
 
 const Text& MessageFor(CredentialsOutcome outcome) {

@@ -47,6 +47,15 @@ ConfigMap ApplyUpdates(const AdminFields& fields);
 // does not decrypt) never matches. No lock rule, no delay.
 bool CheckDesktopLogin(const ConfigMap& config, const std::string& user, const std::string& password);
 
+// The password in the file is the factory "admin": the login asks for a new
+// one before the admin window opens.
+bool FactoryPasswordInForce(const ConfigMap& config);
+enum class FactoryPasswordOutcome { kSaved, kPasswordsDiffer, kInvalidPassword, kStillFactory, kTooShort, kSaveFailed };
+// The replacement under CheckNewPassword's rule, saved protected with the
+// stored user name.
+FactoryPasswordOutcome ReplaceFactoryPassword(const std::string& password, const std::string& confirm);
+const Text& MessageFor(FactoryPasswordOutcome outcome);
+
 enum class CredentialsOutcome {
   kSaved,
   kNothingToChange,

@@ -211,6 +211,36 @@ TEST_F(DesktopActions, ChangeCredentialsSavesTheUserAloneOrAProtectedPassword) {
   EXPECT_TRUE(CheckDesktopLogin(c, "operator", longest));
 }
 
+TEST_F(DesktopActions, TheFactoryPasswordIsReplacedBeforeTheAdminWindow) {
+  WriteConfig("admin_user = boss\r\nadmin_pass = admin\r\n");
+  EXPECT_TRUE(FactoryPasswordInForce(Config()));
+  EXPECT_FALSE(FactoryPasswordInForce({{"admin_pass", "s3cret-pw"}}));
+  EXPECT_TRUE(FactoryPasswordInForce({})) << "an absent key is the factory admin";
+  struct Case {
+    const char* name;
+    std::string password, confirm;
+    FactoryPasswordOutcome outcome;
+  };
+  const Case cases[] = {
+      {"passwords differ", "longenough1", "longenough2", FactoryPasswordOutcome::kPasswordsDiffer},
+      {"the factory one again", "admin", "admin", FactoryPasswordOutcome::kStillFactory},
+      {"seven bytes", "seven77", "seven77", FactoryPasswordOutcome::kTooShort},
+      {"65 bytes", std::string(65, 'p'), std::string(65, 'p'), FactoryPasswordOutcome::kInvalidPassword},
+      {"a control byte", "abc\x01" "defgh", "abc\x01" "defgh", FactoryPasswordOutcome::kInvalidPassword},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ReplaceFactoryPassword(c.password, c.confirm), c.outcome);
+    EXPECT_EQ(ConfigText(), "admin_user = boss\r\nadmin_pass = admin\r\n") << "nothing written";
+  }
+  EXPECT_EQ(MessageFor(FactoryPasswordOutcome::kTooShort).en, std::string("The password must be at least 8 characters."));
+  EXPECT_EQ(ReplaceFactoryPassword("eight888", "eight888"), FactoryPasswordOutcome::kSaved);
+  const ConfigMap c = Config();
+  EXPECT_TRUE(CheckDesktopLogin(c, "boss", "eight888"));
+  EXPECT_FALSE(FactoryPasswordInForce(c));
+  EXPECT_TRUE(PasswordProtected());
+}
+
 // An RSA key made for the test, with codes signed the way the maker signs.
 class RecoveryKey {
  public:

@@ -1,6 +1,7 @@
 #include "desktop/login_window.h"
 
 #include "core/config.h"
+#include "core/log.h"
 #include "desktop/actions.h"
 #include "desktop/desktop_ui.h"
 #include "desktop/gtk_util.h"
@@ -14,6 +15,7 @@ void LoginWindow::Open() {
   }
   window_ = NewWindow(Tr(ui_.language(), txt::kLoginTitle), 470, 300, true);
   ClearOnDestroy(window_, &window_);
+  factory_step_ = false;
   Rebuild();
   gtk_window_present(GTK_WINDOW(window_));
 }
@@ -21,6 +23,10 @@ void LoginWindow::Open() {
 void LoginWindow::Rebuild() {
   const Language lang = ui_.language();
   if (GtkWidget* old = gtk_bin_get_child(GTK_BIN(window_))) gtk_widget_destroy(old);
+  if (factory_step_) {
+    BuildFactoryPassword();
+    return;
+  }
   gtk_window_set_title(GTK_WINDOW(window_), Tr(lang, txt::kLoginTitle));
   gtk_widget_set_direction(window_, gtk_widget_get_default_direction());
 
@@ -88,12 +94,75 @@ void LoginWindow::Rebuild() {
 void LoginWindow::OnLogin(GtkWidget* user, GtkWidget* password) {
   // The file is read again on every attempt, so a change made meanwhile by
   // the web panel counts at once.
-  if (!CheckDesktopLogin(LoadConfig(ConfigPath()), EntryText(user), EntryText(password))) {
+  const ConfigMap config = LoadConfig(ConfigPath());
+  if (!CheckDesktopLogin(config, EntryText(user), EntryText(password))) {
     ui_.Say(GTK_WINDOW(window_), txt::kInvalidLogin, BoxKind::kError);
+    return;
+  }
+  if (FactoryPasswordInForce(config)) {
+    factory_step_ = true;
+    Rebuild();
     return;
   }
   gtk_widget_destroy(window_);  // clears window_
   ui_.LoggedIn();
+}
+
+void LoginWindow::BuildFactoryPassword() {
+  const Language lang = ui_.language();
+  gtk_window_set_title(GTK_WINDOW(window_), Tr(lang, txt::kFactoryPasswordTitle));
+  gtk_widget_set_direction(window_, gtk_widget_get_default_direction());
+
+  GtkWidget* outer = gtk_box_new(GTK_ORIENTATION_VERTICAL, 10);
+  gtk_container_set_border_width(GTK_CONTAINER(outer), 18);
+  gtk_container_add(GTK_CONTAINER(window_), outer);
+
+  GtkWidget* top = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
+  gtk_box_pack_start(GTK_BOX(top), NewHeading(Tr(lang, txt::kFactoryPasswordHeading)), TRUE, TRUE, 0);
+  GtkWidget* lang_button = gtk_button_new_with_label(Tr(lang, txt::kLanguageButton));
+  OnSignal(lang_button, "clicked", [this] { ui_.FlipLanguage(); });
+  gtk_box_pack_end(GTK_BOX(top), lang_button, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(outer), top, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(outer), NewLabel(Tr(lang, txt::kFactoryPasswordText), true), FALSE, FALSE, 0);
+
+  GtkWidget* grid = gtk_grid_new();
+  gtk_grid_set_row_spacing(GTK_GRID(grid), 8);
+  gtk_grid_set_column_spacing(GTK_GRID(grid), 10);
+  GtkWidget* password = gtk_entry_new();
+  GtkWidget* confirm = gtk_entry_new();
+  for (GtkWidget* entry : {password, confirm}) {
+    gtk_entry_set_visibility(GTK_ENTRY(entry), FALSE);
+    gtk_entry_set_max_length(GTK_ENTRY(entry), 128);
+  }
+  gtk_entry_set_activates_default(GTK_ENTRY(confirm), TRUE);
+  AddRow(grid, 0, Tr(lang, txt::kNewPassword), password);
+  AddRow(grid, 1, Tr(lang, txt::kConfirmPassword), confirm);
+  gtk_box_pack_start(GTK_BOX(outer), grid, FALSE, FALSE, 0);
+
+  GtkWidget* save = gtk_button_new_with_label(Tr(lang, txt::kSaveAndContinue));
+  gtk_style_context_add_class(gtk_widget_get_style_context(save), "suggested-action");
+  gtk_widget_set_can_default(save, TRUE);
+  gtk_window_set_default(GTK_WINDOW(window_), save);
+  OnSignal(save, "clicked", [this, password, confirm] { OnNewPassword(password, confirm); });
+  OnSignal(password, "activate", [confirm] { gtk_widget_grab_focus(confirm); });
+  gtk_box_pack_start(GTK_BOX(outer), save, FALSE, FALSE, 0);
+
+  gtk_widget_show_all(window_);
+  gtk_widget_grab_focus(password);
+}
+
+void LoginWindow::OnNewPassword(GtkWidget* password, GtkWidget* confirm) {
+  const FactoryPasswordOutcome outcome = ReplaceFactoryPassword(EntryText(password), EntryText(confirm));
+  if (outcome != FactoryPasswordOutcome::kSaved) {
+    ui_.Say(GTK_WINDOW(window_), MessageFor(outcome), BoxKind::kError);
+    return;
+  }
+  ui_.Say(GTK_WINDOW(window_), MessageFor(outcome), BoxKind::kInfo);
+  LogLine("Desktop: factory password replaced, restarting\n");
+  gtk_widget_destroy(window_);  // clears window_
+  // The restart hands the new password to every server; the admin window
+  // opens after signing in with it.
+  ui_.hooks().relaunch();
 }
 
 }  // namespace lcx

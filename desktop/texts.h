@@ -53,6 +53,12 @@ inline constexpr Text kClose{"إغلاق", "Close"};
 // Login window.
 inline constexpr Text kLoginTitle{"تسجيل الدخول — لوحة التحكّم", "Login — Control Panel"};
 inline constexpr Text kLoginHeading{"تسجيل الدخول إلى لوحة التحكّم", "Sign in to the control panel"};
+inline constexpr Text kFactoryPasswordTitle{"كلمة مرور جديدة — لوحة التحكّم", "New password — Control Panel"};
+inline constexpr Text kFactoryPasswordHeading{"غيّر كلمة المرور الافتراضية", "Change the factory password"};
+inline constexpr Text kFactoryPasswordText{
+    "كلمة المرور الحالية هي كلمة المصنع «admin». اختر كلمة مرور جديدة (8 أحرف على الأقل) قبل المتابعة.",
+    "The password is still the factory \"admin\". Choose a new password (at least 8 characters) to continue."};
+inline constexpr Text kSaveAndContinue{"حفظ ومتابعة", "Save & continue"};
 inline constexpr Text kLoginButton{"دخول", "Login"};
 inline constexpr Text kForgot{"🔑 نسيت كلمة المرور؟", "🔑 Forgot password?"};
 inline constexpr Text kRecoverStep1{"1. انسخ معرّف الجهاز الظاهر أدناه.", "1. Copy the device ID shown below."};
@@ -131,6 +137,8 @@ inline constexpr Text kAskApply{"حفظ الإعدادات وإعادة تشغي
 inline constexpr Text kSaveFailed{"تعذّر حفظ الإعدادات.", "Could not save settings."};
 inline constexpr Text kPasswordsDiffer{"كلمتا المرور غير متطابقتين.", "Passwords do not match."};
 inline constexpr Text kPasswordTooLong{"كلمة المرور طويلة جدًا.", "Password is too long."};
+inline constexpr Text kPasswordTooShort{"كلمة المرور لازم تكون 8 أحرف على الأقل.", "The password must be at least 8 characters."};
+inline constexpr Text kPasswordIsFactory{"لا يمكن استخدام كلمة المصنع admin.", "The factory password admin cannot be used."};
 inline constexpr Text kInvalidUserName{"اسم المستخدم: من 1 إلى 32 من الحروف اللاتينية والأرقام و- و_.",
                                        "User name: 1 to 32 Latin letters, digits, \"-\" or \"_\"."};
 inline constexpr Text kInvalidPassword{"كلمة المرور تحوي محرفًا غير مسموح.", "The password holds a character that is not allowed."};

@@ -146,6 +146,32 @@ int LocalPort(int fd) {
   return ntohs(addr.sin_port);
 }
 
+namespace {
+std::string AddressText(const sockaddr_storage& addr) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (addr.ss_family == AF_INET) {
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&addr)->sin_addr, text, sizeof text);
+  } else if (addr.ss_family == AF_INET6) {
+    ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_addr, text, sizeof text);
+  }
+  return text;
+}
+}  // namespace
+
+std::string PeerAddress(int fd) {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return {};
+  return AddressText(addr);
+}
+
+std::string SocketAddress(int fd) {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return {};
+  return AddressText(addr);
+}
+
 UniqueFd AcceptClient(int listen_fd, std::string* peer_ip) {
   sockaddr_in addr{};
   socklen_t len = sizeof addr;

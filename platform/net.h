@@ -36,6 +36,10 @@ std::vector<std::string> ListUpNonLoopbackIpv4();
 UniqueFd ListenTcp(uint16_t port, int backlog, int* error, const char** failed_call = nullptr);
 // Port a bound socket listens on (useful after binding port 0).
 int LocalPort(int fd);
+// The two ends of a connected socket as address literals (IPv4 dotted, IPv6
+// without brackets); "" when the call fails.
+std::string PeerAddress(int fd);
+std::string SocketAddress(int fd);
 // accept() that is retried on EINTR; fills the peer's dotted address.
 UniqueFd AcceptClient(int listen_fd, std::string* peer_ip);
 // After a failed AcceptClient: true when errno says the listener itself is

@@ -60,6 +60,26 @@ std::optional<InterfaceDetails> InterfaceOfAddress(const std::string& ipv4) {
   return std::nullopt;
 }
 
+std::vector<std::string> AllInterfaceAddresses() {
+  std::vector<std::string> out;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return out;
+  std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> owned(list, ::freeifaddrs);
+  for (ifaddrs* it = list; it; it = it->ifa_next) {
+    if (!it->ifa_addr) continue;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (it->ifa_addr->sa_family == AF_INET) {
+      ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr, text, sizeof text);
+    } else if (it->ifa_addr->sa_family == AF_INET6) {
+      ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(it->ifa_addr)->sin6_addr, text, sizeof text);
+    } else {
+      continue;
+    }
+    out.emplace_back(text);
+  }
+  return out;
+}
+
 std::string HostName() {
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) != 0) return {};

@@ -21,6 +21,10 @@ struct InterfaceDetails {
 // The interface that holds the IPv4 address `ipv4`; nothing when none does.
 std::optional<InterfaceDetails> InterfaceOfAddress(const std::string& ipv4);
 
+// Every address of every interface (IPv4 dotted, IPv6 without brackets or
+// zone), loopback included; empty when getifaddrs fails.
+std::vector<std::string> AllInterfaceAddresses();
+
 // gethostname(); empty on failure.
 std::string HostName();
 

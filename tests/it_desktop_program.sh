@@ -127,8 +127,10 @@ psnr_to_paused() {
 }
 
 echo "--- first start: the agreement in Arabic, no server while it is asked"
+# A password of our own: the factory admin would first ask for its replacement
+# (it_desktop_windows covers that step).
 lcx_write_config "rtsp_port = $rtsp_port" "onvif_port = $(lcx_free_port)" "web_port = $(lcx_free_port)" \
-  "fps = 10" "substream = 0"
+  "fps = 10" "substream = 0" "admin_pass = progpass1"
 start_program first
 eula_ar="اتفاقية الترخيص — التشغيل الأول"
 eula=$(lcx_wait_window "$eula_ar")
@@ -151,13 +153,15 @@ lcx_shot "$shots/about_ar.png" "$about"
 xdotool windowclose "$about" 2>/dev/null || xdotool key --window "$about" alt+F4
 lcx_wait_no_window "عن Lumicast"
 
-echo "--- Open control panel: a wrong login, then admin/admin; the language button"
+echo "--- Open control panel: a wrong login, then the right one; the language button"
 tray_menu 1
 login_ar="تسجيل الدخول — لوحة التحكّم"
 lcx_shot "$shots/login_ar.png" "$(lcx_wait_window "$login_ar")"
 login "$login_ar" admin nope
 answer_box "!" "بيانات الدخول غير صحيحة." login_wrong_ar.png
-login "$login_ar" admin admin
+# After the refusal the focus is back in the password field and the user name stays:
+# the first word lands there.
+login "$login_ar" progpass1 progpass1
 admin_ar="Lumicast — لوحة التحكّم | Halvorix"
 admin=$(lcx_wait_window "$admin_ar")
 for tab in الحالة:status الفيديو:video الشبكة:network المستخدمون:users; do
@@ -245,7 +249,9 @@ echo "--- a second start brings up the login window of the hidden program"
 lcx_shot "$shots/login_en.png" "$(lcx_wait_window "Login — Control Panel")"
 login "Login — Control Panel" admin nope
 answer_box "!" "Invalid login credentials." login_wrong_en.png
-login "Login — Control Panel" admin admin
+# After the refusal the focus is back in the password field and the user name stays:
+# the first word lands there.
+login "Login — Control Panel" progpass1 progpass1
 admin=$(lcx_wait_window "$admin_title")
 
 echo "--- factory reset: the English-header template, the agreement asked again in Arabic"

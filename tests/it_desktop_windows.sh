@@ -55,6 +55,36 @@ wait_harness() {
   HARNESS_RC=0
   wait "$HARNESS_PID" || HARNESS_RC=$?
 }
+# After a sign-in with the factory admin / admin the same window asks for a
+# new password; once saved the harness ends for its relaunch, is started
+# again and the new password opens the admin window.
+#   replace_factory_password TITLE SHOT NEW_PASSWORD SAVED_MESSAGE LOGIN_TITLE
+replace_factory_password() {
+  local win
+  win=$(lcx_wait_window "$1")
+  lcx_shot "$shots/$2" "$win"
+  xdotool windowactivate --sync "$win"
+  xdotool type --delay 10 "$3"
+  xdotool key Tab
+  xdotool type --delay 10 "$3"
+  xdotool key Return
+  lcx_wait_line "$out" "HARNESS message [OK] $4"
+  xdotool windowactivate --sync "$(lcx_wait_window "OK")"
+  xdotool key Return
+  lcx_wait_line "$out" "HARNESS relaunch"
+  wait_harness
+  grep -q '^admin_pass = enc:' "$cfg" || fail "the new password is not stored protected: $(cat "$cfg")"
+  start_harness
+  lcx_wait_line "$out" "HARNESS desktop running"
+  "$harness" --show-admin || fail "--show-admin found no running desktop: $(cat "$out")"
+  win=$(lcx_wait_window "$5")
+  xdotool windowactivate --sync "$win"
+  xdotool key ctrl+a
+  xdotool type --delay 10 admin
+  xdotool key Tab ctrl+a
+  xdotool type --delay 10 "$3"
+  xdotool key Return
+}
 # Right-click the tray icon and pick the menu item `n` steps from the top
 # (negative: from the bottom).
 tray_menu() {
@@ -126,13 +156,15 @@ login=$(lcx_wait_window "Login — Control Panel")
 grep -qx 'lang = en' <(tr -d '\r' <"$cfg") || fail "lang not saved: $(cat "$cfg")"
 lcx_shot "$shots/login_en.png" "$login"
 
-echo "--- admin/admin opens the admin window"
+echo "--- admin/admin asks for a new password, which opens the admin window"
 xdotool windowactivate --sync "$login"
 xdotool key ctrl+a
 xdotool type --delay 10 admin
 xdotool key Tab ctrl+a
 xdotool type --delay 10 admin
 xdotool key Return
+replace_factory_password "New password — Control Panel" factory_password_en.png "Desk-pass8" \
+  "Saved. Restarting to apply the new credentials." "Login — Control Panel"
 admin=$(lcx_wait_window "Lumicast — Control Panel | Halvorix")
 lcx_wait_no_window "Login — Control Panel"
 for tab in status video network users; do
@@ -247,6 +279,8 @@ xdotool type --delay 10 admin
 xdotool key Tab
 xdotool type --delay 10 admin
 xdotool key Return
+replace_factory_password "كلمة مرور جديدة — لوحة التحكّم" factory_password_ar.png "Desk-pass9" \
+  "تم الحفظ. جارٍ إعادة التشغيل لتطبيق بيانات الدخول الجديدة." "تسجيل الدخول — لوحة التحكّم"
 admin=$(lcx_wait_window "Lumicast — لوحة التحكّم | Halvorix")
 for tab in status video network users; do
   lcx_shot "$shots/admin_ar_$tab.png" "$admin"

@@ -25,7 +25,7 @@ rtsp_port=$(lcx_free_port)
 onvif_port=$(lcx_free_port)
 web_port=$(lcx_free_port)
 lcx_write_config "# engine panel test" "rtsp_port = $rtsp_port" "onvif_port = $onvif_port" "web_port = $web_port" \
-  "web_admin = 1" "admin_user = admin" "admin_pass = admin" "fps = 10" "stream = screenlive" "substream = 1" \
+  "web_admin = 1" "admin_user = admin" "admin_pass = Engine-pw1" "fps = 10" "stream = screenlive" "substream = 1" \
   "device_name = Lumicast"
 shots=${LCX_WEB_SHOTS:-$LCX_BIN/web_shots}
 mkdir -p "$shots"

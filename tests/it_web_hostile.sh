@@ -16,7 +16,7 @@ lcx_start_display 1280x720x24
 lcx_engine_home
 web_port=$(lcx_free_port)
 lcx_write_config "rtsp_port = $(lcx_free_port)" "onvif_port = $(lcx_free_port)" "web_port = $web_port" \
-  "web_admin = 1" "admin_user = admin" "admin_pass = admin"
+  "web_admin = 1" "admin_user = admin" "admin_pass = Hostile-pw1"
 # Room for the idle peers' descriptors and the program's own.
 ulimit -n 4096
 lcx_engine_start hostile --background

@@ -3,7 +3,9 @@
 # playwright-core) signs in, reads the settings and the preview, pauses the
 # stream, saves, applies and restarts (the session survives), recovers a
 # forgotten password with a code, and is locked out after eight failures; in
-# Arabic and English. The server is the web library alone
+# Arabic and English. The factory password first leads to the page that asks
+# for a new one, in both languages, again after a recovery; no page may break
+# its own Content-Security-Policy. The server is the web library alone
 # (lcx_web_test_server, which ends instead of relaunching), in a private
 # network namespace with loopback only. Screenshots go to $LCX_WEB_SHOTS
 # when it is set.

@@ -30,7 +30,7 @@ function peer(feed, limitMs) {
 }
 
 async function login() {
-  const r = await fetch(base + '/login', { method: 'POST', redirect: 'manual', body: 'user=admin&pass=admin',
+  const r = await fetch(base + '/login', { method: 'POST', redirect: 'manual', body: 'user=admin&pass=Hostile-pw1',
                                           headers: { 'Content-Type': 'application/x-www-form-urlencoded' } });
   const m = (r.headers.get('set-cookie') || '').match(/lcx_sess=([0-9a-f]{32})/);
   if (r.status !== 302 || !m) fail(`login answered ${r.status}`);

@@ -7,6 +7,7 @@
 #include "core/relaunch.h"
 #include "platform/accept_loop.h"
 #include "platform/net.h"
+#include "platform/net_info.h"
 #include "platform/system.h"
 #include "security/digest.h"
 #include "security/recovery_code.h"
@@ -24,6 +25,8 @@ WebHooks DefaultWebHooks() {
   hooks.screen_size = ScreenSizeNow;
   hooks.relaunch = [] { RelaunchSelf(true); };
   hooks.recovery_public_key = RecoveryPublicKey();
+  hooks.host_name = HostName;
+  hooks.addresses = AllInterfaceAddresses;
   return hooks;
 }
 
@@ -81,7 +84,11 @@ std::function<void()> WebAdminServer::HandleConnection(int fd, uint64_t connecti
     if (!failure.empty()) RefuseAndDrain(fd, http, failure);
     return {};
   }
-  WebReply reply = Answer(ToWebRequest(std::move(read)));
+  WebRequest request = ToWebRequest(std::move(read));
+  request.peer = PeerAddress(fd);
+  request.local = SocketAddress(fd);
+  WebReply reply = Answer(request);
+  if (reply.delay_ms > 0) SleepMs(reply.delay_ms);
   SendHttpAnswer(fd, http, reply.bytes);
   if (reply.after == AfterReply::kNothing) return {};
   // The answer must reach the browser before this process is replaced: the

@@ -99,7 +99,7 @@ class WebServerOnPort : public WebPanelTest {
 TEST_F(WebServerOnPort, RestartAnswersSavesSessionsThenRelaunches) {
   Start();
   std::string token = LoginTokenOf(*server_);
-  std::string answer = Exchange("POST /restart HTTP/1.1\r\nCookie: lcx_sess=" + token +
+  std::string answer = Exchange("POST /restart HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: lcx_sess=" + token +
                                 "\r\nContent-Length: 0\r\n\r\n");
   EXPECT_EQ(answer, BuildResponse("202 Accepted", "{\"restarting\":true}", kJsonType));
   server_->WaitForConnections();
@@ -125,7 +125,7 @@ TEST_F(WebServerOnPort, IdlePeersCannotHoldEveryThread) {
   UniqueFd idle1 = Dial(), idle2 = Dial();
   ASSERT_TRUE(ConnectionsReach(2)) << "both idle peers hold a place";
   auto start = std::chrono::steady_clock::now();
-  std::string answer = Exchange("GET /login HTTP/1.1\r\n\r\n");
+  std::string answer = Exchange("GET /login HTTP/1.1\r\nHost: localhost\r\n\r\n");
   EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << answer.substr(0, 80);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
   EXPECT_LE(server_->ActiveConnections(), 2);

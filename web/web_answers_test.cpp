@@ -58,7 +58,7 @@ TEST_F(WebAnswers, LoginSessionAndLogout) {
   WebReply wrong = Answer(server, Request("POST", "/login", "user=admin&pass=nope"));
   EXPECT_EQ(StatusLine(wrong), "HTTP/1.1 401 Unauthorized");
   EXPECT_NE(wrong.bytes.find("if(1)document"), std::string::npos);
-  EXPECT_NE(ReadLog().find("Web: failed login attempt (user=admin)\n"), std::string::npos);
+  EXPECT_NE(ReadLog().find("Web: failed login attempt (user=admin) from \n"), std::string::npos);
 
   std::string token = LoginToken(server);
   ASSERT_EQ(token.size(), 32u);
@@ -119,9 +119,7 @@ TEST_F(WebAnswers, PreviewAloneDoesNotKeepTheSessionAlive) {
   for (int i = 0; i < 250; ++i) {
     now_ += 1200;
     WebReply shot = Answer(server, Request("GET", "/snapshot.jpg?t=1", "", token));
-    ASSERT_EQ(shot.bytes,
-              "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nCache-Control: no-store\r\n"
-              "X-Content-Type-Options: nosniff\r\nContent-Length: 4\r\nConnection: close\r\n\r\n\xff\xd8\xff\xd9");
+    ASSERT_EQ(shot.bytes, SnapshotReply("\xff\xd8\xff\xd9"));
   }
   now_ += 1200;  // 301.2 s since the login
   EXPECT_EQ(StatusLine(Answer(server, Request("GET", "/snapshot.jpg", "", token))), "HTTP/1.1 401 Unauthorized");
@@ -297,13 +295,175 @@ TEST_F(WebAnswers, StreamSwitchReadsTheFormField) {
 
 TEST(ReadFailureReply, OnlyForRequestsThatCouldNotBeRead) {
   EXPECT_EQ(ReadFailureReply(HttpRead::kHeaderTooLarge),
-            "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Type: text/plain; charset=utf-8\r\n"
-            "Content-Length: 9\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\ntoo large");
+            BuildResponse("431 Request Header Fields Too Large", "too large", kTextType));
   EXPECT_TRUE(ReadFailureReply(HttpRead::kBodyTooLarge).starts_with("HTTP/1.1 413 Payload Too Large\r\n"));
   EXPECT_TRUE(ReadFailureReply(HttpRead::kIncompleteBody).ends_with("\r\n\r\nincomplete body"));
   EXPECT_TRUE(ReadFailureReply(HttpRead::kBadLength).starts_with("HTTP/1.1 400 Bad Request\r\n"));
   EXPECT_EQ(ReadFailureReply(HttpRead::kClosed), "");
   EXPECT_EQ(ReadFailureReply(HttpRead::kComplete), "");
+}
+
+}  // namespace
+}  // namespace lcx
+
+namespace lcx {
+namespace {
+
+using namespace web_test;
+
+class WebAnswersOnALan : public WebPanelTest {
+ protected:
+  // A request as Chromium sends it to Host `host` with Origin `origin` ("" for none).
+  static WebRequest From(const std::string& method, const std::string& path, const std::string& body,
+                         const std::string& token, const std::string& host, const std::string& origin,
+                         const std::string& peer = "192.168.1.77") {
+    WebRequest r;
+    r.head = method + " " + path + " HTTP/1.1\r\nHost: " + host + "\r\n";
+    if (!origin.empty()) r.head += "Origin: " + origin + "\r\n";
+    if (!token.empty()) r.head += "Cookie: lcx_sess=" + token + "\r\n";
+    r.head += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+    r.body = body;
+    r.peer = peer;
+    r.local = "192.168.1.40";
+    ParseWebHead(r);
+    return r;
+  }
+};
+
+TEST_F(WebAnswersOnALan, ForeignHostIsMisdirectedBeforeAnyRoute) {
+  WebPanel server(settings_, Hooks());
+  for (const char* path : {"/login", "/", "/snapshot.jpg", "/nothing"}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(AnswerWebRequest(server, From("GET", path, "", "", "evil.example:8080", "")).bytes, MisdirectedReply());
+  }
+  // DNS rebinding: right password, wrong name: no session made.
+  WebReply login = AnswerWebRequest(
+      server, From("POST", "/login", "user=admin&pass=s3cret", "", "evil.example", "http://evil.example"));
+  EXPECT_EQ(login.bytes, MisdirectedReply());
+  EXPECT_EQ(server.sessions.SessionCount(), 0u);
+  WebReply own = AnswerWebRequest(
+      server, From("POST", "/login", "user=admin&pass=s3cret", "", "192.168.1.40:8080", "http://192.168.1.40:8080"));
+  EXPECT_EQ(StatusLine(own), "HTTP/1.1 302 Found");
+  EXPECT_NE(own.bytes.find("X-Frame-Options: DENY\r\n"), std::string::npos);
+}
+
+TEST_F(WebAnswersOnALan, CrossOriginStateChangesAreRefusedAndChangeNothing) {
+  WebPanel server(settings_, Hooks());
+  const std::string token = LoginToken(server);
+  const std::string host = "192.168.1.40:8080";
+  const std::string before = ReadConfig();
+  struct Case {
+    const char* path;
+    const char* body;
+  } cases[] = {{"/save", "fps=30"}, {"/restart", ""}, {"/restore", "user=admin&pass=s3cret"},
+               {"/stream", "on=0"}, {"/logout", ""}, {"/login", "user=admin&pass=s3cret"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    for (const char* origin : {"http://evil.example", "http://192.168.1.40:8000", "null"}) {
+      WebReply r = AnswerWebRequest(server, From("POST", c.path, c.body, token, host, origin));
+      EXPECT_EQ(StatusLine(r), "HTTP/1.1 403 Forbidden") << origin;
+      EXPECT_EQ(r.after, AfterReply::kNothing);
+    }
+  }
+  EXPECT_EQ(ReadConfig(), before);
+  EXPECT_FALSE(StreamPaused.load());
+  EXPECT_EQ(server.sessions.SessionCount(), 1u);
+  EXPECT_EQ(StatusLine(AnswerWebRequest(server, From("POST", "/save", "fps=30", token, host, "http://" + host))),
+            "HTTP/1.1 200 OK");
+  EXPECT_EQ(LoadConfig(dir_.Sub("lcx.cfg"))["fps"], "30");
+}
+
+TEST_F(WebAnswersOnALan, EightFailuresFromOnePeerDoNotStopAnother) {
+  WebPanel server(settings_, Hooks());
+  const std::string host = "192.168.1.40:8080";
+  for (int i = 0; i < 8; ++i) AnswerWebRequest(server, From("POST", "/login", "user=admin&pass=x", "", host, "", "10.0.0.66"));
+  EXPECT_EQ(StatusLine(AnswerWebRequest(server, From("POST", "/login", "user=admin&pass=s3cret", "", host, "", "10.0.0.66"))),
+            "HTTP/1.1 429 Too Many Requests");
+  EXPECT_EQ(StatusLine(AnswerWebRequest(server, From("POST", "/login", "user=admin&pass=s3cret", "", host, "", "10.0.0.9"))),
+            "HTTP/1.1 302 Found");
+  EXPECT_NE(ReadLog().find("locked 60s"), std::string::npos);
+  EXPECT_NE(ReadLog().find("from 10.0.0.66 -> locked"), std::string::npos);
+}
+
+TEST_F(WebAnswersOnALan, FactoryPasswordOpensOnlyItsChange) {
+  settings_.admin_password = "admin";
+  WebPanel server(settings_, Hooks());
+  const std::string host = "192.168.1.40:8080", origin = "http://192.168.1.40:8080";
+  WebReply login = AnswerWebRequest(server, From("POST", "/login", "user=admin&pass=admin", "", host, origin));
+  ASSERT_TRUE(login.bytes.starts_with("HTTP/1.1 302 Found\r\nLocation: /password\r\n")) << login.bytes;
+  const std::string token = login.bytes.substr(login.bytes.find("lcx_sess=") + 9, 32);
+  const std::string other = AnswerWebRequest(server, From("POST", "/login", "user=admin&pass=admin", "", host, origin))
+                                .bytes.substr(login.bytes.find("lcx_sess=") + 9, 32);
+  ASSERT_NE(token, other);
+
+  EXPECT_EQ(AnswerWebRequest(server, From("GET", "/", "", token, host, "")).bytes, PasswordRedirect());
+  const std::string before = ReadConfig();
+  struct Case {
+    const char* method;
+    const char* path;
+    const char* body;
+  } refused[] = {{"GET", "/config.json", ""}, {"GET", "/snapshot.jpg", ""}, {"GET", "/log", ""},
+                 {"POST", "/save", "fps=30"},  {"POST", "/restart", ""},     {"POST", "/stream", "on=0"},
+                 {"POST", "/restore", "user=admin&pass=admin"}, {"POST", "/ping", ""}};
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.path);
+    WebReply r = AnswerWebRequest(server, From(c.method, c.path, c.body, token, host, origin));
+    EXPECT_EQ(StatusLine(r), "HTTP/1.1 403 Forbidden");
+    EXPECT_EQ(Body(r), "{\"ok\":false,\"password_change_required\":true}");
+    EXPECT_EQ(r.after, AfterReply::kNothing);
+  }
+  EXPECT_EQ(ReadConfig(), before);
+  EXPECT_FALSE(StreamPaused.load());
+  EXPECT_EQ(Body(AnswerWebRequest(server, From("GET", "/password", "", token, host, ""))), PasswordPageHtml());
+
+  struct Bad {
+    const char* body;
+    const char* error;
+  } bad[] = {{"pass1=longenough1&pass2=longenough2", "mismatch"},
+             {"pass1=short7x&pass2=short7x", "short"},
+             {"pass1=admin&pass2=admin", "factory"},
+             {"pass1=%01abcdefgh&pass2=%01abcdefgh", "invalid"}};
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(b.body);
+    WebReply r = AnswerWebRequest(server, From("POST", "/password", b.body, token, host, origin));
+    EXPECT_EQ(Body(r), std::string("{\"ok\":false,\"error\":\"") + b.error + "\"}");
+  }
+  EXPECT_EQ(ReadConfig(), before);
+  // 64 bytes is the longest allowed, 65 too long.
+  const std::string longest(64, 'p');
+  EXPECT_EQ(NewPasswordProblemName(longest + "p", longest + "p"), "invalid");
+  EXPECT_EQ(NewPasswordProblemName(longest, longest), "");
+
+  WebReply changed = AnswerWebRequest(server, From("POST", "/password", "pass1=n3w+pass!&pass2=n3w+pass!", token, host, origin));
+  EXPECT_EQ(Body(changed), "{\"ok\":true,\"restarting\":true}");
+  EXPECT_EQ(changed.after, AfterReply::kSaveSessionsAndRelaunch);
+  EXPECT_EQ(UnprotectString(LoadConfig(dir_.Sub("lcx.cfg"))["admin_pass"]), "n3w pass!");
+  // The other browser is signed out, this one goes on to the panel.
+  EXPECT_FALSE(server.sessions.CheckSession(From("GET", "/", "", other, host, "").fields, false));
+  EXPECT_EQ(StatusLine(AnswerWebRequest(server, From("GET", "/config.json", "", token, host, ""))), "HTTP/1.1 200 OK");
+  EXPECT_EQ(StatusLine(AnswerWebRequest(server, From("POST", "/login", "user=admin&pass=admin", "", host, origin))),
+            "HTTP/1.1 401 Unauthorized");
+}
+
+TEST_F(WebAnswersOnALan, NoSavedSessionOutlivesARecovery) {
+  WebPanel server(settings_, Hooks());
+  LoginToken(server);
+  ASSERT_TRUE(server.sessions.SaveSessions(server.sessions_path()));
+  WebReply r = AnswerWebRequest(server, Request("POST", "/recover", CodeForm(Key().CodeFor(kMachineId))));
+  EXPECT_EQ(r.after, AfterReply::kRelaunch);
+  EXPECT_FALSE(FileExists(server.sessions_path()));
+  WebPanel next(settings_, Hooks());
+  next.sessions.LoadSessions(next.sessions_path());
+  EXPECT_EQ(next.sessions.SessionCount(), 0u);
+}
+
+TEST_F(WebAnswersOnALan, APasswordSavedInTheSettingsEndsOtherSessions) {
+  WebPanel server(settings_, Hooks());
+  const std::string mine = LoginToken(server), other = LoginToken(server);
+  EXPECT_EQ(StatusLine(AnswerWebRequest(server, Request("POST", "/save", "admin_pass=an0ther-one", mine))),
+            "HTTP/1.1 200 OK");
+  EXPECT_TRUE(server.sessions.CheckSession(Request("GET", "/", "", mine).fields, false));
+  EXPECT_FALSE(server.sessions.CheckSession(Request("GET", "/", "", other).fields, false));
 }
 
 }  // namespace

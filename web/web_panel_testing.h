@@ -79,6 +79,7 @@ class WebPanelTest : public ::testing::Test {
     settings_.admin_user = "admin";
     settings_.admin_password = "s3cret";
     settings_.web_port = 0;
+    settings_.web_hosts = "cam";  // the Host of Request()
     settings_.data_folder = dir_.path();
   }
   void TearDown() override {

@@ -21,6 +21,8 @@ struct WebRequest {
   std::string method;  // before the first blank, compared case-sensitively
   std::string path;    // the target's path, cut at "?" and "#" ("/" without a version)
   std::string body;    // exactly Content-Length bytes after the head
+  std::string peer;    // the client's address literal ("" in tests that do not care)
+  std::string local;   // the address of this machine the connection arrived on
 };
 
 // Parses `request.head` into fields, method and path; false when it has more

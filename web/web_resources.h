@@ -1,4 +1,4 @@
-// Files compiled into the program for the web panel: the two pages, the
+// Files compiled into the program for the web panel: the three pages, the
 // login background (the agreement and the recovery key are in resources/documents.h).
 #pragma once
 
@@ -8,6 +8,7 @@ namespace lcx {
 
 std::string_view LoginPageTemplate();  // with the {{MACHINE_ID}} and {{ERR}} markers
 std::string_view AdminPageHtml();
+std::string_view PasswordPageHtml();  // the factory password's replacement
 std::string_view LoginBackgroundJpeg();
 
 }  // namespace lcx

@@ -6,7 +6,7 @@ namespace lcx {
 namespace {
 
 // Tried in order; the first six need no session.
-constexpr std::array<WebRouteEntry, 17> kRoutes{{
+constexpr std::array<WebRouteEntry, 19> kRoutes{{
     {"GET", "/login", WebRoute::kLoginPage, false, false},
     {"POST", "/login", WebRoute::kLogin, false, false},
     {"POST", "/logout", WebRoute::kLogout, false, false},
@@ -24,12 +24,15 @@ constexpr std::array<WebRouteEntry, 17> kRoutes{{
     {"POST", "/stream", WebRoute::kStream, true, true},
     {"GET", "/share-screen", WebRoute::kShareScreenOffered, true, true},
     {"POST", "/share-screen", WebRoute::kShareScreen, true, true},
+    {"GET", "/password", WebRoute::kPasswordPage, true, true},
+    {"POST", "/password", WebRoute::kSetPassword, true, true},
 }};
 constexpr WebRouteEntry kNotFoundRoute{"", "", WebRoute::kNotFound, true, true};
 
 std::string Prepared(std::string_view head_fields, std::string_view body) {
   std::string out = "HTTP/1.1 200 OK\r\n";
   out += head_fields;
+  out += kGuardHeaders;
   out += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
   out += body;
   return out;
@@ -54,40 +57,55 @@ std::string BuildResponse(std::string_view status, std::string_view body, std::s
   out += status;
   out += "\r\nContent-Type: ";
   out += content_type;
-  out += "\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n";
+  out += "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+  out += kGuardHeaders;
+  out += "Cache-Control: no-store\r\nConnection: close\r\n\r\n";
   out += body;
   return out;
 }
 
-std::string UnauthenticatedReply(std::string_view method, std::string_view path) {
-  if (method == "GET" && path == "/") {
-    return "HTTP/1.1 302 Found\r\nLocation: /login\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-  }
-  return "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-}
-
-std::string LoginRedirect(std::string_view token) {
-  std::string out = "HTTP/1.1 302 Found\r\nLocation: /\r\nSet-Cookie: lcx_sess=";
-  out += token;
-  out += "; Path=/; HttpOnly; SameSite=Strict\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+namespace {
+std::string Bare(std::string_view status_and_fields) {
+  std::string out = "HTTP/1.1 ";
+  out += status_and_fields;
+  out += kGuardHeaders;
+  out += "Cache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
   return out;
 }
+}  // namespace
 
-std::string LogoutRedirect() {
-  return "HTTP/1.1 302 Found\r\nLocation: /login\r\nSet-Cookie: lcx_sess=; Path=/; Max-Age=0\r\n"
-         "Content-Length: 0\r\nConnection: close\r\n\r\n";
+std::string UnauthenticatedReply(std::string_view method, std::string_view path) {
+  if (method == "GET" && path == "/") return Bare("302 Found\r\nLocation: /login\r\n");
+  return Bare("401 Unauthorized\r\n");
+}
+
+std::string LoginRedirect(std::string_view token, std::string_view location) {
+  std::string fields = "302 Found\r\nLocation: ";
+  fields += location;
+  fields += "\r\nSet-Cookie: lcx_sess=";
+  fields += token;
+  fields += "; Path=/; HttpOnly; SameSite=Strict\r\n";
+  return Bare(fields);
+}
+
+std::string PasswordRedirect() { return Bare("302 Found\r\nLocation: /password\r\n"); }
+
+std::string LogoutRedirect() { return Bare("302 Found\r\nLocation: /login\r\nSet-Cookie: lcx_sess=; Path=/; Max-Age=0\r\n"); }
+
+std::string MisdirectedReply() {
+  return BuildResponse("421 Misdirected Request",
+                       "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>421</title></head><body>"
+                       "<h1>421 Misdirected Request</h1><p>This panel answers only to this machine's own names "
+                       "and addresses.</p></body></html>",
+                       kHtmlType);
 }
 
 std::string ConfigJsonReply(std::string_view json) {
-  return Prepared("Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\n"
-                  "X-Content-Type-Options: nosniff\r\n",
-                  json);
+  return Prepared("Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\n", json);
 }
 
 std::string SnapshotReply(std::string_view jpeg) {
-  return Prepared("Content-Type: image/jpeg\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n",
-                  jpeg);
+  return Prepared("Content-Type: image/jpeg\r\nCache-Control: no-store\r\n", jpeg);
 }
 
 std::string LoginBackgroundReply(std::string_view jpeg) {

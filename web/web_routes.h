@@ -26,6 +26,8 @@ enum class WebRoute {
   kStream,
   kShareScreenOffered,  // whether the panel shows "Share the screen again"
   kShareScreen,
+  kPasswordPage,
+  kSetPassword,
   kNotFound,
 };
 
@@ -45,14 +47,30 @@ inline constexpr const char kHtmlType[] = "text/html; charset=utf-8";
 inline constexpr const char kTextType[] = "text/plain; charset=utf-8";
 inline constexpr const char kJsonType[] = "application/json; charset=utf-8";
 
-// The common writer's answer: status, content type, length, nosniff, close.
+// Sent with every answer: no framing by any page, no sniffing, no Referer
+// to the sites the pages link to, and a policy both pages pass (their own
+// inline script and style, pictures from here and data: icons).
+inline constexpr const char kGuardHeaders[] =
+    "X-Frame-Options: DENY\r\n"
+    "Content-Security-Policy: default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+    "img-src 'self' data:; connect-src 'self'; form-action 'self'; base-uri 'none'; frame-ancestors 'none'\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "Referrer-Policy: no-referrer\r\n";
+
+// The common writer's answer: status, content type, length, the guard
+// headers, no-store, close.
 std::string BuildResponse(std::string_view status, std::string_view body, std::string_view content_type);
 
 // Answer to a protected request without a live session: a GET of "/" goes
 // to the login page, anything else gets a bare 401.
 std::string UnauthenticatedReply(std::string_view method, std::string_view path);
 
-std::string LoginRedirect(std::string_view token);  // 302 to "/" with the cookie
+// 302 to `location` ("/", or the password page) with the cookie.
+std::string LoginRedirect(std::string_view token, std::string_view location = "/");
+// 302 to the password page: a GET of "/" while the factory password is in force.
+std::string PasswordRedirect();
+// 421 with a short page: the Host names nothing of this machine.
+std::string MisdirectedReply();
 std::string LogoutRedirect();                       // 302 to "/login", cookie cleared
 
 // Prepared answers that carry a Cache-Control header the writer does not add.

@@ -48,32 +48,37 @@ TEST(WebRoutes, TableAndAccessRules) {
 }
 
 TEST(WebRoutes, FixedAnswers) {
+  // Spelt out once, so a change of the policy shows here.
+  const std::string guard =
+      "X-Frame-Options: DENY\r\nContent-Security-Policy: default-src 'none'; script-src 'unsafe-inline'; "
+      "style-src 'unsafe-inline'; img-src 'self' data:; connect-src 'self'; form-action 'self'; base-uri 'none'; "
+      "frame-ancestors 'none'\r\nX-Content-Type-Options: nosniff\r\nReferrer-Policy: no-referrer\r\n";
+  ASSERT_EQ(guard, kGuardHeaders);
   EXPECT_EQ(BuildResponse("200 OK", "{\"ok\":true}", kJsonType),
-            "HTTP/1.1 200 OK\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: 11\r\n"
-            "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n{\"ok\":true}");
-  EXPECT_EQ(UnauthenticatedReply("GET", "/"),
-            "HTTP/1.1 302 Found\r\nLocation: /login\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-  EXPECT_EQ(UnauthenticatedReply("POST", "/save"),
-            "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            "HTTP/1.1 200 OK\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: 11\r\n" + guard +
+                "Cache-Control: no-store\r\nConnection: close\r\n\r\n{\"ok\":true}");
+  const std::string bare_end = guard + "Cache-Control: no-store\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+  EXPECT_EQ(UnauthenticatedReply("GET", "/"), "HTTP/1.1 302 Found\r\nLocation: /login\r\n" + bare_end);
+  EXPECT_EQ(UnauthenticatedReply("POST", "/save"), "HTTP/1.1 401 Unauthorized\r\n" + bare_end);
   EXPECT_EQ(UnauthenticatedReply("GET", "/config.json"), UnauthenticatedReply("POST", "/save"));
   EXPECT_EQ(LoginRedirect("0123456789abcdef0123456789abcdef"),
             "HTTP/1.1 302 Found\r\nLocation: /\r\nSet-Cookie: lcx_sess=0123456789abcdef0123456789abcdef; "
-            "Path=/; HttpOnly; SameSite=Strict\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            "Path=/; HttpOnly; SameSite=Strict\r\n" + bare_end);
+  EXPECT_TRUE(LoginRedirect("0123456789abcdef0123456789abcdef", "/password")
+                  .starts_with("HTTP/1.1 302 Found\r\nLocation: /password\r\nSet-Cookie: lcx_sess=0123"));
+  EXPECT_EQ(PasswordRedirect(), "HTTP/1.1 302 Found\r\nLocation: /password\r\n" + bare_end);
   EXPECT_EQ(LogoutRedirect(),
-            "HTTP/1.1 302 Found\r\nLocation: /login\r\nSet-Cookie: lcx_sess=; Path=/; Max-Age=0\r\n"
-            "Content-Length: 0\r\nConnection: close\r\n\r\n");
+            "HTTP/1.1 302 Found\r\nLocation: /login\r\nSet-Cookie: lcx_sess=; Path=/; Max-Age=0\r\n" + bare_end);
   EXPECT_EQ(ConfigJsonReply("{}"),
-            "HTTP/1.1 200 OK\r\nContent-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\n"
-            "X-Content-Type-Options: nosniff\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}");
-  EXPECT_EQ(SnapshotReply(""),
-            "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nCache-Control: no-store\r\n"
-            "X-Content-Type-Options: nosniff\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-  EXPECT_EQ(LoginBackgroundReply("JPG"),
-            "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nCache-Control: max-age=3600\r\n"
-            "Content-Length: 3\r\nConnection: close\r\n\r\nJPG");
-  EXPECT_EQ(EulaReply("<p>"),
-            "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 3\r\n"
-            "Connection: close\r\n\r\n<p>");
+            "HTTP/1.1 200 OK\r\nContent-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\n" +
+                guard + "Content-Length: 2\r\nConnection: close\r\n\r\n{}");
+  EXPECT_EQ(SnapshotReply(""), "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nCache-Control: no-store\r\n" + guard +
+                                   "Content-Length: 0\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(LoginBackgroundReply("JPG"), "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nCache-Control: max-age=3600\r\n" +
+                                             guard + "Content-Length: 3\r\nConnection: close\r\n\r\nJPG");
+  EXPECT_EQ(EulaReply("<p>"), "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n" + guard +
+                                  "Content-Length: 3\r\nConnection: close\r\n\r\n<p>");
+  EXPECT_TRUE(MisdirectedReply().starts_with("HTTP/1.1 421 Misdirected Request\r\n"));
   EXPECT_EQ(LoginBackgroundReply(""), BuildResponse("404 Not Found", "no image", kTextType));
   EXPECT_EQ(EulaReply(""), BuildResponse("404 Not Found", "no eula", kTextType));
 }

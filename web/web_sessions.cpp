@@ -1,5 +1,6 @@
 #include "web/web_sessions.h"
 
+#include <algorithm>
 #include <optional>
 #include <sstream>
 
@@ -18,25 +19,52 @@ bool CheckCredentials(std::string_view admin_user, std::string_view admin_passwo
 WebSessions::WebSessions(Clock clock, TokenSource tokens)
     : clock_(std::move(clock)), tokens_(std::move(tokens)) {}
 
-bool WebSessions::IsLockedOut() {
+bool WebSessions::IsLockedOut(const std::string& peer) {
   uint64_t now = clock_();
   std::lock_guard<std::mutex> lock(guard_);
-  return now < locked_until_;
+  auto it = peers_.find(peer);
+  return it != peers_.end() && now < it->second.locked_until;
 }
 
-void WebSessions::RecordAttempt(bool success) {
+void WebSessions::ForgetQuietPeersLocked(uint64_t now) {
+  // A peer quiet for the longest lock past its own lock starts afresh.
+  for (auto it = peers_.begin(); it != peers_.end();) {
+    const uint64_t quiet_since = std::max(it->second.last, it->second.locked_until);
+    it = now - std::min(now, quiet_since) > kLoginMaxLockMs ? peers_.erase(it) : std::next(it);
+  }
+  while (peers_.size() >= kMaxTrackedPeers) {
+    auto oldest = peers_.begin();
+    for (auto it = peers_.begin(); it != peers_.end(); ++it) {
+      if (it->second.last < oldest->second.last) oldest = it;
+    }
+    peers_.erase(oldest);
+  }
+}
+
+uint64_t WebSessions::RecordAttempt(const std::string& peer, bool success) {
   uint64_t now = clock_();
   std::lock_guard<std::mutex> lock(guard_);
   if (success) {
-    failed_attempts_ = 0;
-    locked_until_ = 0;
-    return;
+    peers_.erase(peer);
+    return 0;
   }
-  if (++failed_attempts_ >= kLoginFailureThreshold) {
-    locked_until_ = now + kLoginLockMs;
-    failed_attempts_ = 0;
-    LogLine("Web: too many failed auth attempts -> locked 60s\n");
+  if (peers_.find(peer) == peers_.end()) ForgetQuietPeersLocked(now);
+  PeerFailures& record = peers_[peer];
+  record.last = now;
+  if (++record.failures >= kLoginFailureThreshold) {
+    const uint64_t lock_ms = std::min(kLoginMaxLockMs, kLoginLockMs << std::min<uint32_t>(record.locks, 4));
+    record.locked_until = now + lock_ms;
+    record.failures = 0;
+    ++record.locks;
+    LogLine("Web: too many failed auth attempts from %s -> locked %llus\n", peer.c_str(),
+            static_cast<unsigned long long>(lock_ms / 1000));
   }
+  while (!recent_failures_.empty() && now - recent_failures_.front() >= 60000) recent_failures_.pop_front();
+  if (recent_failures_.size() < kGlobalFailuresPerMinute) {
+    recent_failures_.push_back(now);
+    return 0;
+  }
+  return kFailureDelayMs;
 }
 
 std::string WebSessions::CreateSession() {
@@ -45,9 +73,16 @@ std::string WebSessions::CreateSession() {
   uint64_t now = clock_();
   std::lock_guard<std::mutex> lock(guard_);
   for (auto it = sessions_.begin(); it != sessions_.end();) {
-    it = now - it->second > kSessionIdleMs ? sessions_.erase(it) : std::next(it);
+    it = now - it->second.last > kSessionIdleMs ? sessions_.erase(it) : std::next(it);
   }
-  sessions_[token] = now;
+  while (sessions_.size() >= kMaxSessions) {
+    auto oldest = sessions_.begin();
+    for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+      if (it->second.created < oldest->second.created) oldest = it;
+    }
+    sessions_.erase(oldest);
+  }
+  sessions_[token] = Session{now, now};
   return token;
 }
 
@@ -59,11 +94,11 @@ bool WebSessions::CheckSession(const RequestHead& head, bool touch) {
   for (const std::string& token : tokens) {
     auto it = token.empty() ? sessions_.end() : sessions_.find(token);
     if (it == sessions_.end()) continue;
-    if (now - it->second > kSessionIdleMs) {
+    if (now - it->second.last > kSessionIdleMs) {
       sessions_.erase(it);
       continue;
     }
-    if (touch) it->second = now;
+    if (touch) it->second.last = now;
     return true;
   }
   return false;
@@ -75,9 +110,18 @@ void WebSessions::EndSession(const RequestHead& head) {
   for (const std::string& token : tokens) sessions_.erase(token);
 }
 
+void WebSessions::EndOtherSessions(const RequestHead& head) {
+  const std::vector<std::string> tokens = CookieValues(head, kSessionCookie);
+  std::lock_guard<std::mutex> lock(guard_);
+  for (auto it = sessions_.begin(); it != sessions_.end();) {
+    const bool named = std::find(tokens.begin(), tokens.end(), it->first) != tokens.end();
+    it = named ? std::next(it) : sessions_.erase(it);
+  }
+}
+
 std::string WebSessions::TextLocked() const {
   std::string text;
-  for (const auto& [token, tick] : sessions_) text += token + " " + std::to_string(tick) + "\n";
+  for (const auto& [token, session] : sessions_) text += token + " " + std::to_string(session.last) + "\n";
   return text;
 }
 
@@ -93,7 +137,7 @@ void WebSessions::LoadSessionText(std::string_view text) {
   uint64_t tick = 0;
   std::lock_guard<std::mutex> lock(guard_);
   while (in >> token >> tick) {
-    if (tick <= now && now - tick <= kSessionIdleMs) sessions_[token] = tick;
+    if (tick <= now && now - tick <= kSessionIdleMs && sessions_.size() < kMaxSessions) sessions_[token] = Session{tick, tick};
   }
 }
 

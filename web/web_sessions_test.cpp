@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <optional>
+#include <vector>
 
 #include "core/log.h"
 #include "platform/system.h"
@@ -64,28 +65,78 @@ TEST(WebCredentials, CheckCredentials) {
   }
 }
 
-TEST_F(Sessions, LockAfterEightFailuresAndItsExpiry) {
+TEST_F(Sessions, EachPeerIsLockedAloneAndLongerEachTime) {
   WebSessions s = Make();
-  for (int i = 0; i < 7; ++i) s.RecordAttempt(false);
-  EXPECT_FALSE(s.IsLockedOut());
-  s.RecordAttempt(false);  // the eighth
-  EXPECT_TRUE(s.IsLockedOut());
-  EXPECT_NE(ReadLog().find("Web: too many failed auth attempts -> locked 60s\n"), std::string::npos);
-  now_ += kLoginLockMs - 1;
-  EXPECT_TRUE(s.IsLockedOut());
-  now_ += 1;
-  EXPECT_FALSE(s.IsLockedOut());
-  // The count started again from zero with the lock.
-  for (int i = 0; i < 7; ++i) s.RecordAttempt(false);
-  EXPECT_FALSE(s.IsLockedOut());
+  const std::string attacker = "10.0.0.7", admin = "10.0.0.8";
+  // 60 s, then doubling, never beyond 15 minutes.
+  for (uint64_t lock_ms : {60000ull, 120000ull, 240000ull, 480000ull, 900000ull, 900000ull}) {
+    SCOPED_TRACE(lock_ms);
+    for (int i = 0; i < 7; ++i) s.RecordAttempt(attacker, false);
+    EXPECT_FALSE(s.IsLockedOut(attacker));
+    s.RecordAttempt(attacker, false);  // the eighth
+    EXPECT_TRUE(s.IsLockedOut(attacker));
+    EXPECT_FALSE(s.IsLockedOut(admin));
+    now_ += lock_ms - 1;
+    EXPECT_TRUE(s.IsLockedOut(attacker));
+    now_ += 1;
+    EXPECT_FALSE(s.IsLockedOut(attacker));
+    now_ += 60000;  // past the global rate's minute
+  }
+  EXPECT_NE(ReadLog().find("Web: too many failed auth attempts from 10.0.0.7 -> locked 60s\n"), std::string::npos);
+  EXPECT_NE(ReadLog().find("Web: too many failed auth attempts from 10.0.0.7 -> locked 900s\n"), std::string::npos);
+  // A success clears the peer's record: the next lock is the first again.
+  s.RecordAttempt(attacker, true);
+  for (int i = 0; i < 8; ++i) s.RecordAttempt(attacker, false);
+  now_ += kLoginLockMs;
+  EXPECT_FALSE(s.IsLockedOut(attacker));
 }
 
 TEST_F(Sessions, SuccessBetweenFailuresClearsTheCount) {
   WebSessions s = Make();
-  for (int i = 0; i < 7; ++i) s.RecordAttempt(false);
-  s.RecordAttempt(true);
-  for (int i = 0; i < 7; ++i) s.RecordAttempt(false);
-  EXPECT_FALSE(s.IsLockedOut());
+  for (int i = 0; i < 7; ++i) s.RecordAttempt("10.0.0.7", false);
+  s.RecordAttempt("10.0.0.7", true);
+  for (int i = 0; i < 7; ++i) s.RecordAttempt("10.0.0.7", false);
+  EXPECT_FALSE(s.IsLockedOut("10.0.0.7"));
+}
+
+TEST_F(Sessions, TheGlobalRateDelaysFailuresAndLocksNobody) {
+  WebSessions s = Make();
+  // Thirty peers fail once each within a minute: no delay yet.
+  for (int i = 0; i < 30; ++i) EXPECT_EQ(s.RecordAttempt("10.1.0." + std::to_string(i), false), 0u);
+  EXPECT_EQ(s.RecordAttempt("10.1.1.1", false), kFailureDelayMs);
+  EXPECT_FALSE(s.IsLockedOut("10.1.1.1"));
+  EXPECT_FALSE(s.IsLockedOut("10.9.9.9"));
+  EXPECT_EQ(s.RecordAttempt("10.9.9.9", true), 0u);  // a success is never held back
+  now_ += 60000;
+  EXPECT_EQ(s.RecordAttempt("10.1.1.1", false), 0u);
+}
+
+TEST_F(Sessions, AtMost64AndTheOldestSignInGoesFirst) {
+  WebSessions s = Make();
+  const std::string first = s.CreateSession();
+  std::vector<std::string> later;
+  for (size_t i = 1; i < kMaxSessions; ++i) {
+    now_ += 10;
+    later.push_back(s.CreateSession());
+  }
+  // The first is the most recently used, yet the oldest sign-in.
+  EXPECT_TRUE(s.CheckSession(CookieHead(first), true));
+  EXPECT_EQ(s.SessionCount(), kMaxSessions);
+  now_ += 10;
+  const std::string newest = s.CreateSession();
+  EXPECT_EQ(s.SessionCount(), kMaxSessions);
+  EXPECT_FALSE(s.CheckSession(CookieHead(first), true));
+  EXPECT_TRUE(s.CheckSession(CookieHead(later.front()), true));
+  EXPECT_TRUE(s.CheckSession(CookieHead(newest), true));
+}
+
+TEST_F(Sessions, EndOtherSessionsKeepsOnlyTheRequestersOwn) {
+  WebSessions s = Make();
+  const std::string mine = s.CreateSession(), other = s.CreateSession(), third = s.CreateSession();
+  s.EndOtherSessions(CookieHead(mine));
+  EXPECT_TRUE(s.CheckSession(CookieHead(mine), true));
+  EXPECT_FALSE(s.CheckSession(CookieHead(other), true));
+  EXPECT_FALSE(s.CheckSession(CookieHead(third), true));
 }
 
 TEST_F(Sessions, IdleLimitAndTouch) {

@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   }
   ConfigMap config = LoadConfig(ConfigPath());
   settings.admin_user = GetString(config, "admin_user", "admin");
+  settings.web_hosts = GetString(config, "web_hosts", "");
   ResolvedPassword password = ResolveAdminPassword(GetString(config, "admin_pass", "admin"), PasswordProtected());
   settings.admin_password = password.plain;
   settings.password_locked = password.locked;

@@ -57,7 +57,7 @@ def check_login_markers(page, errors):
 def main():
     errors = []
     pages = {}
-    for name in ('login', 'admin'):
+    for name in ('login', 'admin', 'password'):
         with open(os.path.join(ROOT, 'web', 'pages', name + '.html'), encoding='utf-8') as f:
             pages[name] = f.read()
         check_translations(name, pages[name], errors)
