@@ -6,6 +6,7 @@
 #include "core/credentials.h"
 #include "core/log.h"
 #include "core/setting_table.h"
+#include "platform/private_files.h"
 #include "platform/system.h"
 #include "security/digest.h"
 #include "security/http_auth.h"
@@ -179,8 +180,9 @@ bool EulaAccepted(const ConfigMap& config) { return SettingText(config, "eula_ac
 bool SaveEulaAccepted() { return SaveConfigKeys({{"eula_accepted", "1"}}); }
 
 std::string WriteEulaFile(const std::string& html) {
-  const std::string path = TempDir() + "/Lumicast_eula.html";
-  return WriteFileSynced(path, html) ? path : std::string();
+  // A fresh name in a folder of ours: a fixed name in a shared folder could be
+  // a link planted by another account.
+  return WriteUniqueFile(RuntimeDir(), "Lumicast_eula-", ".html", html);
 }
 
 }  // namespace lcx

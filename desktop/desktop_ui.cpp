@@ -46,7 +46,7 @@ void DesktopUi::OpenWebPanel() { hooks_.open_url("http://127.0.0.1:" + std::to_s
 void DesktopUi::ViewAgreement() {
   const std::string path = WriteEulaFile(context_.eula_html);
   if (path.empty()) {
-    LogLine("Desktop: could not write the license agreement to %s\n", TempDir().c_str());
+    LogLine("Desktop: could not write the license agreement to %s\n", RuntimeDir().c_str());
     return;
   }
   hooks_.open_url(path);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -22,8 +23,12 @@ std::string InstanceLockPath() {
 std::string ShowAdminSocketPath() { return RuntimeDir() + "/LCX_ShowAdmin_Halvorix.sock"; }
 
 LockResult TryAcquireInstanceLock(const std::string& path, UniqueFd& lock) {
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (!fd) return LockResult::kUnavailable;
+  // The fallback name is in the shared /tmp: never through a link, and only a file of ours.
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+    return LockResult::kUnavailable;
+  }
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     return errno == EWOULDBLOCK ? LockResult::kHeldElsewhere : LockResult::kUnavailable;
   }

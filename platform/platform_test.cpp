@@ -15,13 +15,10 @@
 namespace lcx {
 namespace {
 
-std::string TempFolder() {
-  char tmpl[] = "/tmp/lcx-platform-XXXXXX";
-  return mkdtemp(tmpl);
-}
 
 TEST(Platform, ShowAdminReachesTheListener) {
-  const std::string path = TempFolder() + "/show.sock";
+  TestDir dir("lcx-platform");
+  const std::string path = dir.Sub("show.sock");
   EXPECT_FALSE(SendShowAdmin(path)) << "nobody listens yet";
   UniqueFd listener = ListenShowAdmin(path);
   ASSERT_TRUE(listener.valid());
@@ -43,7 +40,8 @@ TEST(Platform, SpawnedChildInheritsNoDescriptorsAndNoBlockedSignals) {
   sigemptyset(&term);
   sigaddset(&term, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &term, &before);
-  const std::string dir = TempFolder();
+  TestDir folder("lcx-platform");
+  const std::string dir = folder.path();
   const bool spawned_ls = SpawnDetached("/bin/sh", {"-c", "ls /proc/$$/fd > fds.tmp; mv fds.tmp fds.txt"}, dir);
   // exec, not a child of the shell: the mask read is the one the spawn gave
   // (a shell blocks signals of its own around the children it forks).
@@ -64,7 +62,8 @@ TEST(Platform, SpawnedChildInheritsNoDescriptorsAndNoBlockedSignals) {
 }
 
 TEST(Platform, DurableReplace) {
-  const std::string dir = TempFolder();
+  TestDir folder("lcx-platform");
+  const std::string dir = folder.path();
   ASSERT_TRUE(WriteFileSynced(dir + "/a.tmp", "new"));
   ASSERT_TRUE(WriteFileSynced(dir + "/a", "old"));
   ASSERT_TRUE(ReplaceFileDurably(dir + "/a.tmp", dir + "/a"));

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/private_files.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
@@ -65,15 +66,17 @@ std::string UserConfigDir() {
 }
 
 std::string RuntimeDir() {
-  auto x = GetEnv("XDG_RUNTIME_DIR");
-  return x && !x->empty() ? *x : std::string("/tmp");
+  if (auto x = GetEnv("XDG_RUNTIME_DIR"); x && !x->empty()) return *x;
+  // The shared temporary folder: a name another account made first is not used.
+  const std::string dir = TempDir() + "/lumicast-" + std::to_string(::getuid());
+  return EnsurePrivateFolder(dir) ? dir : std::string();
 }
 
-void MakeDirectory(const std::string& path) { ::mkdir(path.c_str(), 0755); }
+void MakeDirectory(const std::string& path) { ::mkdir(path.c_str(), 0700); }
 
 void MakeDirectories(const std::string& path) {
   for (size_t i = 1; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0755);
+    if (i == path.size() || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0700);
   }
 }
 
@@ -97,8 +100,8 @@ bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 namespace {
 
-FileWriteResult WriteSynced(const std::string& path, std::string_view bytes) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+FileWriteResult WriteSynced(const std::string& path, std::string_view bytes, int fresh = 0) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | fresh, 0600));
   if (!fd) return FileWriteResult::kOpenFailed;
   size_t off = 0;
   while (off < bytes.size()) {
@@ -119,7 +122,8 @@ bool WriteFileSynced(const std::string& path, std::string_view bytes) {
 
 FileWriteResult ReplaceFileContents(const std::string& path, std::string_view bytes) {
   const std::string tmp = path + ".tmp";
-  FileWriteResult result = WriteSynced(tmp, bytes);
+  RemoveFile(tmp);
+  FileWriteResult result = WriteSynced(tmp, bytes, O_EXCL);
   if (result == FileWriteResult::kWritten && !ReplaceFileDurably(tmp, path)) result = FileWriteResult::kMoveFailed;
   if (result != FileWriteResult::kWritten) RemoveFile(tmp);
   return result;
