@@ -50,6 +50,9 @@ EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std
   s.bitrate_kbps = SettingInt(config, "bitrate");
   s.web_admin = SettingFlag(config, "web_admin");
   s.web_port = SettingInt(config, "web_port");
+  s.web_tls = SettingFlag(config, "web_tls");
+  s.web_cert = SettingText(config, "web_cert");
+  s.web_key = SettingText(config, "web_key");
   s.main_stream = SettingText(config, "stream");
   s.substream = SettingFlag(config, "substream");
   s.sub_stream = SettingText(config, "sub_stream");

@@ -64,6 +64,9 @@ WebSettings WebSettingsFrom(const EngineSettings& s, const std::string& advertis
   w.admin_password = UsablePassword(s);
   w.password_locked = s.password_locked;
   w.web_port = static_cast<uint16_t>(s.web_port);
+  w.tls = s.web_tls;
+  w.cert_file = s.web_cert;
+  w.key_file = s.web_key;
   w.data_folder = data_folder;
   w.defaults = s.defaults;
   return w;

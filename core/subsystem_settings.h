@@ -52,6 +52,8 @@ struct WebSettings {
   std::string admin_password;    // plain, as start-up resolved it
   bool password_locked = false;  // the tamper rule locked the logins
   uint16_t web_port = 8080;
+  bool tls = false;               // HTTPS on web_port; the session cookie gets Secure
+  std::string cert_file, key_file;  // PEM; empty: the generated pair in data_folder
   std::string data_folder;  // holds lcx.cfg and sessions.dat
   SettingDefaults defaults;  // the ports the panel shows for absent keys
 };

@@ -54,7 +54,7 @@ WebReply Login(WebPanel& panel, const WebRequest& request) {
     LogLine("Web: no random bytes for a session token; login refused\n");
     return Reply(BuildResponse("503 Service Unavailable", LoginPage(panel, true), kHtmlType));
   }
-  return Reply(LoginRedirect(token));
+  return Reply(LoginRedirect(token, panel.secure_cookie));
 }
 
 WebReply Recover(WebPanel& panel, const WebRequest& request) {
@@ -112,6 +112,7 @@ WebPanel::WebPanel(const WebSettings& settings, WebHooks hooks_in)
       // the machine identifier, which the login page itself prints: a form
       // can carry that byte, so a locked server holds no password at all.
       admin_password(settings.password_locked ? std::string() : settings.admin_password),
+      secure_cookie(settings.tls),
       data_folder(settings.data_folder),
       config_path(settings.data_folder + "/lcx.cfg"),
       defaults(settings.defaults),

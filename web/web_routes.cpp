@@ -65,10 +65,11 @@ std::string UnauthenticatedReply(std::string_view method, std::string_view path)
   return "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 }
 
-std::string LoginRedirect(std::string_view token) {
+std::string LoginRedirect(std::string_view token, bool secure) {
   std::string out = "HTTP/1.1 302 Found\r\nLocation: /\r\nSet-Cookie: lcx_sess=";
   out += token;
-  out += "; Path=/; HttpOnly; SameSite=Strict\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+  out += secure ? "; Path=/; HttpOnly; Secure; SameSite=Strict" : "; Path=/; HttpOnly; SameSite=Strict";
+  out += "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
   return out;
 }
 

@@ -50,7 +50,9 @@ std::string BuildResponse(std::string_view status, std::string_view body, std::s
 // to the login page, anything else gets a bare 401.
 std::string UnauthenticatedReply(std::string_view method, std::string_view path);
 
-std::string LoginRedirect(std::string_view token);  // 302 to "/" with the cookie
+// 302 to "/" with the cookie; `secure` (the panel is served over TLS) adds
+// Secure, so the browser never sends it over plain HTTP.
+std::string LoginRedirect(std::string_view token, bool secure = false);
 std::string LogoutRedirect();                       // 302 to "/login", cookie cleared
 
 // Prepared answers that carry a Cache-Control header the writer does not add.

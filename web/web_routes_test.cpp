@@ -57,6 +57,9 @@ TEST(WebRoutes, FixedAnswers) {
   EXPECT_EQ(LoginRedirect("0123456789abcdef0123456789abcdef"),
             "HTTP/1.1 302 Found\r\nLocation: /\r\nSet-Cookie: lcx_sess=0123456789abcdef0123456789abcdef; "
             "Path=/; HttpOnly; SameSite=Strict\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(LoginRedirect("0123456789abcdef0123456789abcdef", true),
+            "HTTP/1.1 302 Found\r\nLocation: /\r\nSet-Cookie: lcx_sess=0123456789abcdef0123456789abcdef; "
+            "Path=/; HttpOnly; Secure; SameSite=Strict\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
   EXPECT_EQ(LogoutRedirect(),
             "HTTP/1.1 302 Found\r\nLocation: /login\r\nSet-Cookie: lcx_sess=; Path=/; Max-Age=0\r\n"
             "Content-Length: 0\r\nConnection: close\r\n\r\n");
