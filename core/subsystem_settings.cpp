@@ -84,6 +84,7 @@ DesktopContext DesktopContextFrom(const EngineSettings& s, const std::string& ad
   d.rtsp_port = s.rtsp_port;
   d.onvif_port = s.onvif_port;
   d.web_admin = s.web_admin;
+  d.web_tls = s.web_tls;
   d.main_stream = s.main_stream;
   d.defaults = s.defaults;
   d.eula_html = eula_html;

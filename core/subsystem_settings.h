@@ -68,6 +68,7 @@ struct DesktopContext {
   int rtsp_port = 8554;
   int onvif_port = 8000;
   bool web_admin = true;
+  bool web_tls = false;  // the panel is served over HTTPS
   std::string main_stream = "screenlive";
   SettingDefaults defaults;        // the ports the admin window shows for absent keys
   std::string eula_html;           // the agreement page (also served at /eula)

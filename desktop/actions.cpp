@@ -56,6 +56,7 @@ AdminFields AdminFieldsFromConfig(const ConfigMap& c, const SettingDefaults& def
   f.onvif_port = number("onvif_port");
   f.web_port = number("web_port");
   f.web_admin = SettingFlag(c, "web_admin");
+  f.web_tls = SettingFlag(c, "web_tls");
   f.stream_auth = SettingFlag(c, "stream_auth");
   f.device_name = SettingText(c, "device_name");
   return f;
@@ -73,6 +74,7 @@ ConfigMap ApplyUpdates(const AdminFields& f) {
       {"onvif_port", Clamped("onvif_port", f.onvif_port)},
       {"web_port", Clamped("web_port", f.web_port)},
       {"web_admin", Flag(f.web_admin)},
+      {"web_tls", Flag(f.web_tls)},
       {"stream_auth", Flag(f.stream_auth)},
   };
   if (ValidSettingName("device_name", f.device_name)) u["device_name"] = f.device_name;

@@ -88,10 +88,11 @@ TEST_F(DesktopActions, ApplyClampsNumbersAndWritesFlags) {
   const ConfigMap u = ApplyUpdates(f);
   EXPECT_EQ(u.at("substream"), "0");
   EXPECT_EQ(u.at("web_admin"), "0");
+  EXPECT_EQ(u.at("web_tls"), "0");
   EXPECT_EQ(u.at("stream_auth"), "1");
   EXPECT_EQ(u.at("main_width"), "1280");
   EXPECT_EQ(u.at("sub_width"), "320");
-  EXPECT_EQ(u.size(), 12u) << "the twelve keys of Apply & restart";
+  EXPECT_EQ(u.size(), 13u) << "the thirteen keys of Apply & restart";
 
   // Widths the file holds outside the choices get the engine's clamp (the
   // sub width once only had to be 1 or more).
