@@ -89,7 +89,9 @@ std::vector<std::string> BannerLines(const EngineSettings& s, const std::string&
   } else {
     lines.push_back("  RTSP sub  : disabled (single stream)\n");
   }
-  if (s.web_admin) lines.push_back(Format("  Web Admin : http://%s:%d/\n", ip.c_str(), s.web_port));
+  if (s.web_admin) {
+    lines.push_back(Format("  Web Admin : %s://%s:%d/\n", s.web_tls ? "https" : "http", ip.c_str(), s.web_port));
+  }
   lines.push_back(Format("  Video     : %dx%d @ %d fps, ~%d kbps%s\n", s.sizes.stream_width,
                          s.sizes.stream_height, s.fps, s.bitrate_kbps,
                          s.sizes.main_native() ? " (full screen)" : " (downscaled)"));

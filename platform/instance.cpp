@@ -20,7 +20,11 @@ std::string InstanceLockPath() {
   return "/tmp/Halvorix.Lumicast.SingleInstance-" + std::to_string(getuid()) + ".lock";
 }
 
-std::string ShowAdminSocketPath() { return RuntimeDir() + "/LCX_ShowAdmin_Halvorix.sock"; }
+std::string ShowAdminSocketPath() {
+  // Empty without a folder of ours: a socket elsewhere could be another account's.
+  const std::string dir = RuntimeDir();
+  return dir.empty() ? std::string() : dir + "/LCX_ShowAdmin_Halvorix.sock";
+}
 
 LockResult TryAcquireInstanceLock(const std::string& path, UniqueFd& lock) {
   // The fallback name is in the shared /tmp: never through a link, and only a file of ours.
@@ -37,7 +41,7 @@ LockResult TryAcquireInstanceLock(const std::string& path, UniqueFd& lock) {
 }
 
 static bool FillAddress(const std::string& path, sockaddr_un& addr) {
-  if (path.size() >= sizeof addr.sun_path) return false;
+  if (path.empty() || path.size() >= sizeof addr.sun_path) return false;
   addr = {};
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
@@ -57,7 +61,7 @@ bool SendShowAdmin(const std::string& socket_path) {
 UniqueFd ListenShowAdmin(const std::string& socket_path) {
   sockaddr_un addr;
   if (!FillAddress(socket_path, addr)) {
-    errno = ENAMETOOLONG;  // the caller logs errno
+    errno = socket_path.empty() ? EACCES : ENAMETOOLONG;  // the caller logs errno
     return {};
   }
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
