@@ -28,6 +28,7 @@ RequestHead CookieHead(const std::string& token) { return Head("GET / HTTP/1.1\r
 class Sessions : public ::testing::Test {
  protected:
   void SetUp() override { SetProtectionKeySourceForTesting(FixedKeySource); }
+  TempHome home_{"lcx-sessions-home"};  // the user's protection key is made in here
   void TearDown() override { SetProtectionKeySourceForTesting(nullptr); }
 
   WebSessions Make() {
