@@ -6,6 +6,7 @@
 
 #include "core/log.h"
 #include "core/setting_table.h"
+#include "platform/private_files.h"
 #include "platform/system.h"
 #include "security/protect.h"
 
@@ -74,7 +75,11 @@ std::string GetDataFolder() {
     base = home + "/.local/share";
   }
   std::string folder = base + "/Halvorix";
-  MakeDirectory(folder);
+  // It holds the password and the live sessions: the user's alone.
+  if (!EnsurePrivateFolder(folder)) {
+    static std::once_flag logged;
+    std::call_once(logged, [&] { LogLine("Config: %s is not a private folder of this user\n", folder.c_str()); });
+  }
   return folder;
 }
 
@@ -170,7 +175,13 @@ ConfigSaveResult SaveConfigKeysResultAt(const std::string& path, const ConfigMap
   std::lock_guard<std::mutex> lock(g_config_write_mutex);
   std::string current;
   ReadWholeFile(path, current);  // a missing file gives no lines
-  return ReplaceWithBytes(path, ApplyConfigUpdates(current, updates));
+  // A password protected by the old machine-only key (any local account
+  // could derive it) is protected anew by whichever save comes next.
+  ConfigMap all = updates;
+  if (!all.count("admin_pass")) {
+    if (auto renewed = ReprotectString(GetString(ParseConfig(current), "admin_pass", ""))) all["admin_pass"] = *renewed;
+  }
+  return ReplaceWithBytes(path, ApplyConfigUpdates(current, all));
 }
 
 bool SaveConfigKeysAt(const std::string& path, const ConfigMap& updates) {

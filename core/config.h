@@ -21,7 +21,7 @@ enum class ConfigTemplate {
 };
 
 // $ProgramData/Halvorix, else $XDG_DATA_HOME/Halvorix (~/.local/share/...);
-// created one level deep on every call.
+// created one level deep (0700, tightened when looser) on every call.
 std::string GetDataFolder();
 std::string ConfigPath();  // data folder + "/lcx.cfg"
 

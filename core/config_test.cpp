@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/system.h"
+#include "platform/temp_dir_testing.h"
 #include "security/protect.h"
 
 namespace lcx {
@@ -18,20 +19,21 @@ namespace {
 
 class ConfigFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/lcx-config-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    path_ = dir_ + "/lcx.cfg";
-    setenv("XDG_CONFIG_HOME", (dir_ + "/cfg").c_str(), 1);
-  }
+  TempHome home_{"lcx-config"};
   std::string Read() {
     std::string s;
     ReadWholeFile(path_, s);
     return s;
   }
   void Write(const std::string& s) { ASSERT_TRUE(WriteFileSynced(path_, s)); }
-  std::string dir_, path_;
+  const std::string dir_ = home_.path();
+  const std::string path_ = dir_ + "/lcx.cfg";
 };
+
+unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 01000000;
+}
 
 TEST(ConfigParse, LinesAndValues) {
   const ConfigMap m = ParseConfig(
@@ -102,13 +104,14 @@ TEST_F(ConfigFile, FailedSaveTellsTheStepAndLeavesOldFile) {
     std::string path;  // file to save into
     std::function<void(const std::string& path)> obstruct;
     ConfigSaveResult want;
+    rlim_t size_limit = 0;  // a full disk, through the file size limit
   } cases[] = {
       {"directory in the way of the temporary", "", [](const std::string& p) { mkdir((p + ".tmp").c_str(), 0700); },
        ConfigSaveResult::kOpenFailed},
       {"data folder missing", "missing-dir/lcx.cfg", nullptr, ConfigSaveResult::kOpenFailed},
-      {"disk full under the temporary", "",
-       [](const std::string& p) { ASSERT_EQ(symlink("/dev/full", (p + ".tmp").c_str()), 0); },
-       ConfigSaveResult::kWriteFailed},
+      // A link at the temporary's name is not followed (see below), so the
+      // disk is "full" through the file size limit.
+      {"no room for the temporary", "", [](const std::string&) {}, ConfigSaveResult::kWriteFailed, 4},
       {"a directory with files where the file should be", "cfgdir",
        [](const std::string& p) {
          mkdir(p.c_str(), 0700);
@@ -121,7 +124,11 @@ TEST_F(ConfigFile, FailedSaveTellsTheStepAndLeavesOldFile) {
     const std::string path = c.path.empty() ? path_ : dir_ + "/" + c.path;
     if (c.path.empty()) Write("fps = 5\r\n");
     if (c.obstruct) c.obstruct(path);
-    EXPECT_EQ(SaveConfigKeysResultAt(path, {{"fps", "9"}}), c.want);
+    {
+      std::optional<FileSizeLimit> full;
+      if (c.size_limit) full.emplace(c.size_limit);
+      EXPECT_EQ(SaveConfigKeysResultAt(path, {{"fps", "9"}}), c.want);
+    }
     if (c.path.empty()) {
       EXPECT_EQ(Read(), "fps = 5\r\n");
     }
@@ -213,15 +220,57 @@ TEST_F(ConfigFile, TemplatesAndSeed) {
 }
 
 TEST_F(ConfigFile, DataFolder) {
-  setenv("ProgramData", dir_.c_str(), 1);
+  home_.env().Set("ProgramData", dir_);
   EXPECT_EQ(GetDataFolder(), dir_ + "/Halvorix");
-  struct stat st {};
-  EXPECT_EQ(stat((dir_ + "/Halvorix").c_str(), &st), 0);
+  EXPECT_EQ(ModeOf(dir_ + "/Halvorix"), 0700u) << "created private";
+  ASSERT_EQ(::chmod((dir_ + "/Halvorix").c_str(), 0755), 0);
   EXPECT_EQ(ConfigPath(), dir_ + "/Halvorix/lcx.cfg");
-  unsetenv("ProgramData");
-  setenv("XDG_DATA_HOME", (dir_ + "/xdg").c_str(), 1);
+  EXPECT_EQ(ModeOf(dir_ + "/Halvorix"), 0700u) << "an older looser folder is tightened";
+  home_.env().Unset("ProgramData");
+  home_.env().Set("XDG_DATA_HOME", dir_ + "/xdg");
   MakeDirectory(dir_ + "/xdg");
   EXPECT_EQ(GetDataFolder(), dir_ + "/xdg/Halvorix");
+}
+
+// What the file holds is the password and, beside it, the sessions: its
+// mode is 0600 from the moment it exists, whatever stood at the .tmp name.
+TEST_F(ConfigFile, SavedFilesAreTheUsersAloneAndNoLinkIsFollowed) {
+  const std::string victim = dir_ + "/victim";
+  ASSERT_TRUE(WriteFileSynced(victim, "untouched"));
+  ASSERT_EQ(::chmod(victim.c_str(), 0644), 0);
+  ASSERT_EQ(::symlink(victim.c_str(), (path_ + ".tmp").c_str()), 0);
+  ::umask(0);  // a permissive umask must not widen what we create
+  ASSERT_TRUE(SaveConfigKeysAt(path_, {{"fps", "5"}}));
+  ::umask(022);
+  EXPECT_EQ(ModeOf(path_), 0600u);
+  EXPECT_FALSE(FileExists(path_ + ".tmp"));
+  std::string v;
+  ASSERT_TRUE(ReadWholeFile(victim, v));
+  EXPECT_EQ(v, "untouched");
+
+  ASSERT_EQ(::chmod(path_.c_str(), 0644), 0);
+  ASSERT_TRUE(WriteDefaultConfigAt(path_, ConfigTemplate::kDesktop));
+  EXPECT_EQ(ModeOf(path_), 0600u) << "a rewrite makes a fresh file";
+}
+
+std::optional<std::string> MachineA() { return std::string("machine-a|x|0000ABCD"); }
+
+// An old install's password, protected by the machine-only key, is written
+// the new way by the next save of any setting.
+TEST_F(ConfigFile, AnOldProtectedPasswordIsRenewedByTheNextSave) {
+  SetProtectionKeySourceForTesting(&MachineA);
+  const std::string old_pass = "enc:Ab4fkSTxpp58R8cG04/WfOvSO5zeNJt9XxJ+GKTwrPcIgqbkPMF4Uw==";
+  Write("admin_pass = " + old_pass + "\r\nfps = 5\r\n");
+  ASSERT_TRUE(SaveConfigKeysAt(path_, {{"fps", "6"}}));
+  const std::string renewed = LoadConfig(path_).at("admin_pass");
+  EXPECT_NE(renewed, old_pass);
+  EXPECT_FALSE(ProtectedTheOldWay(renewed));
+  EXPECT_EQ(UnprotectString(renewed), "s3cret-pass");
+  EXPECT_EQ(LoadConfig(path_).at("fps"), "6");
+
+  ASSERT_TRUE(SaveConfigKeysAt(path_, {{"fps", "7"}}));
+  EXPECT_EQ(LoadConfig(path_).at("admin_pass"), renewed) << "a new value is left as it is";
+  SetProtectionKeySourceForTesting(nullptr);
 }
 
 }  // namespace

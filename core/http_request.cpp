@@ -24,11 +24,11 @@ int TimeLeftMs(uint64_t deadline_ms, int cap_ms) {
 
 // One receive appended to `text`; false when the peer closed, failed or the
 // budget ran out.
-bool ReceiveMore(int fd, uint64_t deadline_ms, int timeout_ms, std::string& text) {
+bool ReceiveMore(ByteChannel& channel, uint64_t deadline_ms, int timeout_ms, std::string& text) {
   int wait_ms = TimeLeftMs(deadline_ms, timeout_ms);
-  if (wait_ms == 0 || !SetReceiveTimeoutMs(fd, wait_ms)) return false;
+  if (wait_ms == 0) return false;
   char chunk[kReceiveChunk];
-  long n = ReceiveSome(fd, chunk, sizeof chunk);
+  long n = channel.Receive(chunk, sizeof chunk, wait_ms);
   if (n <= 0) return false;
   text.append(chunk, static_cast<size_t>(n));
   return true;
@@ -37,13 +37,28 @@ bool ReceiveMore(int fd, uint64_t deadline_ms, int timeout_ms, std::string& text
 }  // namespace
 
 HttpRead ReadHttpRequest(int fd, const HttpLimits& limits, HttpRequest& request) {
+  SocketChannel channel(fd);
+  return ReadHttpRequest(channel, limits, request);
+}
+
+bool SendHttpAnswer(int fd, const HttpLimits& limits, std::string_view answer) {
+  SocketChannel channel(fd);
+  return SendHttpAnswer(channel, limits, answer);
+}
+
+void RefuseAndDrain(int fd, const HttpLimits& limits, std::string_view answer) {
+  SocketChannel channel(fd);
+  RefuseAndDrain(channel, limits, answer);
+}
+
+HttpRead ReadHttpRequest(ByteChannel& channel, const HttpLimits& limits, HttpRequest& request) {
   const uint64_t deadline = BootTickMs() + static_cast<uint64_t>(std::max(limits.request_deadline_ms, 0));
   std::string& text = request.text;
   text.clear();
   size_t blank = std::string::npos;
   while (blank == std::string::npos) {
     size_t searched = text.size() >= 3 ? text.size() - 3 : 0;
-    if (!ReceiveMore(fd, deadline, limits.receive_timeout_ms, text)) return HttpRead::kClosed;
+    if (!ReceiveMore(channel, deadline, limits.receive_timeout_ms, text)) return HttpRead::kClosed;
     blank = text.find("\r\n\r\n", searched);
     if (blank == std::string::npos && text.size() > limits.max_head_bytes) return HttpRead::kHeaderTooLarge;
   }
@@ -64,7 +79,7 @@ HttpRead ReadHttpRequest(int fd, const HttpLimits& limits, HttpRequest& request)
   }
   const size_t wanted = request.body_start + static_cast<size_t>(length);
   while (text.size() < wanted) {
-    if (!ReceiveMore(fd, deadline, limits.receive_timeout_ms, text)) {
+    if (!ReceiveMore(channel, deadline, limits.receive_timeout_ms, text)) {
       if (limits.refuse_short_body) return HttpRead::kIncompleteBody;
       break;
     }
@@ -73,27 +88,27 @@ HttpRead ReadHttpRequest(int fd, const HttpLimits& limits, HttpRequest& request)
   return HttpRead::kComplete;
 }
 
-bool SendHttpAnswer(int fd, const HttpLimits& limits, std::string_view answer) {
-  if (limits.answer_deadline_ms <= 0) return SetSendTimeoutMs(fd, limits.send_timeout_ms) && SendAll(fd, answer);
+bool SendHttpAnswer(ByteChannel& channel, const HttpLimits& limits, std::string_view answer) {
+  if (limits.answer_deadline_ms <= 0) return channel.Send(answer, limits.send_timeout_ms);
   const uint64_t deadline = BootTickMs() + static_cast<uint64_t>(limits.answer_deadline_ms);
   while (!answer.empty()) {
     int wait_ms = TimeLeftMs(deadline, limits.send_timeout_ms);
-    if (wait_ms == 0 || !SetSendTimeoutMs(fd, wait_ms)) return false;
+    if (wait_ms == 0) return false;
     std::string_view chunk = answer.substr(0, kSendChunk);
-    if (!SendAll(fd, chunk)) return false;
+    if (!channel.Send(chunk, wait_ms)) return false;
     answer.remove_prefix(chunk.size());
   }
   return true;
 }
 
-void RefuseAndDrain(int fd, const HttpLimits& limits, std::string_view answer) {
-  if (!SendHttpAnswer(fd, limits, answer)) return;
-  ShutdownWrite(fd);
+void RefuseAndDrain(ByteChannel& channel, const HttpLimits& limits, std::string_view answer) {
+  if (!SendHttpAnswer(channel, limits, answer)) return;
+  channel.ShutdownWrite();
   const uint64_t deadline = BootTickMs() + static_cast<uint64_t>(std::max(limits.drain_ms, 0));
   std::string sink;
   for (int i = 0; i < 64; ++i) {
     sink.clear();
-    if (!ReceiveMore(fd, deadline, 0, sink)) break;
+    if (!ReceiveMore(channel, deadline, 0, sink)) break;
   }
 }
 

@@ -2,8 +2,8 @@
 // the web panel: reads the head up to the blank line and the body its
 // Content-Length announces within size bounds and time budgets, parses the
 // head once, writes answers within a budget, and drains after a refusal.
-// The only HTTP code besides the accept loops that touches a descriptor; no
-// shared state.
+// The only HTTP code besides the accept loops that touches a connection,
+// through a ByteChannel (plain or TLS); no shared state.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "core/request_head.h"
+#include "platform/byte_channel.h"
 
 namespace lcx {
 
@@ -57,14 +58,18 @@ struct HttpRequest {
   std::string_view Body() const { return std::string_view(text).substr(body_start); }
 };
 
+// Each over a channel (plain or TLS), or over a plain socket.
+HttpRead ReadHttpRequest(ByteChannel& channel, const HttpLimits& limits, HttpRequest& request);
 HttpRead ReadHttpRequest(int fd, const HttpLimits& limits, HttpRequest& request);
 
 // Sends the whole answer within the limits' budgets; false when the peer
 // stopped taking it.
+bool SendHttpAnswer(ByteChannel& channel, const HttpLimits& limits, std::string_view answer);
 bool SendHttpAnswer(int fd, const HttpLimits& limits, std::string_view answer);
 // Sends a refusal, shuts the writing side and reads and drops what the peer
 // still sends for limits.drain_ms, so that closing with unread bytes does
 // not reset the connection and destroy the answer before the peer read it.
+void RefuseAndDrain(ByteChannel& channel, const HttpLimits& limits, std::string_view answer);
 void RefuseAndDrain(int fd, const HttpLimits& limits, std::string_view answer);
 
 }  // namespace lcx

@@ -10,7 +10,7 @@ using K = SettingKind;
 using R = NameRule;
 
 // The template lines keep the spacing the default file has always had.
-constexpr std::array<SettingRow, 25> kTable{{
+constexpr std::array<SettingRow, 28> kTable{{
     {"rtsp_port", K::kInteger, 1, 65535, 8554, "", R::kNone, "rtsp_port  = 554", kBothEditors},
     {"onvif_port", K::kInteger, 1, 65535, 8000, "", R::kNone, "onvif_port = 8000", kBothEditors},
     {"fps", K::kInteger, 1, 60, 10, "", R::kNone, "fps        = 10", kBothEditors},
@@ -27,6 +27,11 @@ constexpr std::array<SettingRow, 25> kTable{{
     {"web_port", K::kInteger, 1, 65535, 8080, "", R::kNone, "web_port   = 8080", kBothEditors},
     // Further names the panel answers to (comma-separated), beside its own.
     {"web_hosts", K::kText, 0, 0, 0, "", R::kNone, nullptr, kNoEditor},
+    // HTTPS on the panel's port; without a certificate and key named here, a
+    // self-signed pair beside the configuration, made at the first start.
+    {"web_tls", K::kFlag, 0, 1, 0, "", R::kNone, nullptr, kBothEditors},
+    {"web_cert", K::kText, 0, 0, 0, "", R::kNone, nullptr, kNoEditor},
+    {"web_key", K::kText, 0, 0, 0, "", R::kNone, nullptr, kNoEditor},
     {"admin_user", K::kName, 0, 0, 0, "admin", R::kToken, "admin_user = admin", kBothEditors},
     {"admin_pass", K::kPassword, 0, 0, 0, "admin", R::kNone, "admin_pass = admin", kBothEditors},
     {"device_name", K::kName, 0, 0, 0, "Lumicast", R::kDeviceName, "device_name = Lumicast", kBothEditors},

@@ -51,6 +51,9 @@ EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std
   s.web_admin = SettingFlag(config, "web_admin");
   s.web_port = SettingInt(config, "web_port");
   s.web_hosts = SettingText(config, "web_hosts");
+  s.web_tls = SettingFlag(config, "web_tls");
+  s.web_cert = SettingText(config, "web_cert");
+  s.web_key = SettingText(config, "web_key");
   s.main_stream = SettingText(config, "stream");
   s.substream = SettingFlag(config, "substream");
   s.sub_stream = SettingText(config, "sub_stream");
@@ -89,7 +92,9 @@ std::vector<std::string> BannerLines(const EngineSettings& s, const std::string&
   } else {
     lines.push_back("  RTSP sub  : disabled (single stream)\n");
   }
-  if (s.web_admin) lines.push_back(Format("  Web Admin : http://%s:%d/\n", ip.c_str(), s.web_port));
+  if (s.web_admin) {
+    lines.push_back(Format("  Web Admin : %s://%s:%d/\n", s.web_tls ? "https" : "http", ip.c_str(), s.web_port));
+  }
   lines.push_back(Format("  Video     : %dx%d @ %d fps, ~%d kbps%s\n", s.sizes.stream_width,
                          s.sizes.stream_height, s.fps, s.bitrate_kbps,
                          s.sizes.main_native() ? " (full screen)" : " (downscaled)"));

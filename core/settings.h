@@ -44,6 +44,8 @@ struct EngineSettings {
   bool web_admin = true;
   int32_t web_port = 8080;
   std::string web_hosts;  // comma-separated extra Host names of the panel
+  bool web_tls = false;
+  std::string web_cert, web_key;  // PEM files; empty: the generated pair
   std::string admin_user = "admin";
   std::string admin_pass_stored = "admin";  // as in the file: plain or "enc:..."
   std::string admin_pass;                   // plain, or the locked marker

@@ -67,6 +67,9 @@ WebSettings WebSettingsFrom(const EngineSettings& s, const std::string& advertis
   w.password_locked = s.password_locked;
   w.web_port = static_cast<uint16_t>(s.web_port);
   w.web_hosts = s.web_hosts;
+  w.tls = s.web_tls;
+  w.cert_file = s.web_cert;
+  w.key_file = s.web_key;
   w.data_folder = data_folder;
   w.defaults = s.defaults;
   return w;
@@ -84,6 +87,7 @@ DesktopContext DesktopContextFrom(const EngineSettings& s, const std::string& ad
   d.rtsp_port = s.rtsp_port;
   d.onvif_port = s.onvif_port;
   d.web_admin = s.web_admin;
+  d.web_tls = s.web_tls;
   d.main_stream = s.main_stream;
   d.defaults = s.defaults;
   d.eula_html = eula_html;

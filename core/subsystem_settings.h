@@ -55,6 +55,8 @@ struct WebSettings {
   bool password_locked = false;  // the tamper rule locked the logins
   uint16_t web_port = 8080;
   std::string web_hosts;  // extra Host names, comma-separated
+  bool tls = false;               // HTTPS on web_port; the session cookie gets Secure
+  std::string cert_file, key_file;  // PEM; empty: the generated pair in data_folder
   std::string data_folder;  // holds lcx.cfg and sessions.dat
   SettingDefaults defaults;  // the ports the panel shows for absent keys
 };
@@ -69,6 +71,7 @@ struct DesktopContext {
   int rtsp_port = 8554;
   int onvif_port = 8000;
   bool web_admin = true;
+  bool web_tls = false;  // the panel is served over HTTPS
   std::string main_stream = "screenlive";
   SettingDefaults defaults;        // the ports the admin window shows for absent keys
   bool share_again = false;  // the screen comes through the desktop's portal: offer "Share the screen again"

@@ -6,6 +6,7 @@
 #include "core/credentials.h"
 #include "core/log.h"
 #include "core/setting_table.h"
+#include "platform/private_files.h"
 #include "platform/system.h"
 #include "security/digest.h"
 #include "security/http_auth.h"
@@ -55,6 +56,7 @@ AdminFields AdminFieldsFromConfig(const ConfigMap& c, const SettingDefaults& def
   f.onvif_port = number("onvif_port");
   f.web_port = number("web_port");
   f.web_admin = SettingFlag(c, "web_admin");
+  f.web_tls = SettingFlag(c, "web_tls");
   f.stream_auth = SettingFlag(c, "stream_auth");
   f.device_name = SettingText(c, "device_name");
   return f;
@@ -72,6 +74,7 @@ ConfigMap ApplyUpdates(const AdminFields& f) {
       {"onvif_port", Clamped("onvif_port", f.onvif_port)},
       {"web_port", Clamped("web_port", f.web_port)},
       {"web_admin", Flag(f.web_admin)},
+      {"web_tls", Flag(f.web_tls)},
       {"stream_auth", Flag(f.stream_auth)},
   };
   if (ValidSettingName("device_name", f.device_name)) u["device_name"] = f.device_name;
@@ -217,8 +220,9 @@ bool EulaAccepted(const ConfigMap& config) { return SettingText(config, "eula_ac
 bool SaveEulaAccepted() { return SaveConfigKeys({{"eula_accepted", "1"}}); }
 
 std::string WriteEulaFile(const std::string& html) {
-  const std::string path = TempDir() + "/Lumicast_eula.html";
-  return WriteFileSynced(path, html) ? path : std::string();
+  // A fresh name in a folder of ours: a fixed name in a shared folder could be
+  // a link planted by another account.
+  return WriteUniqueFile(RuntimeDir(), "Lumicast_eula-", ".html", html);
 }
 
 }  // namespace lcx

@@ -27,6 +27,7 @@ struct AdminFields {
   std::string onvif_port = "8000";
   std::string web_port = "8080";
   bool web_admin = true;
+  bool web_tls = false;
   bool stream_auth = false;
   std::string device_name = "Lumicast";
 };

@@ -1,6 +1,8 @@
 #include "desktop/actions.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 #include <stdlib.h>
@@ -86,10 +88,11 @@ TEST_F(DesktopActions, ApplyClampsNumbersAndWritesFlags) {
   const ConfigMap u = ApplyUpdates(f);
   EXPECT_EQ(u.at("substream"), "0");
   EXPECT_EQ(u.at("web_admin"), "0");
+  EXPECT_EQ(u.at("web_tls"), "0");
   EXPECT_EQ(u.at("stream_auth"), "1");
   EXPECT_EQ(u.at("main_width"), "1280");
   EXPECT_EQ(u.at("sub_width"), "320");
-  EXPECT_EQ(u.size(), 12u) << "the twelve keys of Apply & restart";
+  EXPECT_EQ(u.size(), 13u) << "the thirteen keys of Apply & restart";
 
   // Widths the file holds outside the choices get the engine's clamp (the
   // sub width once only had to be 1 or more).
@@ -381,8 +384,17 @@ TEST_F(DesktopActions, EulaIsAcceptedOnlyByExactlyOne) {
   ASSERT_TRUE(SaveEulaAccepted());
   EXPECT_EQ(ConfigText(), "eula_accepted = 1\r\n") << "a first save creates the file with just this key";
 
+  // A fresh private name in the user's own runtime folder, never a fixed one in a shared folder.
+  env_.Unset("XDG_RUNTIME_DIR");
   const std::string path = WriteEulaFile("<html>x</html>");
-  EXPECT_EQ(path, dir_ + "/Lumicast_eula.html");
+  const std::string folder = dir_ + "/lumicast-" + std::to_string(::getuid());
+  EXPECT_EQ(path.rfind(folder + "/Lumicast_eula-", 0), 0u) << path;
+  EXPECT_NE(WriteEulaFile("<html>x</html>"), path);
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
   std::string page;
   ASSERT_TRUE(ReadWholeFile(path, page));
   EXPECT_EQ(page, "<html>x</html>");

@@ -174,7 +174,8 @@ void AdminWindow::RefreshStatus() {
       "RTSP : " + LeftToRight("rtsp://" + ip + ":" + std::to_string(ui_.context().rtsp_port) + "/" + ui_.context().main_stream),
       "ONVIF: " + LeftToRight("http://" + ip + ":" + std::to_string(ui_.context().onvif_port) + "/onvif/device_service"),
       ui_.context().web_admin
-          ? Tr(lang(), txt::kWebPanel) + LeftToRight("http://" + ip + ":" + std::to_string(ui_.context().web_port) + "/")
+          ? Tr(lang(), txt::kWebPanel) + LeftToRight((ui_.context().web_tls ? "https://" : "http://") + ip + ":" +
+                                                    std::to_string(ui_.context().web_port) + "/")
           : std::string(Tr(lang(), txt::kWebPanelOff)),
       Tr(lang(), paused ? txt::kStreamStopped : txt::kStreamRunning),
       Tr(lang(), txt::kVersion) + ui_.context().version,
@@ -218,6 +219,7 @@ GtkWidget* AdminWindow::BuildNetworkTab() {
   w_.onvif_port = NumberEntry(f.onvif_port);
   w_.web_port = NumberEntry(f.web_port);
   w_.web_admin = Check(Tr(lang(), txt::kEnableWeb), f.web_admin);
+  w_.web_tls = Check(Tr(lang(), txt::kWebTls), f.web_tls);
   w_.stream_auth = Check(Tr(lang(), txt::kSecureStream), f.stream_auth);
   w_.device_name = gtk_entry_new();
   gtk_entry_set_text(GTK_ENTRY(w_.device_name), f.device_name.c_str());
@@ -229,10 +231,11 @@ GtkWidget* AdminWindow::BuildNetworkTab() {
   AddRow(grid, 1, Tr(lang(), txt::kOnvifPort), w_.onvif_port);
   AddRow(grid, 2, Tr(lang(), txt::kWebPort), w_.web_port);
   gtk_grid_attach(GTK_GRID(grid), w_.web_admin, 0, 3, 2, 1);
-  gtk_grid_attach(GTK_GRID(grid), w_.stream_auth, 0, 4, 2, 1);
-  AddRow(grid, 5, Tr(lang(), txt::kDeviceName), w_.device_name);
-  gtk_grid_attach(GTK_GRID(grid), w_.autostart, 0, 6, 2, 1);
-  gtk_grid_attach(GTK_GRID(grid), w_.show_icon, 0, 7, 2, 1);
+  gtk_grid_attach(GTK_GRID(grid), w_.web_tls, 0, 4, 2, 1);
+  gtk_grid_attach(GTK_GRID(grid), w_.stream_auth, 0, 5, 2, 1);
+  AddRow(grid, 6, Tr(lang(), txt::kDeviceName), w_.device_name);
+  gtk_grid_attach(GTK_GRID(grid), w_.autostart, 0, 7, 2, 1);
+  gtk_grid_attach(GTK_GRID(grid), w_.show_icon, 0, 8, 2, 1);
 
   OnSignal(w_.stream_auth, "toggled", [this] {
     if (!building_ && Active(w_.stream_auth))
@@ -327,6 +330,7 @@ void AdminWindow::OnApply() {
   f.onvif_port = EntryText(w_.onvif_port);
   f.web_port = EntryText(w_.web_port);
   f.web_admin = Active(w_.web_admin);
+  f.web_tls = Active(w_.web_tls);
   f.stream_auth = Active(w_.stream_auth);
   f.device_name = EntryText(w_.device_name);
   // Said, not dropped: a name left out of the save looked saved.

@@ -42,6 +42,7 @@ class AdminWindow {
     GtkWidget* onvif_port = nullptr;
     GtkWidget* web_port = nullptr;
     GtkWidget* web_admin = nullptr;
+    GtkWidget* web_tls = nullptr;
     GtkWidget* stream_auth = nullptr;
     GtkWidget* device_name = nullptr;
     GtkWidget* autostart = nullptr;

@@ -41,12 +41,15 @@ void DesktopUi::LoggedIn() {
   admin_.Open();
 }
 
-void DesktopUi::OpenWebPanel() { hooks_.open_url("http://127.0.0.1:" + std::to_string(context_.web_port) + "/"); }
+void DesktopUi::OpenWebPanel() {
+  hooks_.open_url(std::string(context_.web_tls ? "https://" : "http://") + "127.0.0.1:" +
+                  std::to_string(context_.web_port) + "/");
+}
 
 void DesktopUi::ViewAgreement() {
   const std::string path = WriteEulaFile(context_.eula_html);
   if (path.empty()) {
-    LogLine("Desktop: could not write the license agreement to %s\n", TempDir().c_str());
+    LogLine("Desktop: could not write the license agreement to %s\n", RuntimeDir().c_str());
     return;
   }
   hooks_.open_url(path);

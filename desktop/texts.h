@@ -102,6 +102,8 @@ inline constexpr Text kOnvifPort{"منفذ ONVIF:", "ONVIF port:"};
 inline constexpr Text kWebPort{"منفذ لوحة الويب:", "Web panel port:"};
 inline constexpr Text kEnableWeb{"تفعيل لوحة الويب (الوصول من الجوال/الشبكة)",
                                  "Enable web panel (mobile/network access)"};
+inline constexpr Text kWebTls{"لوحة الويب عبر HTTPS (شهادة ذاتية التوقيع)",
+                              "Web panel over HTTPS (self-signed certificate)"};
 inline constexpr Text kSecureStream{"حماية البث بكلمة مرور (RTSP + ONVIF)",
                                     "Secure stream with password (RTSP + ONVIF)"};
 inline constexpr Text kSecureWarning{

@@ -22,7 +22,9 @@ constexpr char kWatcherName[] = "org.kde.StatusNotifierWatcher";
 // AppIndicator takes an icon by name from a folder: our own PNGs, written
 // once to the runtime folder (private to the user).
 std::string IndicatorIconFolder() {
-  const std::string dir = RuntimeDir() + "/lumicast-icons";
+  const std::string runtime = RuntimeDir();
+  if (runtime.empty()) return {};
+  const std::string dir = runtime + "/lumicast-icons";
   MakeDirectories(dir);
   for (int size : {22, 24, 32, 48, 64, 128}) {
     const auto png = AppIconPng(size);

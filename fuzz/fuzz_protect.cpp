@@ -1,6 +1,8 @@
 // Stored passwords as they come from a (maybe tampered) configuration file:
 // "enc:" values of any content decrypt or yield "", never anything else, and
 // what ProtectString makes always comes back.
+#include <stdlib.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -15,11 +17,18 @@ namespace {
 
 std::optional<std::string> FixedKeyMaterial() { return std::string("fuzz machine|key"); }
 
+// The user's key file is made under XDG_CONFIG_HOME: a folder of the run's
+// own, never the real home of whoever fuzzes.
+bool UsePrivateConfigHome() {
+  char folder[] = "/tmp/lcx-fuzz-protect-XXXXXX";
+  return mkdtemp(folder) && setenv("XDG_CONFIG_HOME", folder, 1) == 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace lcx;
-  static const bool key_set = (SetProtectionKeySourceForTesting(FixedKeyMaterial), true);
+  static const bool key_set = (SetProtectionKeySourceForTesting(FixedKeyMaterial), UsePrivateConfigHome());
   (void)key_set;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -19,11 +20,19 @@ std::string InstanceLockPath() {
   return "/tmp/Halvorix.Lumicast.SingleInstance-" + std::to_string(getuid()) + ".lock";
 }
 
-std::string ShowAdminSocketPath() { return RuntimeDir() + "/LCX_ShowAdmin_Halvorix.sock"; }
+std::string ShowAdminSocketPath() {
+  // Empty without a folder of ours: a socket elsewhere could be another account's.
+  const std::string dir = RuntimeDir();
+  return dir.empty() ? std::string() : dir + "/LCX_ShowAdmin_Halvorix.sock";
+}
 
 LockResult TryAcquireInstanceLock(const std::string& path, UniqueFd& lock) {
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (!fd) return LockResult::kUnavailable;
+  // The fallback name is in the shared /tmp: never through a link, and only a file of ours.
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+    return LockResult::kUnavailable;
+  }
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     return errno == EWOULDBLOCK ? LockResult::kHeldElsewhere : LockResult::kUnavailable;
   }
@@ -32,7 +41,7 @@ LockResult TryAcquireInstanceLock(const std::string& path, UniqueFd& lock) {
 }
 
 static bool FillAddress(const std::string& path, sockaddr_un& addr) {
-  if (path.size() >= sizeof addr.sun_path) return false;
+  if (path.empty() || path.size() >= sizeof addr.sun_path) return false;
   addr = {};
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
@@ -52,7 +61,7 @@ bool SendShowAdmin(const std::string& socket_path) {
 UniqueFd ListenShowAdmin(const std::string& socket_path) {
   sockaddr_un addr;
   if (!FillAddress(socket_path, addr)) {
-    errno = ENAMETOOLONG;  // the caller logs errno
+    errno = socket_path.empty() ? EACCES : ENAMETOOLONG;  // the caller logs errno
     return {};
   }
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));

@@ -10,7 +10,8 @@
 namespace lcx {
 
 std::string InstanceLockPath();     // $XDG_RUNTIME_DIR/...lock or /tmp/...-<uid>.lock
-std::string ShowAdminSocketPath();  // $XDG_RUNTIME_DIR/LCX_ShowAdmin_Halvorix.sock
+// RuntimeDir()/LCX_ShowAdmin_Halvorix.sock; "" when there is no runtime folder of ours.
+std::string ShowAdminSocketPath();
 
 enum class LockResult { kAcquired, kHeldElsewhere, kUnavailable };
 

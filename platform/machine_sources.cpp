@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "platform/private_files.h"
 #include "platform/system.h"
 
 namespace lcx {
@@ -48,11 +49,20 @@ std::string ReadUserFlag(const std::string& name) {
   return v;
 }
 
+bool MakeUserFlagFolder() {
+  const std::string base = UserConfigDir();
+  MakeDirectories(base);
+  return EnsurePrivateFolder(base + "/Halvorix") && EnsurePrivateFolder(base + "/Halvorix/LCX");
+}
+
 bool WriteUserFlag(const std::string& name, const std::string& value) {
-  MakeDirectories(UserConfigDir() + "/Halvorix/LCX");
-  std::string path = UserFlagPath(name);
-  std::string tmp = path + ".tmp";
-  return WriteFileSynced(tmp, value) && ReplaceFileDurably(tmp, path);
+  if (!MakeUserFlagFolder()) return false;
+  return ReplaceFileContents(UserFlagPath(name), value) == FileWriteResult::kWritten;
+}
+
+std::optional<std::string> ReadUserKey() {
+  if (!MakeUserFlagFolder()) return std::nullopt;
+  return ReadOrCreateSecret(UserFlagPath("key"), kUserKeySize);
 }
 
 }  // namespace lcx

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/private_files.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
@@ -65,15 +66,17 @@ std::string UserConfigDir() {
 }
 
 std::string RuntimeDir() {
-  auto x = GetEnv("XDG_RUNTIME_DIR");
-  return x && !x->empty() ? *x : std::string("/tmp");
+  if (auto x = GetEnv("XDG_RUNTIME_DIR"); x && !x->empty()) return *x;
+  // The shared temporary folder: a name another account made first is not used.
+  const std::string dir = TempDir() + "/lumicast-" + std::to_string(::getuid());
+  return EnsurePrivateFolder(dir) ? dir : std::string();
 }
 
-void MakeDirectory(const std::string& path) { ::mkdir(path.c_str(), 0755); }
+void MakeDirectory(const std::string& path) { ::mkdir(path.c_str(), 0700); }
 
 void MakeDirectories(const std::string& path) {
   for (size_t i = 1; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0755);
+    if (i == path.size() || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0700);
   }
 }
 
@@ -97,11 +100,9 @@ bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 namespace {
 
-FileWriteResult WriteSynced(const std::string& path, std::string_view bytes, mode_t mode = 0644) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+FileWriteResult WriteSynced(const std::string& path, std::string_view bytes, int fresh = 0) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | fresh, 0600));
   if (!fd) return FileWriteResult::kOpenFailed;
-  // A file left from before keeps its mode through O_CREAT: set it.
-  if (mode != 0644 && ::fchmod(fd.get(), mode) != 0) return FileWriteResult::kOpenFailed;
   size_t off = 0;
   while (off < bytes.size()) {
     ssize_t n = ::write(fd.get(), bytes.data() + off, bytes.size() - off);
@@ -121,18 +122,15 @@ bool WriteFileSynced(const std::string& path, std::string_view bytes) {
 
 FileWriteResult ReplaceFileContents(const std::string& path, std::string_view bytes) {
   const std::string tmp = path + ".tmp";
-  FileWriteResult result = WriteSynced(tmp, bytes);
+  RemoveFile(tmp);
+  FileWriteResult result = WriteSynced(tmp, bytes, O_EXCL);
   if (result == FileWriteResult::kWritten && !ReplaceFileDurably(tmp, path)) result = FileWriteResult::kMoveFailed;
   if (result != FileWriteResult::kWritten) RemoveFile(tmp);
   return result;
 }
 
 FileWriteResult ReplacePrivateFileContents(const std::string& path, std::string_view bytes) {
-  const std::string tmp = path + ".tmp";
-  FileWriteResult result = WriteSynced(tmp, bytes, 0600);
-  if (result == FileWriteResult::kWritten && !ReplaceFileDurably(tmp, path)) result = FileWriteResult::kMoveFailed;
-  if (result != FileWriteResult::kWritten) RemoveFile(tmp);
-  return result;
+  return ReplaceFileContents(path, bytes);  // every file is made 0600 now
 }
 
 bool ReplaceFileDurably(const std::string& from, const std::string& to) {

@@ -22,22 +22,27 @@ std::string ExecutablePath();   // /proc/self/exe resolved
 std::string ExecutableDir();    // cut at the last "/"
 std::string TempDir();          // $TMPDIR, else /tmp
 std::string UserConfigDir();    // $XDG_CONFIG_HOME, else ~/.config
-std::string RuntimeDir();       // $XDG_RUNTIME_DIR, else /tmp
+// $XDG_RUNTIME_DIR, else <TempDir>/lumicast-<uid> made 0700; "" when that
+// name is taken by another account or is not a real folder.
+std::string RuntimeDir();
 
-// Creates one directory level; an existing directory or a failure is ignored.
+// Creates one directory level (0700); an existing directory or a failure is ignored.
 void MakeDirectory(const std::string& path);
-// Creates every missing level of a path (used for per-user folders).
+// Creates every missing level of a path (0700: used for per-user folders).
 void MakeDirectories(const std::string& path);
 
 bool ReadWholeFile(const std::string& path, std::string& out);
 bool FileExists(const std::string& path);
 bool RemoveFile(const std::string& path);
 
+// Every file written here is created 0600 and never through a link: what we
+// write (the configuration, sessions, flags, keys) is the user's alone.
 // Writes the bytes to `path` (created or truncated) and flushes them to disk.
 bool WriteFileSynced(const std::string& path, std::string_view bytes);
 // The step at which a replacement of a file's contents failed.
 enum class FileWriteResult { kWritten, kOpenFailed, kWriteFailed, kMoveFailed };
-// Writes the bytes to `path` + ".tmp", then moves that over `path`, so a
+// Writes the bytes to a fresh `path` + ".tmp" (a stale one is removed first,
+// so its old mode or owner never carries over), then moves that over `path`, so a
 // reader or a crash sees the old file or the new one, never a mix. On failure
 // `path` is untouched and the .tmp is gone.
 FileWriteResult ReplaceFileContents(const std::string& path, std::string_view bytes);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <ftw.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -94,6 +96,24 @@ class TempHome {
  private:
   TestDir dir_;
   ScopedEnv env_;
+};
+
+// Makes every write past `bytes` of a file fail (EFBIG, SIGXFSZ ignored)
+// while it lives: a full disk that a test can make without following a link.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit small{bytes, saved_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+  }
+  ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
 };
 
 }  // namespace lcx

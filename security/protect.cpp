@@ -4,8 +4,9 @@
 #include <openssl/kdf.h>
 #include <openssl/rand.h>
 
-#include <memory>
 #include <atomic>
+#include <cstring>
+#include <memory>
 
 #include "platform/machine_sources.h"
 #include "security/digest.h"
@@ -14,7 +15,10 @@
 namespace lcx {
 namespace {
 
-constexpr unsigned char kBlobVersion = 1;
+// 1: the machine's values only (any local account could derive it; read,
+// never written); 2: those and the user's own secret.
+constexpr unsigned char kMachineBlob = 1;
+constexpr unsigned char kUserBlob = 2;
 constexpr size_t kNonceSize = 12;
 constexpr size_t kTagSize = 16;
 constexpr char kAad[] = "lcx";  // the data description, bound to every blob
@@ -27,21 +31,28 @@ std::optional<std::string> KeySource() {
   return MachineIdText(ReadMachineGuid(), ReadProductId(), ReadVolumeSerialHex());
 }
 
-bool DeriveKey(unsigned char key[32]) {
+bool DeriveKey(unsigned char version, unsigned char key[32]) {
   std::optional<std::string> source = KeySource();
   if (!source) return false;
-  const std::string& ikm = *source;
+  std::string ikm = *source;
+  const char* info = "lcx machine scope v1";
+  if (version == kUserBlob) {
+    std::optional<std::string> user_key = ReadUserKey();
+    if (!user_key) return false;
+    ikm += *user_key;
+    info = "lcx user scope v2";
+  }
   std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
       EVP_PKEY_CTX_new_id(EVP_PKEY_HKDF, nullptr), EVP_PKEY_CTX_free);
   static const unsigned char kSalt[] = "Halvorix.Lumicast.protect";
-  static const unsigned char kInfo[] = "lcx machine scope v1";
   size_t len = 32;
   return ctx && EVP_PKEY_derive_init(ctx.get()) == 1 &&
          EVP_PKEY_CTX_set_hkdf_md(ctx.get(), EVP_sha256()) == 1 &&
          EVP_PKEY_CTX_set1_hkdf_salt(ctx.get(), kSalt, sizeof kSalt - 1) == 1 &&
          EVP_PKEY_CTX_set1_hkdf_key(ctx.get(), reinterpret_cast<const unsigned char*>(ikm.data()),
                                     static_cast<int>(ikm.size())) == 1 &&
-         EVP_PKEY_CTX_add1_hkdf_info(ctx.get(), kInfo, sizeof kInfo - 1) == 1 &&
+         EVP_PKEY_CTX_add1_hkdf_info(ctx.get(), reinterpret_cast<const unsigned char*>(info),
+                                     static_cast<int>(std::strlen(info))) == 1 &&
          EVP_PKEY_derive(ctx.get(), key, &len) == 1 && len == 32;
 }
 
@@ -51,10 +62,10 @@ using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)
 
 std::optional<std::string> ProtectString(std::string_view plain) {
   unsigned char key[32];
-  if (!DeriveKey(key)) return std::nullopt;
+  if (!DeriveKey(kUserBlob, key)) return std::nullopt;
   std::string blob(1 + kNonceSize + plain.size() + kTagSize, '\0');
   auto* out = reinterpret_cast<unsigned char*>(blob.data());
-  out[0] = kBlobVersion;
+  out[0] = kUserBlob;
   unsigned char* nonce = out + 1;
   unsigned char* cipher = nonce + kNonceSize;
   if (RAND_bytes(nonce, kNonceSize) != 1) return std::nullopt;
@@ -76,11 +87,12 @@ std::optional<std::string> ProtectString(std::string_view plain) {
 std::string UnprotectString(std::string_view stored) {
   if (stored.size() < 4 || stored.substr(0, 4) != "enc:") return std::string(stored);
   std::string blob = Base64Decode(stored.substr(4));
-  if (blob.size() < 1 + kNonceSize + kTagSize || static_cast<unsigned char>(blob[0]) != kBlobVersion) {
+  const unsigned char version = blob.empty() ? 0 : static_cast<unsigned char>(blob[0]);
+  if (blob.size() < 1 + kNonceSize + kTagSize || (version != kMachineBlob && version != kUserBlob)) {
     return {};
   }
   unsigned char key[32];
-  if (!DeriveKey(key)) return {};
+  if (!DeriveKey(version, key)) return {};
   auto* in = reinterpret_cast<unsigned char*>(blob.data());
   unsigned char* nonce = in + 1;
   unsigned char* cipher = nonce + kNonceSize;
@@ -100,6 +112,19 @@ std::string UnprotectString(std::string_view stored) {
     return {};
   }
   return plain;
+}
+
+bool ProtectedTheOldWay(std::string_view stored) {
+  if (stored.size() < 4 || stored.substr(0, 4) != "enc:") return false;
+  std::string blob = Base64Decode(stored.substr(4));
+  return !blob.empty() && static_cast<unsigned char>(blob[0]) == kMachineBlob;
+}
+
+std::optional<std::string> ReprotectString(std::string_view stored) {
+  if (!ProtectedTheOldWay(stored)) return std::nullopt;
+  std::string plain = UnprotectString(stored);
+  if (plain.empty()) return std::nullopt;
+  return ProtectString(plain);
 }
 
 bool PasswordProtected() { return ReadUserFlag(kFlagName) == "1"; }

@@ -1,7 +1,10 @@
-// Machine-bound protection of the administrator password (and of the web
+// User-bound protection of the administrator password (and of the web
 // session file): AES-256-GCM under a key derived from the machine's own
-// identifier sources, stored as "enc:" + Base64. Any account of this machine
-// can decrypt; a blob from another machine or a damaged one cannot.
+// identifier sources and the user's secret file (platform/machine_sources),
+// stored as "enc:" + Base64. Only the account whose secret it is can
+// decrypt; a blob from another machine or account or a damaged one cannot.
+// Blobs of the old machine-only key still read, and are rewritten by the
+// next save (ReprotectString).
 #pragma once
 
 #include <optional>
@@ -15,6 +18,11 @@ std::optional<std::string> ProtectString(std::string_view plain);
 // Plain text of a stored value: "enc:" values are decrypted ("" when that
 // fails or the blob is empty); anything else is returned unchanged.
 std::string UnprotectString(std::string_view stored);
+
+// A readable "enc:" value made with the old machine-only key, protected
+// anew; nullopt for anything else (new values, plain text, damaged blobs).
+std::optional<std::string> ReprotectString(std::string_view stored);
+bool ProtectedTheOldWay(std::string_view stored);
 
 // Per-user flag "a protected password was set": true only for exactly "1".
 bool PasswordProtected();

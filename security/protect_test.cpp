@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/system.h"
 #include "platform/temp_dir_testing.h"
@@ -14,6 +16,8 @@ namespace {
 std::optional<std::string> OtherMachine() { return std::string("another-machine|x|0000ABCD"); }
 std::optional<std::string> NoKeyMaterial() { return std::nullopt; }
 
+std::optional<std::string> MachineA() { return std::string("machine-a|x|0000ABCD"); }
+
 class ProtectTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(home_.ok()); }
@@ -21,6 +25,67 @@ class ProtectTest : public ::testing::Test {
   TempHome home_{"lcx-protect"};
   const std::string dir_ = home_.config_home();
 };
+
+// Made under MachineA by the machine-only key, before the user's secret
+// was added: such values stand in lcx.cfg and sessions.dat of old installs.
+constexpr char kOldPassword[] = "enc:Ab4fkSTxpp58R8cG04/WfOvSO5zeNJt9XxJ+GKTwrPcIgqbkPMF4Uw==";
+constexpr char kOldSessions[] = "enc:ATWvtX84Dw6YO9WeE21i+uOUVGVF7aeoYGaMCbpAXmgWsQRLBGk=";
+
+TEST_F(ProtectTest, OldValuesReadNewOnesNeedTheUsersSecret) {
+  SetProtectionKeySourceForTesting(&MachineA);
+  const std::string fresh = *ProtectString("s3cret-pass");
+  const std::string reprotected = *ReprotectString(kOldPassword);
+  const std::string key_path = dir_ + "/Halvorix/LCX/key";
+  struct stat st {};
+  ASSERT_EQ(::stat(key_path.c_str(), &st), 0) << "made at first need";
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_size, 32);
+  ASSERT_EQ(::stat((dir_ + "/Halvorix/LCX").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  struct Case {
+    const char* name;
+    std::string stored;
+    std::string plain;
+    bool old_way;
+  } cases[] = {
+      {"old password", kOldPassword, "s3cret-pass", true},
+      {"old session file", kOldSessions, "tok1 100\n", true},
+      {"new value", fresh, "s3cret-pass", false},
+      {"old value written anew", reprotected, "s3cret-pass", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(UnprotectString(c.stored), c.plain);
+    EXPECT_EQ(ProtectedTheOldWay(c.stored), c.old_way);
+    EXPECT_EQ(ReprotectString(c.stored).has_value(), c.old_way);
+  }
+
+  // Another account: the same machine, its own secret file.
+  TempHome other("lcx-protect-other");
+  EXPECT_EQ(UnprotectString(kOldPassword), "s3cret-pass") << "the old way was readable by every account";
+  EXPECT_EQ(UnprotectString(fresh), "");
+  EXPECT_EQ(UnprotectString(reprotected), "");
+}
+
+TEST_F(ProtectTest, ADamagedOrForeignSecretFileIsNeverReplaced) {
+  SetProtectionKeySourceForTesting(&MachineA);
+  const std::string stored = *ProtectString("pw");
+  const std::string key_path = dir_ + "/Halvorix/LCX/key";
+  std::string key;
+  ASSERT_TRUE(ReadWholeFile(key_path, key));
+  ASSERT_EQ(::chmod(key_path.c_str(), 0644), 0);
+  EXPECT_EQ(UnprotectString(stored), "pw") << "a looser mode is tightened, the key kept";
+  struct stat st {};
+  ASSERT_EQ(::stat(key_path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  ASSERT_TRUE(WriteFileSynced(key_path, "short"));
+  EXPECT_FALSE(ProtectString("pw").has_value()) << "a damaged key is not silently replaced";
+  ASSERT_TRUE(RemoveFile(key_path));
+  ASSERT_EQ(::symlink("/dev/zero", key_path.c_str()), 0);
+  EXPECT_FALSE(ProtectString("pw").has_value()) << "a link in its place is not followed";
+}
 
 TEST_F(ProtectTest, RoundTripAndForm) {
   for (std::string plain : {std::string("admin"), std::string("p:a ss\x7f"), std::string(64, 'x')}) {

@@ -12,7 +12,7 @@ source "$here/lib/engine.sh"
 lcx_private_network "$@"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-command -v python3 >/dev/null || { echo "SKIP: python3 is not installed"; exit 77; }
+command -v python3 >/dev/null || lcx_skip "python3 is not installed"
 [[ -x $LCX_BIN/lcx_web_test_server ]] || fail "$LCX_BIN/lcx_web_test_server is not built"
 
 lcx_engine_home

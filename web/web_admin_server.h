@@ -1,6 +1,8 @@
 // The web administration server: the process-wide object (the panel's state
 // of web_answers.h), its listener with a bounded number of connections (one
-// request each) and the thread group that owns their threads.
+// request each, over plain HTTP or, with web_tls, over TLS whose handshake
+// counts as reading the request) and the thread group that owns their threads.
+// The TLS context is made once by the constructor and only read afterwards.
 // Locks: the sessions' guard (web_sessions.h), the connection table's mutex
 // (platform/connection_table.h) and the thread group's
 // (platform/thread_group.h); none is held while another is taken, nor while
@@ -9,11 +11,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "core/http_request.h"
 #include "core/subsystem_settings.h"
 #include "platform/connection_table.h"
+#include "platform/tls_channel.h"
 #include "platform/thread_group.h"
 #include "web/web_answers.h"
 
@@ -40,6 +44,16 @@ struct WebLimits {
 // bounded apart, a body cut short refused.
 HttpLimits WebHttpLimits(const WebLimits& limits);
 
+// The PEM files the panel serves HTTPS with: web_cert and web_key when both
+// are set, else web_cert.pem and web_key.pem in the data folder, made
+// (0600, self-signed for the host name, <host name>.local, localhost and
+// every address of the machine) when either is missing. Empty paths when
+// they cannot be made (the reason is logged).
+struct TlsFiles {
+  std::string cert, key;
+};
+TlsFiles PrepareTlsFiles(const WebSettings& settings);
+
 class WebAdminServer {
  public:
   explicit WebAdminServer(const WebSettings& settings, WebHooks hooks = DefaultWebHooks(),
@@ -64,6 +78,7 @@ class WebAdminServer {
   const std::string& config_path() const { return panel_.config_path; }
   std::string sessions_path() const { return panel_.sessions_path(); }
   int ActiveConnections() { return connections_.Active(); }
+  bool ServesTls() const { return tls_ != nullptr; }
 
  private:
   // One connection: read one request and answer it; returns what to do once
@@ -72,6 +87,8 @@ class WebAdminServer {
 
   WebPanel panel_;
   const uint16_t web_port_;
+  const bool tls_wanted_;
+  std::unique_ptr<TlsContext> tls_;  // set when web_tls is on and its files load
   const WebLimits limits_;
   ConnectionTable connections_;
   ThreadGroup threads_;  // last: destroyed first, it waits for the connections using the rest

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstring>
@@ -129,6 +130,36 @@ TEST_F(WebServerOnPort, IdlePeersCannotHoldEveryThread) {
   EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << answer.substr(0, 80);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
   EXPECT_LE(server_->ActiveConnections(), 2);
+}
+
+// The generated pair is made once, private, and kept; named files are used
+// as they are; a certificate that will not load keeps the panel closed
+// instead of serving the password in clear.
+TEST_F(WebPanelTest, TlsFilesAreMadeOnceAndPrivate) {
+  settings_.tls = true;
+  const TlsFiles made = PrepareTlsFiles(settings_);
+  ASSERT_EQ(made.cert, settings_.data_folder + "/web_cert.pem");
+  ASSERT_EQ(made.key, settings_.data_folder + "/web_key.pem");
+  for (const std::string& f : {made.cert, made.key}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(f.c_str(), &st), 0) << f;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << f;
+  }
+  std::string cert, again;
+  ASSERT_TRUE(ReadWholeFile(made.cert, cert));
+  PrepareTlsFiles(settings_);
+  ASSERT_TRUE(ReadWholeFile(made.cert, again));
+  EXPECT_EQ(again, cert) << "a second start keeps the certificate browsers were told to trust";
+  EXPECT_TRUE(WebAdminServer(settings_, Hooks()).ServesTls());
+
+  settings_.cert_file = dir_.Sub("mine.pem");
+  settings_.key_file = made.key;
+  const TlsFiles named = PrepareTlsFiles(settings_);
+  EXPECT_EQ(named.cert, settings_.cert_file);
+  EXPECT_EQ(named.key, made.key);
+  WebAdminServer missing(settings_, Hooks());
+  EXPECT_FALSE(missing.ServesTls());
+  missing.Run();  // returns at once: no listener without its certificate
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ WebReply Login(WebPanel& panel, const WebRequest& request) {
     LogLine("Web: no random bytes for a session token; login refused\n");
     return Reply(BuildResponse("503 Service Unavailable", LoginPage(panel, true), kHtmlType));
   }
-  return Reply(LoginRedirect(token, panel.MustChangePassword() ? "/password" : "/"));
+  return Reply(LoginRedirect(token, panel.MustChangePassword() ? "/password" : "/", panel.secure_cookie));
 }
 
 WebReply Recover(WebPanel& panel, const WebRequest& request) {
@@ -191,6 +191,7 @@ WebPanel::WebPanel(const WebSettings& settings, WebHooks hooks_in)
       machine_id(settings.machine_id),
       version(settings.version),
       admin_user(settings.admin_user),
+      secure_cookie(settings.tls),
       data_folder(settings.data_folder),
       config_path(settings.data_folder + "/lcx.cfg"),
       defaults(settings.defaults),

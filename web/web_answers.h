@@ -48,6 +48,7 @@ struct WebPanel {
 
   const std::string host_address, machine_id, version;
   const std::string admin_user;
+  const bool secure_cookie;  // served over TLS
   const std::string data_folder, config_path;
   const SettingDefaults defaults;  // what the engine uses for an absent key
   const WebHooks hooks;

@@ -12,8 +12,8 @@ namespace {
 
 // The panel's settings in the order of the settings JSON; the names are
 // checked in this order too. Their rules are core/setting_table's.
-constexpr std::array<const char*, 15> kPanelKeys{
-    "rtsp_port", "onvif_port", "web_port", "web_admin", "stream_auth", "fps", "bitrate", "stream",
+constexpr std::array<const char*, 16> kPanelKeys{
+    "rtsp_port", "onvif_port", "web_port", "web_admin", "web_tls", "stream_auth", "fps", "bitrate", "stream",
     "main_width", "substream", "sub_stream", "sub_width", "sub_bitrate", "admin_user", "device_name",
 };
 

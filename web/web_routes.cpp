@@ -79,12 +79,12 @@ std::string UnauthenticatedReply(std::string_view method, std::string_view path)
   return Bare("401 Unauthorized\r\n");
 }
 
-std::string LoginRedirect(std::string_view token, std::string_view location) {
+std::string LoginRedirect(std::string_view token, std::string_view location, bool secure) {
   std::string fields = "302 Found\r\nLocation: ";
   fields += location;
   fields += "\r\nSet-Cookie: lcx_sess=";
   fields += token;
-  fields += "; Path=/; HttpOnly; SameSite=Strict\r\n";
+  fields += secure ? "; Path=/; HttpOnly; Secure; SameSite=Strict\r\n" : "; Path=/; HttpOnly; SameSite=Strict\r\n";
   return Bare(fields);
 }
 

@@ -65,8 +65,10 @@ std::string BuildResponse(std::string_view status, std::string_view body, std::s
 // to the login page, anything else gets a bare 401.
 std::string UnauthenticatedReply(std::string_view method, std::string_view path);
 
-// 302 to `location` ("/", or the password page) with the cookie.
-std::string LoginRedirect(std::string_view token, std::string_view location = "/");
+// 302 to `location` ("/", or the password page) with the cookie; `secure`
+// (the panel is served over TLS) adds Secure, so the browser never sends it
+// over plain HTTP.
+std::string LoginRedirect(std::string_view token, std::string_view location = "/", bool secure = false);
 // 302 to the password page: a GET of "/" while the factory password is in force.
 std::string PasswordRedirect();
 // 421 with a short page: the Host names nothing of this machine.

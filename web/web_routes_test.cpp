@@ -67,6 +67,9 @@ TEST(WebRoutes, FixedAnswers) {
   EXPECT_TRUE(LoginRedirect("0123456789abcdef0123456789abcdef", "/password")
                   .starts_with("HTTP/1.1 302 Found\r\nLocation: /password\r\nSet-Cookie: lcx_sess=0123"));
   EXPECT_EQ(PasswordRedirect(), "HTTP/1.1 302 Found\r\nLocation: /password\r\n" + bare_end);
+  EXPECT_EQ(LoginRedirect("0123456789abcdef0123456789abcdef", "/", true),
+            "HTTP/1.1 302 Found\r\nLocation: /\r\nSet-Cookie: lcx_sess=0123456789abcdef0123456789abcdef; "
+            "Path=/; HttpOnly; Secure; SameSite=Strict\r\n" + bare_end);
   EXPECT_EQ(LogoutRedirect(),
             "HTTP/1.1 302 Found\r\nLocation: /login\r\nSet-Cookie: lcx_sess=; Path=/; Max-Age=0\r\n" + bare_end);
   EXPECT_EQ(ConfigJsonReply("{}"),

@@ -29,6 +29,7 @@ RequestHead CookieHead(const std::string& token) { return Head("GET / HTTP/1.1\r
 class Sessions : public ::testing::Test {
  protected:
   void SetUp() override { SetProtectionKeySourceForTesting(FixedKeySource); }
+  TempHome home_{"lcx-sessions-home"};  // the user's protection key is made in here
   void TearDown() override { SetProtectionKeySourceForTesting(nullptr); }
 
   WebSessions Make() {
@@ -258,8 +259,10 @@ TEST_F(Sessions, FailedWriteKeepsThePreviousFile) {
   ASSERT_TRUE(ReadWholeFile(path, before));
 
   s.CreateSession();
-  ASSERT_EQ(symlink("/dev/full", (path + ".tmp").c_str()), 0);
-  EXPECT_FALSE(s.SaveSessions(path));
+  {
+    FileSizeLimit full(4);
+    EXPECT_FALSE(s.SaveSessions(path));
+  }
   std::string after;
   ASSERT_TRUE(ReadWholeFile(path, after));
   EXPECT_EQ(after, before);
