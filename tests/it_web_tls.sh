@@ -29,7 +29,7 @@ rtsp_port=$(lcx_free_port)
 onvif_port=$(lcx_free_port)
 web_port=$(lcx_free_port)
 lcx_write_config "# tls test" "rtsp_port = $rtsp_port" "onvif_port = $onvif_port" "web_port = $web_port" \
-  "web_admin = 1" "web_tls = 1" "admin_user = admin" "admin_pass = admin" "device_name = Lumicast"
+  "web_admin = 1" "web_tls = 1" "admin_user = admin" "admin_pass = Tls-pass-1" "device_name = Lumicast"
 # As an older version left them: readable by every account.
 chmod 755 "$LCX_HOME/Halvorix"
 chmod 644 "$LCX_HOME/Halvorix/lcx.cfg"
