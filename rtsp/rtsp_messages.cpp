@@ -54,6 +54,18 @@ std::string BuildSetupResponse(int cseq, std::string_view session) {
          "\r\n\r\n";
 }
 
+std::string BuildUdpSetupResponse(int cseq, std::string_view session, uint16_t client_rtp, uint16_t client_rtcp,
+                                  uint16_t server_port, int timeout_s) {
+  return OkHead(cseq) + "Transport: RTP/AVP;unicast;client_port=" + std::to_string(client_rtp) + "-" +
+         std::to_string(client_rtcp) + ";server_port=" + std::to_string(server_port) + "-" +
+         std::to_string(server_port + 1) + "\r\nSession: " + std::string(session) +
+         ";timeout=" + std::to_string(timeout_s) + "\r\n\r\n";
+}
+
+std::string BuildSessionOkResponse(int cseq, std::string_view session) {
+  return OkHead(cseq) + "Session: " + std::string(session) + "\r\n\r\n";
+}
+
 std::string BuildUnsupportedTransportResponse(int cseq) {
   return "RTSP/1.0 461 Unsupported Transport\r\nCSeq: " + std::to_string(cseq) + "\r\n\r\n";
 }

@@ -29,7 +29,13 @@ std::string BuildOptionsResponse(int cseq);
 std::string BuildDescribeResponse(int cseq, std::string_view sdp);
 // `session` is the connection's own identifier.
 std::string BuildSetupResponse(int cseq, std::string_view session);
+// RTP over UDP from our ports `server_port`, +1 to the client's pair; the
+// session's time-out tells the client how often to show it is alive.
+std::string BuildUdpSetupResponse(int cseq, std::string_view session, uint16_t client_rtp, uint16_t client_rtcp,
+                                  uint16_t server_port, int timeout_s);
 std::string BuildUnsupportedTransportResponse(int cseq);
+// OK naming the session: the answer to a keep-alive while playing.
+std::string BuildSessionOkResponse(int cseq, std::string_view session);
 // With "RTP-Info: url=...;seq=...[;rtptime=...]" naming the first packet
 // that follows; rtptime is left out when no frame was at hand.
 std::string BuildPlayResponse(int cseq, std::string_view session, std::string_view url, uint16_t seq,
