@@ -55,7 +55,7 @@ void AcceptRtspConnections(RtspServer& server, int listen_fd) {
     server.limit_logged = false;
     // Without a thread the socket closes with the unrun body.
     server.sessions.Start([&server, socket = std::move(client)]() mutable {
-      RtspSession(SessionContextOf(server), std::move(socket), server.request_idle_timeout_ms);
+      RtspSession(SessionContextOf(server), std::move(socket), server.request_idle_timeout_ms, &server.tunnels);
     });
   });
 }

@@ -28,6 +28,7 @@ struct RtspServer {
   int max_connections = kMaxRtspConnections;
   int request_idle_timeout_ms = kRequestIdleTimeoutMs;
   bool limit_logged = false;  // the limit line was logged for this episode
+  RtspTunnels tunnels;        // HTTP tunnels whose GET waits for its POST
   // The sessions running now. Last, so that it is destroyed first: its
   // destructor waits for every session, which uses the fields above.
   ThreadGroup sessions;
