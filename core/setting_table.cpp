@@ -10,7 +10,7 @@ using K = SettingKind;
 using R = NameRule;
 
 // The template lines keep the spacing the default file has always had.
-constexpr std::array<SettingRow, 22> kTable{{
+constexpr std::array<SettingRow, 25> kTable{{
     {"rtsp_port", K::kInteger, 1, 65535, 8554, "", R::kNone, "rtsp_port  = 554", kBothEditors},
     {"onvif_port", K::kInteger, 1, 65535, 8000, "", R::kNone, "onvif_port = 8000", kBothEditors},
     {"fps", K::kInteger, 1, 60, 10, "", R::kNone, "fps        = 10", kBothEditors},
@@ -34,6 +34,11 @@ constexpr std::array<SettingRow, 22> kTable{{
     {"eula_accepted", K::kText, 0, 0, 0, "0", R::kNone, nullptr, kNoEditor},
     {"capture", K::kText, 0, 0, 0, "auto", R::kNone, nullptr, kNoEditor},
     {"monitor", K::kText, 0, 0, 0, "", R::kNone, nullptr, kNoEditor},
+    // The shared multicast sender: a group of the administratively scoped
+    // range, RTP on an even port (the sub-stream two above), RTCP above each.
+    {"multicast_group", K::kText, 0, 0, 0, "239.255.42.42", R::kNone, nullptr, kNoEditor},
+    {"multicast_port", K::kInteger, 1024, 65532, 5560, "", R::kNone, nullptr, kNoEditor},
+    {"multicast_ttl", K::kInteger, 1, 255, 1, "", R::kNone, nullptr, kNoEditor},
 }};
 
 constexpr size_t kMaxTokenBytes = 32;

@@ -65,6 +65,9 @@ EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std
   s.show_icon = SettingFlag(config, "show_icon");
   s.capture = CaptureChoice(config);
   s.monitor = SettingText(config, "monitor");
+  s.multicast_group = SettingText(config, "multicast_group");
+  s.multicast_port = SettingInt(config, "multicast_port");
+  s.multicast_ttl = SettingInt(config, "multicast_ttl");
   return s;
 }
 

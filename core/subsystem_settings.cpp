@@ -28,6 +28,10 @@ RtspSettings RtspSettingsFrom(const EngineSettings& s) {
   r.user = s.admin_user;
   r.password = UsablePassword(s);
   r.auth_required = s.stream_auth;
+  r.multicast_group = s.multicast_group;
+  // Even, so that RTCP has the odd port above.
+  r.multicast_port = static_cast<uint16_t>(s.multicast_port & ~1);
+  r.multicast_ttl = s.multicast_ttl;
   return r;
 }
 

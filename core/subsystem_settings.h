@@ -26,6 +26,9 @@ struct RtspSettings {
   std::string sub_name = "screensub";  // empty: no sub-stream
   std::string user, password;
   bool auth_required = false;
+  std::string multicast_group = "239.255.42.42";
+  uint16_t multicast_port = 5560;  // the main stream's RTP; the sub-stream's two above
+  int multicast_ttl = 1;
 };
 
 struct OnvifSettings {

@@ -99,6 +99,19 @@ bool SendDatagrams(int fd, const std::string_view* datagrams, size_t count) {
   return true;
 }
 
+bool ParseMulticastGroup(const std::string& text, uint32_t* address) {
+  in_addr parsed{};
+  if (::inet_pton(AF_INET, text.c_str(), &parsed) != 1) return false;
+  if ((ntohl(parsed.s_addr) >> 28) != 0xE) return false;
+  *address = parsed.s_addr;
+  return true;
+}
+
+bool SetMulticastTtl(int fd, int ttl) {
+  const unsigned char value = static_cast<unsigned char>(ttl);
+  return ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &value, sizeof value) == 0;
+}
+
 long ReceiveDatagramNow(int fd, void* buffer, size_t capacity, DatagramPeer* from) {
   sockaddr_in addr{};
   socklen_t len = sizeof addr;

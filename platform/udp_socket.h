@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/net.h"
@@ -35,6 +36,12 @@ bool ConnectDatagram(int fd, uint32_t address, uint16_t port);
 // calls as possible; false when the kernel refused one for a reason other
 // than the peer's port being closed (which a viewer that is leaving causes).
 bool SendDatagrams(int fd, const std::string_view* datagrams, size_t count);
+
+// The IPv4 multicast group `text` names (dotted, 224.0.0.0/4) in network
+// byte order; false for anything else.
+bool ParseMulticastGroup(const std::string& text, uint32_t* address);
+// How many routers the socket's multicast datagrams may cross (1: this link).
+bool SetMulticastTtl(int fd, int ttl);
 
 // One waiting datagram into `buffer`: its length (at most `capacity`), 0 when
 // none waits, below 0 on failure. Never blocks.

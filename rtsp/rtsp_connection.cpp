@@ -200,6 +200,39 @@ void ServeTunnel(const RtspSessionContext& context, UniqueFd socket, std::string
 
 }  // namespace
 
+std::optional<UdpMedia> OpenMulticastMedia(const std::string& group, uint16_t port, int ttl) {
+  uint32_t address = 0;
+  if (!ParseMulticastGroup(group, &address)) {
+    LogLine("RTSP: multicast_group %s is no IPv4 multicast address\n", group.c_str());
+    return std::nullopt;
+  }
+  auto pair = std::make_shared<UdpPortPair>();
+  int error = 0;
+  if (!OpenUdpPortPair(pair.get(), &error) || !SetMulticastTtl(pair->rtp.get(), ttl) ||
+      !SetMulticastTtl(pair->rtcp.get(), ttl) || !ConnectDatagram(pair->rtp.get(), address, port) ||
+      !ConnectDatagram(pair->rtcp.get(), address, static_cast<uint16_t>(port + 1))) {
+    LogLine("RTSP: multicast sender to %s:%u failed: %s\n", group.c_str(), port,
+            std::strerror(error ? error : errno));
+    return std::nullopt;
+  }
+  SetSendBufferBytes(pair->rtp.get(), kUdpSendBufferBytes);
+  auto pacer = std::make_shared<DatagramPacer>(
+      kPacedBurstBytes, kPacedBurstInterval, [] { return std::chrono::steady_clock::now(); },
+      [](std::chrono::steady_clock::duration wait) { std::this_thread::sleep_for(wait); });
+  UdpMedia media;
+  media.server_port = pair->port;
+  media.client = {port, static_cast<uint16_t>(port + 1)};
+  media.send = [pair, pacer](std::string_view bytes) {
+    return SendAsDatagrams(bytes, *pacer, [&pair](uint8_t channel, const std::string_view* datagrams, size_t count) {
+      if (channel > 1) return true;
+      return SendDatagrams(channel == 0 ? pair->rtp.get() : pair->rtcp.get(), datagrams, count);
+    });
+  };
+  media.receive_control = [](char*, size_t) -> long { return 0; };
+  media.drain_media = [] {};
+  return media;
+}
+
 bool RtspTunnels::Open(const std::string& cookie) {
   std::lock_guard lock(mutex_);
   return waiting_.try_emplace(cookie).second;

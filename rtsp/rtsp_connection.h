@@ -45,6 +45,11 @@ class RtspTunnels {
   std::map<std::string, std::optional<TunnelPost>> waiting_;
 };
 
+// A sender's sockets to the multicast group: RTP to `port`, RTCP to the
+// port above, at most `ttl` hops; nothing when the group is no multicast
+// address or the sockets fail (logged).
+std::optional<UdpMedia> OpenMulticastMedia(const std::string& group, uint16_t port, int ttl);
+
 // Runs one accepted connection to its end and closes it. With `tunnels` the
 // connection may also be a half of RTSP tunnelled in HTTP.
 void RtspSession(const RtspSessionContext& context, UniqueFd socket,

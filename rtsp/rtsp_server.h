@@ -7,6 +7,8 @@
 // video/stream_producer.h.
 #pragma once
 
+#include <mutex>
+
 #include "core/subsystem_settings.h"
 #include "platform/thread_group.h"
 #include "platform/unique_fd.h"
@@ -21,6 +23,16 @@ namespace lcx {
 // flood of idle sockets cannot exhaust threads or descriptors.
 inline constexpr int kMaxRtspConnections = 128;
 
+// The streams' shared multicast senders: each runs on a thread of its own,
+// as one viewer, while at least one multicast viewer of its stream watches.
+// `mutex` guards the counts; nothing else is taken while it is held.
+struct MulticastSenders {
+  std::mutex mutex;
+  int viewers[2] = {0, 0};  // main, sub
+  bool running[2] = {false, false};
+  ThreadGroup threads;  // last: waits for the senders, which use the rest
+};
+
 struct RtspServer {
   RtspSettings settings;
   VideoEngine video;
@@ -29,6 +41,7 @@ struct RtspServer {
   int request_idle_timeout_ms = kRequestIdleTimeoutMs;
   bool limit_logged = false;  // the limit line was logged for this episode
   RtspTunnels tunnels;        // HTTP tunnels whose GET waits for its POST
+  MulticastSenders multicast;
   // The sessions running now. Last, so that it is destroyed first: its
   // destructor waits for every session, which uses the fields above.
   ThreadGroup sessions;

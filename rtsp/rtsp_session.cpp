@@ -6,10 +6,12 @@
 
 #include <chrono>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "core/log.h"
 #include "platform/system.h"
+#include "platform/udp_socket.h"
 #include "rtsp/rtcp.h"
 #include "rtsp/rtp_h264.h"
 #include "rtsp/rtp_udp.h"
@@ -94,6 +96,10 @@ void CountViewerOut(const RtspSessionContext& context) {
 
 }  // namespace
 
+uint16_t MulticastPort(const RtspSettings& settings, bool sub) {
+  return static_cast<uint16_t>(settings.multicast_port + (sub ? 2 : 0));
+}
+
 int64_t MonotonicSeconds() { return static_cast<int64_t>(BootTickMs() / 1000); }
 
 int64_t WallClockNs() {
@@ -139,16 +145,36 @@ RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view re
   if (method == "OPTIONS") {
     response = BuildOptionsResponse(cseq);
   } else if (method == "DESCRIBE") {
-    response = BuildDescribeResponse(cseq, BuildSdp(SelectedChannel(context, connection)));
+    std::string sdp = BuildSdp(SelectedChannel(context, connection));
+    uint32_t group = 0;
+    if (NamesStream(head, kMulticastPathSegment) && ParseMulticastGroup(settings.multicast_group, &group))
+      sdp = MulticastSdp(sdp, settings.multicast_group, MulticastPort(settings, connection.sub_selected),
+                         settings.multicast_ttl);
+    response = BuildDescribeResponse(cseq, sdp);
     LogLine("RTSP: DESCRIBE -> %s\n", connection.sub_selected ? "SUB (screensub)" : "MAIN (screenlive)");
   } else if (method == "SETUP") {
     // Interleaved first when a client offers both: it passes every firewall
     // and is what the camera has always served.
     std::optional<UdpClientPorts> udp_ports;
+    uint32_t group = 0;
+    connection.multicast = false;
     if (WantsInterleavedTransport(head)) {
       connection.setup_url = head.target;
       connection.udp.reset();
       response = BuildSetupResponse(cseq, connection.session_id);
+    } else if (WantsMulticastTransport(head)) {
+      if (context.join_multicast && ParseMulticastGroup(settings.multicast_group, &group)) {
+        connection.setup_url = head.target;
+        connection.udp.reset();
+        connection.multicast = true;
+        const uint16_t port = MulticastPort(settings, connection.sub_selected);
+        response = BuildMulticastSetupResponse(cseq, connection.session_id, settings.multicast_group, port,
+                                               settings.multicast_ttl, kUdpSessionTimeoutS);
+        LogLine("RTSP: SETUP multicast -> %s:%u\n", settings.multicast_group.c_str(), port);
+      } else {
+        response = BuildUnsupportedTransportResponse(cseq);
+        LogLine("RTSP: SETUP multicast without a valid multicast_group -> 461\n");
+      }
     } else if (connection.open_udp && (udp_ports = WantsUdpUnicast(head)) &&
                (connection.udp = connection.open_udp(*udp_ports))) {
       connection.setup_url = head.target;
@@ -245,6 +271,61 @@ void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, c
   CountViewerOut(context);
 }
 
+void WatchMulticast(const RtspSessionContext& context, bool sub, const ConnectionIo& io, RtspFramer& framer,
+                    const std::string& session_id, const PlayAnswer& play, const SecondsClock& now_s) {
+  if (!context.join_multicast(sub)) {
+    io.send(BuildUnsupportedTransportResponse(play.cseq));
+    return;
+  }
+  char incoming[kStreamingReadBytes];
+  int64_t last_heard_s = now_s();
+  for (bool answered = io.send(BuildMulticastPlayResponse(play.cseq, session_id)); answered;) {
+    int requests = 0;
+    if (TeardownArrived(framer, io, session_id, true, &requests)) break;
+    if (io.has_input()) {
+      long n = io.receive(incoming, sizeof incoming);
+      if (n <= 0) break;
+      FeedRtspFramer(framer, std::string_view(incoming, static_cast<size_t>(n)));
+      continue;
+    }
+    if (io.peer_closed()) break;
+    const int64_t now = now_s();
+    if (requests > 0) last_heard_s = now;
+    if (now - last_heard_s >= kUdpSessionTimeoutS) {
+      LogLine("RTSP: multicast viewer silent for %d s, ending its session\n", kUdpSessionTimeoutS);
+      break;
+    }
+    std::this_thread::sleep_for(kFramePollInterval);
+  }
+  context.leave_multicast(sub);
+}
+
+void StreamToGroup(const RtspSessionContext& context, StreamChannel& channel, const UdpMedia& media,
+                   const std::function<bool()>& keep_going) {
+  CountViewerIn(context.viewers);
+  RtpOut out(media.send);
+  uint16_t sequence = 0;
+  std::optional<uint64_t> cursor;
+  RtpWallClock clock;
+  int64_t last_report_ticks = 0;
+  while (keep_going()) {
+    FrameEntry frame = WaitNextFrame(channel, cursor, kFramePollInterval);
+    if (!frame.access_unit || frame.access_unit->empty()) continue;
+    const bool had_frame = clock.started;
+    const int64_t ticks = ObserveFrame(clock, frame.timestamp, context.wall_clock_ns());
+    if (!had_frame || ticks - last_report_ticks >= kSenderReportIntervalTicks) {
+      out.AppendControl(kRtcpChannel, BuildSenderReport(kRtpSsrc, NtpFromUnixNs(WallNsAt(clock, ticks)),
+                                                        frame.timestamp, out.packets(), out.payload_octets(),
+                                                        kRtcpCname));
+      CloseReportWindow(clock);
+      last_report_ticks = ticks;
+    }
+    // A lost datagram is lost for every viewer alike; the group goes on.
+    SendRtpFrame(out, frame.access_unit->data(), frame.access_unit->size(), sequence, frame.timestamp, kRtpSsrc);
+  }
+  CountViewerOut(context);
+}
+
 void ServeRtspConnection(const RtspSessionContext& context, std::string nonce_secret, std::string session_id,
                          const ConnectionIo& io, const SecondsClock& now_s) {
   // A guessable secret would let nonces be forged and recorded Digest answers
@@ -279,6 +360,10 @@ void ServeRtspConnection(const RtspSessionContext& context, std::string nonce_se
     playing = outcome == RequestOutcome::kPlay;
   }
   io.start_streaming();
+  if (connection.multicast) {
+    WatchMulticast(context, connection.sub_selected, io, framer, connection.session_id, connection.play, now_s);
+    return;
+  }
   StreamToClient(context, SelectedChannel(context, connection), io, framer, connection.session_id, connection.play,
                  connection.udp ? &*connection.udp : nullptr, now_s);
 }

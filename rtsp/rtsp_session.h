@@ -47,6 +47,11 @@ struct RtspSessionContext {
   StreamChannel& sub_channel;
   RtspViewers viewers;
   WallClock wall_clock_ns = WallClockNs;
+  // A multicast viewer of the sub-stream (true) or main stream arrives
+  // (false when the stream's shared sender cannot run) and leaves; empty:
+  // multicast is refused with 461.
+  std::function<bool(bool sub)> join_multicast;
+  std::function<void(bool sub)> leave_multicast;
 };
 
 // RTP and RTCP to one viewer over UDP; the framing binds it to a pair of
@@ -104,6 +109,7 @@ struct RtspConnection {
   PlayAnswer play;  // set when PLAY arrived
   OpenUdpMedia open_udp;          // from the io
   std::optional<UdpMedia> udp;    // the last SETUP asked for UDP
+  bool multicast = false;         // the last SETUP asked for the group
 };
 
 enum class RequestOutcome {
@@ -116,6 +122,12 @@ enum class RequestOutcome {
 // through `send`; a PLAY is answered by StreamToClient.
 RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view request,
                                  const SendFunction& send);
+
+// A path segment that asks DESCRIBE for the SDP of the multicast group
+// ("rtsp://h/screenlive/multicast").
+inline constexpr std::string_view kMulticastPathSegment = "multicast";
+// The group's RTP port for the stream: the sub-stream's is two above.
+uint16_t MulticastPort(const RtspSettings& settings, bool sub);
 
 // The channel the connection plays.
 StreamChannel& SelectedChannel(const RtspSessionContext& context, const RtspConnection& connection);
@@ -134,6 +146,20 @@ StreamChannel& SelectedChannel(const RtspSessionContext& context, const RtspConn
 void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, const ConnectionIo& io,
                     RtspFramer& framer, const std::string& session_id, const PlayAnswer& play,
                     const UdpMedia* udp = nullptr, const SecondsClock& now_s = MonotonicSeconds);
+
+// A multicast viewer after PLAY: the stream's shared sender carries the
+// media, the connection only the answers. Answers PLAY at once, then
+// keep-alives, until TEARDOWN (answered), the peer closing, or
+// kUdpSessionTimeoutS on `now_s` without a request. Joins and leaves the
+// stream's sender.
+void WatchMulticast(const RtspSessionContext& context, bool sub, const ConnectionIo& io, RtspFramer& framer,
+                    const std::string& session_id, const PlayAnswer& play,
+                    const SecondsClock& now_s = MonotonicSeconds);
+
+// The shared sender's loop: streams `channel` through `media` (to the group)
+// as one viewer until `keep_going` says no (asked once per frame or poll).
+void StreamToGroup(const RtspSessionContext& context, StreamChannel& channel, const UdpMedia& media,
+                   const std::function<bool()>& keep_going);
 
 // Runs one connection to its end: requests until PLAY, then the stream;
 // `session_id` is the connection's own. An empty `nonce_secret` (no random

@@ -639,5 +639,95 @@ TEST(StreamToClient, UdpViewerEndsAtTeardownByeSilenceOrClose) {
   }
 }
 
+
+TEST(HandleRtspRequest, MulticastSetupNamesTheStreamsGroupAndDescribeItsSdp) {
+  SessionView view(false, true);
+  view.settings.multicast_group = "239.255.7.7";
+  view.settings.multicast_port = 6100;
+  view.settings.multicast_ttl = 2;
+  RtspSessionContext context = view.Context();
+  context.join_multicast = [](bool) { return true; };
+  context.leave_multicast = [](bool) {};
+  auto run = [&](RtspConnection& conn, const std::string& request) {
+    std::string sent;
+    HandleRtspRequest(conn, request, [&](std::string_view b) {
+      sent.append(b);
+      return true;
+    });
+    return sent;
+  };
+  RtspConnection conn;
+  conn.context = &context;
+  conn.session_id = "12345678";
+  const std::string mc = "Transport: RTP/AVP;multicast\r\n";
+  EXPECT_EQ(run(conn, Req("SETUP", "rtsp://h/screenlive/trackID=0", 3, mc)),
+            "RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: RTP/AVP;multicast;destination=239.255.7.7;port=6100-6101;ttl=2"
+            "\r\nSession: 12345678;timeout=60\r\n\r\n");
+  EXPECT_TRUE(conn.multicast);
+  const std::string sdp = run(conn, Req("DESCRIBE", "rtsp://h/screensub/multicast", 4));
+  EXPECT_NE(sdp.find("\r\nc=IN IP4 239.255.7.7/2\r\nt=0 0\r\nm=video 6102 RTP/AVP 96\r\n"), std::string::npos) << sdp;
+  EXPECT_NE(run(conn, Req("SETUP", "rtsp://h/screensub/trackID=0", 5, mc)).find("port=6102-6103"), std::string::npos);
+  // The plain URL keeps its unicast description; TCP after multicast is TCP.
+  EXPECT_NE(run(conn, Req("DESCRIBE", "rtsp://h/screenlive", 6)).find("c=IN IP4 0.0.0.0\r\n"), std::string::npos);
+  EXPECT_NE(run(conn, Req("SETUP", "rtsp://h/", 7, "Transport: RTP/AVP/TCP;interleaved=0-1\r\n")).find("interleaved"),
+            std::string::npos);
+  EXPECT_FALSE(conn.multicast);
+  // A group that is no multicast address is refused, as is multicast where
+  // the server offers none.
+  view.settings.multicast_group = "10.0.0.1";
+  EXPECT_EQ(run(conn, Req("SETUP", "rtsp://h/", 8, mc)), "RTSP/1.0 461 Unsupported Transport\r\nCSeq: 8\r\n\r\n");
+  view.settings.multicast_group = "239.255.7.7";
+  context.join_multicast = nullptr;
+  EXPECT_EQ(run(conn, Req("SETUP", "rtsp://h/", 9, mc)), "RTSP/1.0 461 Unsupported Transport\r\nCSeq: 9\r\n\r\n");
+}
+
+TEST(WatchMulticast, JoinsTheSenderAnswersKeepAlivesAndLeavesAtTheEnd) {
+  SessionView view(false, true);
+  RtspSessionContext context = view.Context();
+  std::vector<std::string> events;
+  bool joins = true;
+  context.join_multicast = [&](bool sub) {
+    events.push_back(std::string("join ") + (sub ? "sub" : "main"));
+    return joins;
+  };
+  context.leave_multicast = [&](bool sub) { events.push_back(std::string("leave ") + (sub ? "sub" : "main")); };
+  struct Case {
+    const char* name;
+    std::vector<std::string> reads;
+    bool closes;
+    int64_t step_s;
+    std::vector<std::string> events;
+    std::string tail;
+  } cases[] = {
+      {"keep-alive, then TEARDOWN", {Req("GET_PARAMETER", "rtsp://h/", 4), Req("TEARDOWN", "rtsp://h/", 5)}, false, 0,
+       {"join sub", "leave sub"}, kTeardownAnswer},
+      {"silence", {}, false, 30, {"join sub", "leave sub"}, "Range: npt=0.000-\r\n\r\n"},
+      {"connection closed", {}, true, 0, {"join sub", "leave sub"}, "Range: npt=0.000-\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    events.clear();
+    UdpPeer peer;
+    peer.reads = c.reads;
+    peer.closes_after_reads = c.closes;
+    peer.step_s = c.step_s;
+    RtspFramer framer;
+    WatchMulticast(context, true, peer.Io(), framer, "12345678", {3, "rtsp://h/screensub/trackID=0"}, peer.Clock());
+    EXPECT_EQ(events, c.events);
+    EXPECT_EQ(peer.rtsp_sent.rfind("RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: 12345678\r\nRange: npt=0.000-\r\n\r\n", 0),
+              0u);
+    ASSERT_GE(peer.rtsp_sent.size(), c.tail.size());
+    EXPECT_EQ(peer.rtsp_sent.substr(peer.rtsp_sent.size() - c.tail.size()), c.tail);
+  }
+  // A sender that cannot run refuses the PLAY and is not left.
+  events.clear();
+  joins = false;
+  UdpPeer peer;
+  RtspFramer framer;
+  WatchMulticast(context, false, peer.Io(), framer, "12345678", {3, "rtsp://h/"}, peer.Clock());
+  EXPECT_EQ(events, std::vector<std::string>{"join main"});
+  EXPECT_EQ(peer.rtsp_sent, "RTSP/1.0 461 Unsupported Transport\r\nCSeq: 3\r\n\r\n");
+}
+
 }  // namespace
 }  // namespace lcx

@@ -8,6 +8,7 @@ bounded by a socket time-out and every loop by a count or a deadline.
 
   rtsp_probe.py framing URL [--frames N]
   rtsp_probe.py transport URL                 UDP (to our own address only) and TCP accepted
+  rtsp_probe.py describe URL                  prints the SDP DESCRIBE answers
   rtsp_probe.py udp URL --seconds S [--end teardown|bye|silent]
                                               RTP over UDP: loss, frames, sender reports,
                                               and how the session ends
@@ -278,6 +279,14 @@ def run_transport(args):
     check(status == 200 and "Transport: RTP/AVP/TCP;unicast;interleaved=0-1" in text, "TCP SETUP refused")
     c.close()
     return {"udp": 200, "tcp": 200}
+
+
+def run_describe(args):
+    c = Rtsp(args.url)
+    status, _, sdp = c.request("DESCRIBE", headers=["Accept: application/sdp"])
+    check(status == 200, f"DESCRIBE answered {status}")
+    c.close()
+    return {"sdp": sdp}
 
 
 def udp_pair():
@@ -620,7 +629,7 @@ def run_timing(args):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("mode", choices=["framing", "transport", "auth", "fanout", "rate", "latency", "drain", "timing",
-                                     "udp"])
+                                     "udp", "describe"])
     ap.add_argument("url")
     ap.add_argument("user", nargs="?")
     ap.add_argument("password", nargs="?")
@@ -635,7 +644,7 @@ def main():
     args = ap.parse_args()
     modes = {"framing": run_framing, "transport": run_transport, "auth": run_auth,
              "fanout": run_fanout, "rate": run_rate, "latency": run_latency, "drain": run_drain,
-             "timing": run_timing, "udp": run_udp}
+             "timing": run_timing, "udp": run_udp, "describe": run_describe}
     try:
         print(json.dumps(modes[args.mode](args)))
     except (Failure, OSError) as e:
