@@ -39,7 +39,7 @@ constexpr const char* kCapabilitiesAnswer =
     "<tds:GetCapabilitiesResponse><tds:Capabilities><tt:Device>"
     "<tt:XAddr>http://{IP}:{ONVIFPORT}/onvif/device_service</tt:XAddr></tt:Device><tt:Media>"
     "<tt:XAddr>http://{IP}:{ONVIFPORT}/onvif/media_service</tt:XAddr><tt:StreamingCapabilities>"
-    "<tt:RTPMulticast>false</tt:RTPMulticast><tt:RTP_TCP>true</tt:RTP_TCP>"
+    "<tt:RTPMulticast>true</tt:RTPMulticast><tt:RTP_TCP>true</tt:RTP_TCP>"
     "<tt:RTP_RTSP_TCP>true</tt:RTP_RTSP_TCP></tt:StreamingCapabilities></tt:Media>"
     "</tds:Capabilities></tds:GetCapabilitiesResponse>";
 
@@ -83,7 +83,11 @@ std::string MediaUri(const char* response, const std::string& uri) {
 std::string StreamUriAnswer(const OnvifService& service, std::string_view body) {
   bool sub = service.substream_enabled && Has(body, "prof1");
   LogLine("ONVIF: GetStreamUri -> %s\n", sub ? "SUB (prof1/screensub)" : "MAIN (prof0/screenlive)");
-  return MediaUri("GetStreamUriResponse", sub ? "rtsp://{IP}:{RTSPPORT}/{SUBSTREAM}" : "rtsp://{IP}:{RTSPPORT}/{STREAM}");
+  // The group's own description, for recorders that join it from the SDP.
+  const bool multicast = Has(body, "RTP-Multicast");
+  return MediaUri("GetStreamUriResponse", std::string(sub ? "rtsp://{IP}:{RTSPPORT}/{SUBSTREAM}"
+                                                          : "rtsp://{IP}:{RTSPPORT}/{STREAM}") +
+                                              (multicast ? "/multicast" : ""));
 }
 
 void LogProfiles(const OnvifService& service) {

@@ -160,6 +160,9 @@ TEST(DispatchOnvifOperation, StreamUriChoosesSubOnlyWhenEnabled) {
        "SUB (prof1/screensub)"},
       {"sub asked but disabled", false, "GetStreamUri prof1", "rtsp://{IP}:{RTSPPORT}/{STREAM}",
        "MAIN (prof0/screenlive)"},
+      {"multicast of the sub-stream: the group's description",
+       true, "GetStreamUri <tt:Stream>RTP-Multicast</tt:Stream><ProfileToken>prof1</ProfileToken>",
+       "rtsp://{IP}:{RTSPPORT}/{SUBSTREAM}/multicast", "SUB (prof1/screensub)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -196,10 +196,14 @@ def replay(cam, want):
              ProfileToken="prof0")
     cam.call(m, "GetGuaranteedNumberOfVideoEncoderInstances", "GetGuaranteedNumberOfVideoEncoderInstancesResponse",
              ConfigurationToken="vsrccfg0")
-    setup = {"Stream": "RTP-Unicast", "Transport": {"Protocol": "RTSP"}}
-    for token in ("prof0", "prof1"):
-        uri = cam.call(m, "GetStreamUri", "GetStreamUriResponse", StreamSetup=setup, ProfileToken=token)
-        check(uri.Uri.startswith(f"rtsp://{want['ip']}:{want['rtsp_port']}/"), f"stream URI {uri.Uri}")
+    # Every transport the camera serves: RTSP (TCP), UDP, the HTTP tunnel, multicast.
+    for stream, protocol in (("RTP-Unicast", "RTSP"), ("RTP-Unicast", "UDP"), ("RTP-Unicast", "HTTP"),
+                             ("RTP-Multicast", "UDP")):
+        setup = {"Stream": stream, "Transport": {"Protocol": protocol}}
+        for token in ("prof0", "prof1"):
+            uri = cam.call(m, "GetStreamUri", "GetStreamUriResponse", StreamSetup=setup, ProfileToken=token)
+            check(uri.Uri.startswith(f"rtsp://{want['ip']}:{want['rtsp_port']}/"), f"stream URI {uri.Uri}")
+            check(uri.Uri.endswith("/multicast") == (stream == "RTP-Multicast"), f"{stream} stream URI {uri.Uri}")
     cam.call(m, "GetSnapshotUri", "GetSnapshotUriResponse", ProfileToken="prof0")
 
     # What the camera does not offer: a fault, never an answer.
