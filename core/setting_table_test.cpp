@@ -53,8 +53,8 @@ TEST(SettingTable, RowsAgreeWithTheirOwnRules) {
   }
   EXPECT_STREQ(SettingFor("fsp").key, "") << "a misspelt key must not read another setting";
   EXPECT_EQ(SettingInt({{"rtsp_port", "9"}}, "rtsp_prot"), 0);
-  EXPECT_EQ(template_map.size() + 8, keys.size())
-      << "show_icon, lang, eula_accepted, capture, monitor and the three multicast keys stay out";
+  EXPECT_EQ(template_map.size() + 9, keys.size())
+      << "show_icon, lang, eula_accepted, capture, monitor, the three multicast keys and push_url stay out";
 }
 
 TEST(SettingTable, NameRules) {

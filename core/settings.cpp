@@ -68,6 +68,7 @@ EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std
   s.multicast_group = SettingText(config, "multicast_group");
   s.multicast_port = SettingInt(config, "multicast_port");
   s.multicast_ttl = SettingInt(config, "multicast_ttl");
+  s.push_url = SettingText(config, "push_url");
   return s;
 }
 

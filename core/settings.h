@@ -54,6 +54,7 @@ struct EngineSettings {
   std::string multicast_group = "239.255.42.42";
   int32_t multicast_port = 5560;
   int32_t multicast_ttl = 1;
+  std::string push_url;  // empty: no publishing
   SettingDefaults defaults;      // what an editor shows for an absent port key
 };
 

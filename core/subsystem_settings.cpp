@@ -32,6 +32,7 @@ RtspSettings RtspSettingsFrom(const EngineSettings& s) {
   // Even, so that RTCP has the odd port above.
   r.multicast_port = static_cast<uint16_t>(s.multicast_port & ~1);
   r.multicast_ttl = s.multicast_ttl;
+  r.push_url = s.push_url;
   return r;
 }
 

@@ -29,6 +29,7 @@ struct RtspSettings {
   std::string multicast_group = "239.255.42.42";
   uint16_t multicast_port = 5560;  // the main stream's RTP; the sub-stream's two above
   int multicast_ttl = 1;
+  std::string push_url;  // empty: no publishing
 };
 
 struct OnvifSettings {

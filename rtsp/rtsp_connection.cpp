@@ -10,7 +10,9 @@
 
 #include "core/log.h"
 #include "platform/net.h"
+#include "platform/tcp_connect.h"
 #include "platform/udp_socket.h"
+#include "rtsp/rtsp_publisher.h"
 #include "rtsp/rtp_udp.h"
 #include "rtsp/rtsp_framer.h"
 #include "rtsp/rtsp_messages.h"
@@ -199,6 +201,21 @@ void ServeTunnel(const RtspSessionContext& context, UniqueFd socket, std::string
 }
 
 }  // namespace
+
+std::optional<ConnectionIo> ConnectPublisher(const PushTarget& target, std::string* why) {
+  constexpr int kPublisherTimeoutMs = 10'000;
+  int error = 0;
+  auto socket = std::make_shared<UniqueFd>(ConnectTcp(target.host, target.port, kPublisherTimeoutMs, &error));
+  if (!*socket) {
+    *why = "cannot connect: " + std::string(std::strerror(error));
+    return std::nullopt;
+  }
+  ConnectionIo io = SocketIo(socket->get(), "");
+  io.open_udp = nullptr;
+  // The io's functions own the socket: it closes with the last of them.
+  io.send = [socket, send = io.send](std::string_view bytes) { return send(bytes); };
+  return io;
+}
 
 std::optional<UdpMedia> OpenMulticastMedia(const std::string& group, uint16_t port, int ttl) {
   uint32_t address = 0;

@@ -50,6 +50,11 @@ class RtspTunnels {
 // address or the sockets fail (logged).
 std::optional<UdpMedia> OpenMulticastMedia(const std::string& group, uint16_t port, int ttl);
 
+struct PushTarget;
+// The publisher's connection to its server as a ConnectionIo owning the
+// socket; nothing (and the reason) when it cannot connect.
+std::optional<ConnectionIo> ConnectPublisher(const PushTarget& target, std::string* why);
+
 // Runs one accepted connection to its end and closes it. With `tunnels` the
 // connection may also be a half of RTSP tunnelled in HTTP.
 void RtspSession(const RtspSessionContext& context, UniqueFd socket,

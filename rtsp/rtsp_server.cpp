@@ -2,6 +2,7 @@
 #include "rtsp/rtsp_server.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "platform/accept_loop.h"
 #include "platform/net.h"
 #include "platform/system.h"
+#include "rtsp/rtsp_publisher.h"
 
 namespace lcx {
 
@@ -90,6 +92,17 @@ void ServeRtsp(RtspServer& server, UniqueFd listener) {
           settings.main_name.c_str(), suffix.c_str());
 
   std::thread([&server] { RunProducer(server.video); }).detach();
+  if (!settings.push_url.empty()) {
+    if (std::optional<PushTarget> target = ParsePushUrl(settings.push_url)) {
+      // Like the producer, for the life of the process.
+      std::thread([&server, target = *target] {
+        RunPublisher(SessionContextOf(server), target, ConnectPublisher,
+                     [](int seconds) { std::this_thread::sleep_for(std::chrono::seconds(seconds)); });
+      }).detach();
+    } else {
+      LogLine("RTSP push: push_url is no rtsp://[user:pass@]host[:port]/path, not publishing\n");
+    }
+  }
   AcceptRtspConnections(server, listener.get());
 }
 
