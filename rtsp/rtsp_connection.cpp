@@ -1,5 +1,6 @@
-// Socket side of an RTSP connection. Runs on the connection's own thread and
-// touches only its own descriptor.
+// Socket side of an RTSP connection: its socket, its UDP pair, the tunnel's
+// two halves, the multicast sender's and the publisher's sockets. Runs on
+// the thread that owns them; only RtspTunnels is shared (its own mutex).
 #include "rtsp/rtsp_connection.h"
 
 #include <algorithm>

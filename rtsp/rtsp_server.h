@@ -1,10 +1,11 @@
 // The RTSP server: the process-wide RtspServer (settings copy plus the video
 // engine it feeds from), the accept loop and the RTSP thread entry.
-// Threads: the RTSP thread accepts; the producer thread and one thread per
-// connection, owned by `sessions`, run beside it. Settings never change after
-// InitRtspServer; `sessions` has its own mutex; `limit_logged` belongs to the
-// accept thread alone; the engine's own locks are described in
-// video/stream_producer.h.
+// Threads: the RTSP thread accepts; the producer thread, the publisher (with
+// push_url), one thread per connection owned by `sessions` and a multicast
+// sender per stream owned by `multicast.threads` run beside it. Settings
+// never change after InitRtspServer; `sessions`, `tunnels` and `multicast`
+// have their own mutexes; `limit_logged` belongs to the accept thread alone;
+// the engine's own locks are described in video/stream_producer.h.
 #pragma once
 
 #include <mutex>
