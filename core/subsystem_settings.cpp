@@ -87,6 +87,8 @@ DesktopContext DesktopContextFrom(const EngineSettings& s, const std::string& ad
   d.onvif_port = s.onvif_port;
   d.web_admin = s.web_admin;
   d.main_stream = s.main_stream;
+  d.multicast_group = s.multicast_group;
+  d.multicast_port = s.multicast_port & ~1;
   d.defaults = s.defaults;
   d.eula_html = eula_html;
   d.recovery_key_blob = recovery_key_blob;

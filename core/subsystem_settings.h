@@ -71,6 +71,8 @@ struct DesktopContext {
   int onvif_port = 8000;
   bool web_admin = true;
   std::string main_stream = "screenlive";
+  std::string multicast_group = "239.255.42.42";  // where a multicast viewer's stream goes
+  int multicast_port = 5560;
   SettingDefaults defaults;        // the ports the admin window shows for absent keys
   std::string eula_html;           // the agreement page (also served at /eula)
   std::string recovery_key_blob;   // public key of the recovery codes, 283 bytes
