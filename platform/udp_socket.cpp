@@ -3,11 +3,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/udp.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <vector>
+#include <cstring>
 
 namespace lcx {
 namespace {
@@ -69,32 +71,79 @@ bool ConnectDatagram(int fd, uint32_t address, uint16_t port) {
   return ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
 }
 
+namespace {
+
+// Segmentation offload: a run of equal datagrams (the last may be shorter)
+// goes down the stack as one, which is most of a viewer's cost. Off for good
+// once the kernel refuses it.
+std::atomic<bool> segmentation_works{true};
+constexpr size_t kMaxSegments = 32;  // far below the kernel's limit; 45 KB of RTP
+
+// Datagrams [at, end) that go as one segmented send: same size as the first,
+// the last no larger.
+size_t RunEnd(const std::string_view* datagrams, size_t at, size_t count) {
+  if (!segmentation_works.load(std::memory_order_relaxed)) return at + 1;
+  const size_t size = datagrams[at].size();
+  size_t end = at + 1;
+  while (end < count && end - at < kMaxSegments && datagrams[end].size() <= size) {
+    const bool shorter = datagrams[end].size() < size;
+    ++end;
+    if (shorter) break;
+  }
+  return end;
+}
+
+}  // namespace
+
 bool SendDatagrams(int fd, const std::string_view* datagrams, size_t count) {
   constexpr size_t kBatch = 64;
   mmsghdr messages[kBatch];
-  iovec parts[kBatch];
+  iovec parts[kBatch * kMaxSegments];
+  alignas(cmsghdr) char controls[kBatch][CMSG_SPACE(sizeof(uint16_t))];
+  size_t first_of[kBatch + 1];
   for (size_t done = 0; done < count;) {
-    const size_t batch = std::min(kBatch, count - done);
-    for (size_t i = 0; i < batch; ++i) {
-      parts[i].iov_base = const_cast<char*>(datagrams[done + i].data());
-      parts[i].iov_len = datagrams[done + i].size();
-      messages[i] = mmsghdr{};
-      messages[i].msg_hdr.msg_iov = &parts[i];
-      messages[i].msg_hdr.msg_iovlen = 1;
+    size_t batch = 0, next = done, part = 0;
+    while (batch < kBatch && next < count) {
+      const size_t end = RunEnd(datagrams, next, count);
+      messages[batch] = mmsghdr{};
+      msghdr& m = messages[batch].msg_hdr;
+      m.msg_iov = &parts[part];
+      for (size_t i = next; i < end; ++i, ++part) {
+        parts[part].iov_base = const_cast<char*>(datagrams[i].data());
+        parts[part].iov_len = datagrams[i].size();
+      }
+      m.msg_iovlen = end - next;
+      if (end - next > 1) {
+        m.msg_control = controls[batch];
+        m.msg_controllen = sizeof controls[batch];
+        cmsghdr* c = CMSG_FIRSTHDR(&m);
+        c->cmsg_level = SOL_UDP;
+        c->cmsg_type = UDP_SEGMENT;
+        c->cmsg_len = CMSG_LEN(sizeof(uint16_t));
+        const auto segment = static_cast<uint16_t>(datagrams[next].size());
+        std::memcpy(CMSG_DATA(c), &segment, sizeof segment);
+      }
+      first_of[batch++] = next;
+      next = end;
     }
+    first_of[batch] = next;
     int sent = ::sendmmsg(fd, messages, static_cast<unsigned>(batch), MSG_NOSIGNAL);
     if (sent < 0) {
       if (errno == EINTR) continue;
+      if ((errno == EIO || errno == EINVAL || errno == ENOPROTOOPT) && messages[0].msg_hdr.msg_iovlen > 1 &&
+          segmentation_works.exchange(false)) {
+        continue;  // again, one datagram per message
+      }
       // A closed port at the viewer (ICMP) or a full queue: those datagrams
       // are lost as on any network; the session's time-out notices a viewer
       // that has gone.
       if (errno == ECONNREFUSED || errno == EAGAIN || errno == ENOBUFS) {
-        ++done;
+        done = first_of[1];
         continue;
       }
       return false;
     }
-    done += static_cast<size_t>(sent);
+    done = first_of[sent];
   }
   return true;
 }

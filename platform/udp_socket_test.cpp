@@ -39,6 +39,19 @@ TEST(UdpSocket, PairSendsBatchesToItsPeerAndReadsWithoutBlocking) {
     EXPECT_EQ(std::string(buffer, 1000 + i), texts[i]);
     EXPECT_EQ(ntohs(from.port), pair.port);
   }
+  // A run of equal packets and a shorter last (a NAL unit's fragments),
+  // which may leave as one segmented send, arrives as separate datagrams.
+  std::vector<std::string> run(10, std::string(1400, 'f'));
+  run.push_back(std::string(700, 'l'));
+  run[3][0] = '3';
+  std::vector<std::string_view> run_views(run.begin(), run.end());
+  ASSERT_TRUE(SendDatagrams(pair.rtp.get(), run_views.data(), run_views.size()));
+  for (const std::string& expected : run) {
+    ASSERT_EQ(ReceiveDatagramNow(viewer.rtp.get(), buffer, sizeof buffer, nullptr), static_cast<long>(expected.size()));
+    EXPECT_EQ(std::string(buffer, expected.size()), expected);
+  }
+  EXPECT_EQ(ReceiveDatagramNow(viewer.rtp.get(), buffer, sizeof buffer, nullptr), 0);
+
   // The connected RTCP socket hears its peer's RTCP port only.
   const std::string_view report = "rr";
   ASSERT_TRUE(ConnectDatagram(viewer.rtcp.get(), loopback, static_cast<uint16_t>(pair.port + 1)));
