@@ -169,8 +169,8 @@ void AdminWindow::RefreshStatus() {
       Tr(lang(), txt::kDeviceAddress) + ip,
       // One URL for TCP, UDP and the HTTP tunnel: the recorder picks its transport.
       "RTSP : " + LeftToRight(rtsp_url + "  (TCP, UDP, HTTP)"),
-      "Multicast: " + LeftToRight(rtsp_url + "/multicast -> " + ui_.context().multicast_group + ":" +
-                                  std::to_string(ui_.context().multicast_port)),
+      "Multicast: " + LeftToRight(rtsp_url + "/multicast (" + ui_.context().multicast_group + ":" +
+                                  std::to_string(ui_.context().multicast_port) + ")"),
       "ONVIF: " + LeftToRight("http://" + ip + ":" + std::to_string(ui_.context().onvif_port) + "/onvif/device_service"),
       ui_.context().web_admin
           ? Tr(lang(), txt::kWebPanel) + LeftToRight("http://" + ip + ":" + std::to_string(ui_.context().web_port) + "/")
