@@ -10,7 +10,7 @@ using K = SettingKind;
 using R = NameRule;
 
 // The template lines keep the spacing the default file has always had.
-constexpr std::array<SettingRow, 28> kTable{{
+constexpr std::array<SettingRow, 32> kTable{{
     {"rtsp_port", K::kInteger, 1, 65535, 8554, "", R::kNone, "rtsp_port  = 554", kBothEditors},
     {"onvif_port", K::kInteger, 1, 65535, 8000, "", R::kNone, "onvif_port = 8000", kBothEditors},
     {"fps", K::kInteger, 1, 60, 10, "", R::kNone, "fps        = 10", kBothEditors},
@@ -45,6 +45,14 @@ constexpr std::array<SettingRow, 28> kTable{{
     // none), and how long motion lasts after the last such second.
     {"motion_sensitivity", K::kInteger, 0, 100, 2, "", R::kNone, nullptr, kNoEditor},
     {"motion_hold_s", K::kInteger, 1, 600, 5, "", R::kNone, nullptr, kNoEditor},
+    // The shared multicast sender: a group of the administratively scoped
+    // range, RTP on an even port (the sub-stream two above), RTCP above each.
+    {"multicast_group", K::kText, 0, 0, 0, "239.255.42.42", R::kNone, nullptr, kNoEditor},
+    {"multicast_port", K::kInteger, 1024, 65532, 5560, "", R::kNone, nullptr, kNoEditor},
+    {"multicast_ttl", K::kInteger, 1, 255, 1, "", R::kNone, nullptr, kNoEditor},
+    // rtsp://[user:pass@]host[:port]/path of a media server to publish the
+    // main stream into; empty: no publishing.
+    {"push_url", K::kText, 0, 0, 0, "", R::kNone, nullptr, kNoEditor},
 }};
 
 constexpr size_t kMaxTokenBytes = 32;

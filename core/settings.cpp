@@ -71,6 +71,10 @@ EngineSettings ReadEngineSettings(const ConfigMap& config, const std::vector<std
   s.show_icon = SettingFlag(config, "show_icon");
   s.capture = CaptureSetting(config);
   s.monitor = SettingText(config, "monitor");
+  s.multicast_group = SettingText(config, "multicast_group");
+  s.multicast_port = SettingInt(config, "multicast_port");
+  s.multicast_ttl = SettingInt(config, "multicast_ttl");
+  s.push_url = SettingText(config, "push_url");
   return s;
 }
 

@@ -56,6 +56,10 @@ struct EngineSettings {
   bool show_icon = true;
   std::string capture = "auto";  // "auto", "x11" or "portal"
   std::string monitor;           // empty: the primary monitor, or the portal's choice
+  std::string multicast_group = "239.255.42.42";
+  int32_t multicast_port = 5560;
+  int32_t multicast_ttl = 1;
+  std::string push_url;  // empty: no publishing
   SettingDefaults defaults;      // what an editor shows for an absent port key
 };
 

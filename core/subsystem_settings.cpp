@@ -30,6 +30,11 @@ RtspSettings RtspSettingsFrom(const EngineSettings& s) {
   r.user = s.admin_user;
   r.password = UsablePassword(s);
   r.auth_required = s.stream_auth;
+  r.multicast_group = s.multicast_group;
+  // Even, so that RTCP has the odd port above.
+  r.multicast_port = static_cast<uint16_t>(s.multicast_port & ~1);
+  r.multicast_ttl = s.multicast_ttl;
+  r.push_url = s.push_url;
   return r;
 }
 
@@ -89,6 +94,8 @@ DesktopContext DesktopContextFrom(const EngineSettings& s, const std::string& ad
   d.web_admin = s.web_admin;
   d.web_tls = s.web_tls;
   d.main_stream = s.main_stream;
+  d.multicast_group = s.multicast_group;
+  d.multicast_port = s.multicast_port & ~1;
   d.defaults = s.defaults;
   d.eula_html = eula_html;
   d.recovery_key_blob = recovery_key_blob;

@@ -28,6 +28,10 @@ struct RtspSettings {
   std::string sub_name = "screensub";  // empty: no sub-stream
   std::string user, password;
   bool auth_required = false;
+  std::string multicast_group = "239.255.42.42";
+  uint16_t multicast_port = 5560;  // the main stream's RTP; the sub-stream's two above
+  int multicast_ttl = 1;
+  std::string push_url;  // empty: no publishing
 };
 
 struct OnvifSettings {
@@ -73,6 +77,8 @@ struct DesktopContext {
   bool web_admin = true;
   bool web_tls = false;  // the panel is served over HTTPS
   std::string main_stream = "screenlive";
+  std::string multicast_group = "239.255.42.42";  // where a multicast viewer's stream goes
+  int multicast_port = 5560;
   SettingDefaults defaults;        // the ports the admin window shows for absent keys
   bool share_again = false;  // the screen comes through the desktop's portal: offer "Share the screen again"
   std::string eula_html;           // the agreement page (also served at /eula)

@@ -35,10 +35,12 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
       {"down-scaled main, no sub-stream, protected",
        {{"main_width", "1280"}, {"substream", "0"}, {"stream_auth", "1"}, {"admin_user", "op"},
         {"admin_pass", "pw"}, {"rtsp_port", "554"}, {"onvif_port", "8081"}, {"fps", "15"}, {"bitrate", "4000"},
-        {"stream", "live"}, {"device_name", "Hall"}},
+        {"stream", "live"}, {"device_name", "Hall"}, {"multicast_group", "239.1.2.3"}, {"multicast_port", "6001"},
+        {"multicast_ttl", "300"}},
        1920, 1080,
        {15, 4000, 1280, 720, false, 0, 0, 512, 2, 5},
-       {554, "live", "", "op", "pw", true},
+       // An odd port is taken down to the even one below; the TTL clamped.
+       {554, "live", "", "op", "pw", true, "239.1.2.3", 6000, 255},
        {"10.0.0.5", 8081, 554, "live", 1280, 720, 15, "", 0, 0, "op", "pw", true, "Hall", 4000, 512, 1920, 1080},
        {"7000"},
        {8080, 554, 8081, true, "live", 7000, 8000}},
@@ -86,6 +88,9 @@ TEST(SubsystemSettings, MappedFromEngineSettings) {
     EXPECT_EQ(r.user, c.rtsp.user);
     EXPECT_EQ(r.password, c.rtsp.password);
     EXPECT_EQ(r.auth_required, c.rtsp.auth_required);
+    EXPECT_EQ(r.multicast_group, c.rtsp.multicast_group);
+    EXPECT_EQ(r.multicast_port, c.rtsp.multicast_port);
+    EXPECT_EQ(r.multicast_ttl, c.rtsp.multicast_ttl);
 
     OnvifSettings o = OnvifSettingsFrom(s, "10.0.0.5");
     EXPECT_EQ(o.address, c.onvif.address);

@@ -169,9 +169,14 @@ void AdminWindow::RefreshStatus() {
                         nullptr);
   const std::string& ip = ui_.context().address;
   const bool paused = StreamPaused.load();
+  const std::string rtsp_url =
+      "rtsp://" + ip + ":" + std::to_string(ui_.context().rtsp_port) + "/" + ui_.context().main_stream;
   const std::string lines[] = {
       Tr(lang(), txt::kDeviceAddress) + ip,
-      "RTSP : " + LeftToRight("rtsp://" + ip + ":" + std::to_string(ui_.context().rtsp_port) + "/" + ui_.context().main_stream),
+      // One URL for TCP, UDP and the HTTP tunnel: the recorder picks its transport.
+      "RTSP : " + LeftToRight(rtsp_url + "  (TCP, UDP, HTTP)"),
+      "Multicast: " + LeftToRight(rtsp_url + "/multicast (" + ui_.context().multicast_group + ":" +
+                                  std::to_string(ui_.context().multicast_port) + ")"),
       "ONVIF: " + LeftToRight("http://" + ip + ":" + std::to_string(ui_.context().onvif_port) + "/onvif/device_service"),
       ui_.context().web_admin
           ? Tr(lang(), txt::kWebPanel) + LeftToRight((ui_.context().web_tls ? "https://" : "http://") + ip + ":" +

@@ -21,8 +21,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> unit = rtsp_test::AccessUnit(true, 8);
   view.main_channel.sps = view.sub_channel.sps = {0x67, 0x42, 0xC0, 0x1F};
   view.main_channel.pps = view.sub_channel.pps = {0x68, 0xCE, 0x3C, 0x80};
-  const RtspSessionContext context = view.Context();
+  view.settings.multicast_group = "239.255.42.42";
+  RtspSessionContext context = view.Context();
+  // UDP and multicast SETUPs as the server serves them, without sockets.
+  context.join_multicast = [](bool) { return true; };
+  context.leave_multicast = [](bool) {};
   RtspConnection connection;
+  connection.open_udp = [](const UdpClientPorts& client) -> std::optional<UdpMedia> {
+    LCX_FUZZ_CHECK(client.rtp != 0 && client.rtcp != 0);
+    UdpMedia media;
+    media.server_port = 6970;
+    media.client = client;
+    return media;
+  };
   connection.context = &context;
   connection.nonce_secret = "0123456789abcdef0123456789abcdef";
   connection.now_s = [] { return int64_t{1000}; };

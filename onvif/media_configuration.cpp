@@ -172,7 +172,7 @@ std::string MediaServiceCapabilitiesXml(const OnvifService& service) {
   return "<trt:Capabilities SnapshotUri=\"true\" Rotation=\"false\" VideoSourceMode=\"false\" OSD=\"false\">"
          "<trt:ProfileCapabilities MaximumNumberOfProfiles=\"" +
          std::to_string(ProfileRows(service).size()) +
-         "\"/><trt:StreamingCapabilities RTPMulticast=\"false\" RTP_TCP=\"true\" RTP_RTSP_TCP=\"true\" "
+         "\"/><trt:StreamingCapabilities RTPMulticast=\"true\" RTP_TCP=\"true\" RTP_RTSP_TCP=\"true\" "
          "NonAggregateControl=\"false\" NoRTSPStreaming=\"false\"/></trt:Capabilities>";
 }
 

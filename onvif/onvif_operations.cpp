@@ -48,7 +48,7 @@ constexpr const char* kCapabilitiesAnswer =
     "<tt:WSPausableSubscriptionManagerInterfaceSupport>false</tt:WSPausableSubscriptionManagerInterfaceSupport>"
     "</tt:Events><tt:Media>"
     "<tt:XAddr>http://{IP}:{ONVIFPORT}/onvif/media_service</tt:XAddr><tt:StreamingCapabilities>"
-    "<tt:RTPMulticast>false</tt:RTPMulticast><tt:RTP_TCP>true</tt:RTP_TCP>"
+    "<tt:RTPMulticast>true</tt:RTPMulticast><tt:RTP_TCP>true</tt:RTP_TCP>"
     "<tt:RTP_RTSP_TCP>true</tt:RTP_RTSP_TCP></tt:StreamingCapabilities></tt:Media>"
     "</tds:Capabilities></tds:GetCapabilitiesResponse>";
 
@@ -117,13 +117,12 @@ std::string ExactElementText(std::string_view body, std::string_view name) {
   return {};
 }
 
-// The stream setup a client asks for: unicast over any transport is what
-// the RTSP server gives; multicast does not exist (yet).
+// The stream setup a client asks for: unicast over any transport, or the
+// shared multicast sender.
 std::optional<SoapFault> StreamSetupFault(std::string_view body) {
   const std::string stream = ExactElementText(body, "Stream");
   const std::string protocol = ExactElementText(body, "Protocol");
-  if (stream == "RTP-Multicast") return kMulticastFault;
-  if (!stream.empty() && stream != "RTP-Unicast") return kStreamSetupFault;
+  if (!stream.empty() && stream != "RTP-Unicast" && stream != "RTP-Multicast") return kStreamSetupFault;
   if (!protocol.empty() && protocol != "UDP" && protocol != "TCP" && protocol != "RTSP" && protocol != "HTTP")
     return kStreamSetupFault;
   return std::nullopt;
@@ -136,7 +135,11 @@ OperationAnswer StreamUriAnswer(const OnvifService& service, std::string_view bo
   }
   bool sub = service.substream_enabled && Has(body, "prof1");
   LogLine("ONVIF: GetStreamUri -> %s\n", sub ? "SUB (prof1/screensub)" : "MAIN (prof0/screenlive)");
-  return {MediaUri("GetStreamUriResponse", sub ? "rtsp://{IP}:{RTSPPORT}/{SUBSTREAM}" : "rtsp://{IP}:{RTSPPORT}/{STREAM}"),
+  // The group's own description, for recorders that join it from the SDP.
+  const bool multicast = ExactElementText(body, "Stream") == "RTP-Multicast";
+  return {MediaUri("GetStreamUriResponse", std::string(sub ? "rtsp://{IP}:{RTSPPORT}/{SUBSTREAM}"
+                                                           : "rtsp://{IP}:{RTSPPORT}/{STREAM}") +
+                                               (multicast ? "/multicast" : "")),
           {}};
 }
 

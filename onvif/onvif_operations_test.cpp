@@ -166,6 +166,9 @@ TEST(DispatchOnvifOperation, StreamUriChoosesSubOnlyWhenEnabled) {
        "SUB (prof1/screensub)"},
       {"sub asked but disabled", false, "GetStreamUri prof1", "rtsp://{IP}:{RTSPPORT}/{STREAM}",
        "MAIN (prof0/screenlive)"},
+      {"multicast of the sub-stream: the group's description",
+       true, "GetStreamUri <tt:Stream>RTP-Multicast</tt:Stream><ProfileToken>prof1</ProfileToken>",
+       "rtsp://{IP}:{RTSPPORT}/{SUBSTREAM}/multicast", "SUB (prof1/screensub)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -313,7 +316,8 @@ TEST(AnswerOnvifOperation, AddCameraCalls) {
        "<trt:GetOSDOptionsResponse><trt:OSDOptions><tt:MaximumNumberOfOSDs Total=\"0\""},
       {"GetStreamUri unicast over UDP", stream_uri("RTP-Unicast", "UDP"), {}, uri_answer},
       {"GetStreamUri unicast over RTSP", stream_uri("RTP-Unicast", "RTSP"), {}, uri_answer},
-      {"GetStreamUri multicast", stream_uri("RTP-Multicast", "UDP"), kMulticastFault, ""},
+      {"GetStreamUri multicast", stream_uri("RTP-Multicast", "UDP"), {},
+       "<trt:GetStreamUriResponse><trt:MediaUri><tt:Uri>rtsp://{IP}:{RTSPPORT}/{STREAM}/multicast</tt:Uri>"},
       {"GetStreamUri of another stream type", stream_uri("RTP-Broadcast", "UDP"), kStreamSetupFault, ""},
       {"GetStreamUri over an unknown transport", stream_uri("RTP-Unicast", "SCTP"), kStreamSetupFault, ""},
   };

@@ -51,9 +51,7 @@ inline constexpr SoapFault kFixedProfileFault{true, "ter:Action", "ter:DeletionO
 // The computer keeps its own time; the program never sets the clock.
 inline constexpr SoapFault kClockNotSetFault{false, "ter:ActionNotSupported", nullptr,
                                              "The device does not set the clock: it keeps the computer's time"};
-// No multicast streams yet: GetCapabilities says RTPMulticast false.
-inline constexpr SoapFault kMulticastFault{true, "ter:InvalidArgVal", "ter:InvalidStreamSetup",
-                                           "Multicast streaming is not offered; use RTP-Unicast"};
+use RTP-Unicast"};
 inline constexpr SoapFault kStreamSetupFault{true, "ter:InvalidArgVal", "ter:InvalidStreamSetup",
                                              "Unknown stream type or transport"};
 

@@ -31,6 +31,18 @@ bool WantsInterleavedTransport(const RequestHead& head) {
   return false;
 }
 
+bool WantsMulticastTransport(const RequestHead& head) {
+  for (std::string_view value : head.FindAll("Transport")) {
+    for (const TransportChoice& choice : ParseTransport(value)) {
+      if (choice.Interleaved()) continue;
+      for (const auto& parameter : choice.parameters) {
+        if (EqualsIgnoreCase(parameter.first, "multicast")) return true;
+      }
+    }
+  }
+  return false;
+}
+
 bool NamesStream(const RequestHead& head, std::string_view stream_name) {
   for (std::string_view segment : PathSegments(TargetPath(head.target))) {
     if (segment == stream_name) return true;
@@ -52,6 +64,29 @@ std::string BuildDescribeResponse(int cseq, std::string_view sdp) {
 std::string BuildSetupResponse(int cseq, std::string_view session) {
   return OkHead(cseq) + "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\nSession: " + std::string(session) +
          "\r\n\r\n";
+}
+
+std::string BuildUdpSetupResponse(int cseq, std::string_view session, uint16_t client_rtp, uint16_t client_rtcp,
+                                  uint16_t server_port, int timeout_s) {
+  return OkHead(cseq) + "Transport: RTP/AVP;unicast;client_port=" + std::to_string(client_rtp) + "-" +
+         std::to_string(client_rtcp) + ";server_port=" + std::to_string(server_port) + "-" +
+         std::to_string(server_port + 1) + "\r\nSession: " + std::string(session) +
+         ";timeout=" + std::to_string(timeout_s) + "\r\n\r\n";
+}
+
+std::string BuildMulticastSetupResponse(int cseq, std::string_view session, std::string_view group, uint16_t port,
+                                        int ttl, int timeout_s) {
+  return OkHead(cseq) + "Transport: RTP/AVP;multicast;destination=" + std::string(group) +
+         ";port=" + std::to_string(port) + "-" + std::to_string(port + 1) + ";ttl=" + std::to_string(ttl) +
+         "\r\nSession: " + std::string(session) + ";timeout=" + std::to_string(timeout_s) + "\r\n\r\n";
+}
+
+std::string BuildMulticastPlayResponse(int cseq, std::string_view session) {
+  return OkHead(cseq) + "Session: " + std::string(session) + "\r\nRange: npt=0.000-\r\n\r\n";
+}
+
+std::string BuildSessionOkResponse(int cseq, std::string_view session) {
+  return OkHead(cseq) + "Session: " + std::string(session) + "\r\n\r\n";
 }
 
 std::string BuildUnsupportedTransportResponse(int cseq) {

@@ -2,6 +2,7 @@
 #include "rtsp/rtsp_server.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "platform/accept_loop.h"
 #include "platform/net.h"
 #include "platform/system.h"
+#include "rtsp/rtsp_publisher.h"
 
 namespace lcx {
 
@@ -24,10 +26,62 @@ bool InitRtspServer(RtspServer& server, const RtspSettings& settings, const Vide
   return StartEngine(server.video, video);
 }
 
+namespace {
+
+bool JoinMulticast(RtspServer& server, bool sub) {
+  MulticastSenders& m = server.multicast;
+  const int i = sub ? 1 : 0;
+  {
+    std::lock_guard lock(m.mutex);
+    if (m.running[i]) {
+      ++m.viewers[i];
+      // The newcomer needs parameter sets and a key frame to start from.
+      server.video.KeyframeRequest.store(true);
+      return true;
+    }
+  }
+  const RtspSettings& settings = server.settings;
+  const uint16_t port = MulticastPort(settings, sub);
+  std::optional<UdpMedia> media = OpenMulticastMedia(settings.multicast_group, port, settings.multicast_ttl);
+  if (!media) return false;
+  std::lock_guard lock(m.mutex);
+  ++m.viewers[i];
+  if (m.running[i]) return true;  // another viewer started it meanwhile; ours closes
+  m.running[i] = true;
+  LogLine("RTSP: multicast sender of the %s stream started -> %s:%u\n", sub ? "sub" : "main",
+          settings.multicast_group.c_str(), port);
+  const bool started = m.threads.Start([&server, sub, i, media = std::move(*media)] {
+    RtspSessionContext context = SessionContextOf(server);
+    MulticastSenders& senders = server.multicast;
+    StreamToGroup(context, sub ? context.sub_channel : context.main_channel, media, [&senders, i] {
+      std::lock_guard inner(senders.mutex);
+      if (senders.viewers[i] > 0) return true;
+      senders.running[i] = false;  // decided under the lock: a newcomer starts a new sender
+      return false;
+    });
+    LogLine("RTSP: multicast sender of the %s stream stopped\n", sub ? "sub" : "main");
+  });
+  if (!started) {
+    m.running[i] = false;
+    --m.viewers[i];
+  }
+  return started;
+}
+
+void LeaveMulticast(RtspServer& server, bool sub) {
+  std::lock_guard lock(server.multicast.mutex);
+  --server.multicast.viewers[sub ? 1 : 0];
+}
+
+}  // namespace
+
 RtspSessionContext SessionContextOf(RtspServer& server) {
   VideoEngine& video = server.video;
-  return {server.settings, video.sub_on, video.main_channel, video.sub_channel,
-          {video.ViewerCount, video.KeyframeRequest, video.viewer_mutex, video.wake_up}};
+  RtspSessionContext context{server.settings, video.sub_on, video.main_channel, video.sub_channel,
+                             {video.ViewerCount, video.KeyframeRequest, video.viewer_mutex, video.wake_up}};
+  context.join_multicast = [&server](bool sub) { return JoinMulticast(server, sub); };
+  context.leave_multicast = [&server](bool sub) { LeaveMulticast(server, sub); };
+  return context;
 }
 
 void ServeRtsp(RtspServer& server, UniqueFd listener) {
@@ -38,6 +92,17 @@ void ServeRtsp(RtspServer& server, UniqueFd listener) {
           settings.main_name.c_str(), suffix.c_str());
 
   std::thread([&server] { RunProducer(server.video); }).detach();
+  if (!settings.push_url.empty()) {
+    if (std::optional<PushTarget> target = ParsePushUrl(settings.push_url)) {
+      // Like the producer, for the life of the process.
+      std::thread([&server, target = *target] {
+        RunPublisher(SessionContextOf(server), target, ConnectPublisher,
+                     [](int seconds) { std::this_thread::sleep_for(std::chrono::seconds(seconds)); });
+      }).detach();
+    } else {
+      LogLine("RTSP push: push_url is no rtsp://[user:pass@]host[:port]/path, not publishing\n");
+    }
+  }
   AcceptRtspConnections(server, listener.get());
 }
 
@@ -55,7 +120,7 @@ void AcceptRtspConnections(RtspServer& server, int listen_fd) {
     server.limit_logged = false;
     // Without a thread the socket closes with the unrun body.
     server.sessions.Start([&server, socket = std::move(client)]() mutable {
-      RtspSession(SessionContextOf(server), std::move(socket), server.request_idle_timeout_ms);
+      RtspSession(SessionContextOf(server), std::move(socket), server.request_idle_timeout_ms, &server.tunnels);
     });
   });
 }

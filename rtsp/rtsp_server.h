@@ -1,11 +1,14 @@
 // The RTSP server: the process-wide RtspServer (settings copy plus the video
 // engine it feeds from), the accept loop and the RTSP thread entry.
-// Threads: the RTSP thread accepts; the producer thread and one thread per
-// connection, owned by `sessions`, run beside it. Settings never change after
-// InitRtspServer; `sessions` has its own mutex; `limit_logged` belongs to the
-// accept thread alone; the engine's own locks are described in
-// video/stream_producer.h.
+// Threads: the RTSP thread accepts; the producer thread, the publisher (with
+// push_url), one thread per connection owned by `sessions` and a multicast
+// sender per stream owned by `multicast.threads` run beside it. Settings
+// never change after InitRtspServer; `sessions`, `tunnels` and `multicast`
+// have their own mutexes; `limit_logged` belongs to the accept thread alone;
+// the engine's own locks are described in video/stream_producer.h.
 #pragma once
+
+#include <mutex>
 
 #include "core/subsystem_settings.h"
 #include "platform/thread_group.h"
@@ -21,6 +24,16 @@ namespace lcx {
 // flood of idle sockets cannot exhaust threads or descriptors.
 inline constexpr int kMaxRtspConnections = 128;
 
+// The streams' shared multicast senders: each runs on a thread of its own,
+// as one viewer, while at least one multicast viewer of its stream watches.
+// `mutex` guards the counts; nothing else is taken while it is held.
+struct MulticastSenders {
+  std::mutex mutex;
+  int viewers[2] = {0, 0};  // main, sub
+  bool running[2] = {false, false};
+  ThreadGroup threads;  // last: waits for the senders, which use the rest
+};
+
 struct RtspServer {
   RtspSettings settings;
   VideoEngine video;
@@ -28,6 +41,8 @@ struct RtspServer {
   int max_connections = kMaxRtspConnections;
   int request_idle_timeout_ms = kRequestIdleTimeoutMs;
   bool limit_logged = false;  // the limit line was logged for this episode
+  RtspTunnels tunnels;        // HTTP tunnels whose GET waits for its POST
+  MulticastSenders multicast;
   // The sessions running now. Last, so that it is destroyed first: its
   // destructor waits for every session, which uses the fields above.
   ThreadGroup sessions;

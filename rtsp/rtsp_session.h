@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/subsystem_settings.h"
+#include "rtsp/rtp_udp.h"
 #include "rtsp/rtsp_framer.h"
 
 namespace lcx {
@@ -45,7 +47,30 @@ struct RtspSessionContext {
   StreamChannel& sub_channel;
   RtspViewers viewers;
   WallClock wall_clock_ns = WallClockNs;
+  // A multicast viewer of the sub-stream (true) or main stream arrives
+  // (false when the stream's shared sender cannot run) and leaves; empty:
+  // multicast is refused with 461.
+  std::function<bool(bool sub)> join_multicast;
+  std::function<void(bool sub)> leave_multicast;
 };
+
+// RTP and RTCP to one viewer over UDP; the framing binds it to a pair of
+// sockets that send only to the RTSP connection's peer.
+struct UdpMedia {
+  uint16_t server_port = 0;  // RTP; RTCP on the port above
+  UdpClientPorts client;
+  // Interleaved bytes as RtpOut gathers them, each packet one datagram:
+  // channel 0 to the client's RTP port, 1 to its RTCP port; paced. False
+  // when the sockets failed.
+  SendFunction send;
+  // One datagram the viewer sent to our RTCP port: its length, 0 when none
+  // waits, below 0 on failure. Never blocks.
+  std::function<long(char* buffer, size_t capacity)> receive_control;
+  // Drops whatever the viewer sent to our RTP port (the packets some send to
+  // open a firewall).
+  std::function<void()> drain_media;
+};
+using OpenUdpMedia = std::function<std::optional<UdpMedia>(const UdpClientPorts& client)>;
 
 // The connection as the session sees it; the framing binds each function to
 // the socket.
@@ -57,6 +82,7 @@ struct ConnectionIo {
   std::function<bool()> has_input;    // bytes are waiting (never blocks)
   std::function<bool()> peer_closed;  // closed or reset (never blocks, consumes nothing)
   std::function<void()> start_streaming;  // PLAY answered; before the first frame
+  OpenUdpMedia open_udp;  // empty: UDP is refused with 461
 };
 
 // Seconds on a clock that never goes back (boot time); the seam tests set.
@@ -81,6 +107,9 @@ struct RtspConnection {
   bool sub_selected = false;  // once chosen, kept for the connection
   std::string setup_url;
   PlayAnswer play;  // set when PLAY arrived
+  OpenUdpMedia open_udp;          // from the io
+  std::optional<UdpMedia> udp;    // the last SETUP asked for UDP
+  bool multicast = false;         // the last SETUP asked for the group
 };
 
 enum class RequestOutcome {
@@ -94,6 +123,12 @@ enum class RequestOutcome {
 RequestOutcome HandleRtspRequest(RtspConnection& connection, std::string_view request,
                                  const SendFunction& send);
 
+// A path segment that asks DESCRIBE for the SDP of the multicast group
+// ("rtsp://h/screenlive/multicast").
+inline constexpr std::string_view kMulticastPathSegment = "multicast";
+// The group's RTP port for the stream: the sub-stream's is two above.
+uint16_t MulticastPort(const RtspSettings& settings, bool sub);
+
 // The channel the connection plays.
 StreamChannel& SelectedChannel(const RtspSessionContext& context, const RtspConnection& connection);
 
@@ -105,8 +140,26 @@ StreamChannel& SelectedChannel(const RtspSessionContext& context, const RtspConn
 // "$" frames of receiver reports) is cut by `framer`, which may still hold
 // bytes from before PLAY, and dropped. Counts the client in and out of the
 // viewers.
+// With `udp` the packets go through it instead; keep-alive requests are
+// answered, and the phase also ends on an RTCP BYE or when neither RTCP nor
+// a request came for kUdpSessionTimeoutS on `now_s`.
 void StreamToClient(const RtspSessionContext& context, StreamChannel& channel, const ConnectionIo& io,
-                    RtspFramer& framer, const std::string& session_id, const PlayAnswer& play);
+                    RtspFramer& framer, const std::string& session_id, const PlayAnswer& play,
+                    const UdpMedia* udp = nullptr, const SecondsClock& now_s = MonotonicSeconds);
+
+// A multicast viewer after PLAY: the stream's shared sender carries the
+// media, the connection only the answers. Answers PLAY at once, then
+// keep-alives, until TEARDOWN (answered), the peer closing, or
+// kUdpSessionTimeoutS on `now_s` without a request. Joins and leaves the
+// stream's sender.
+void WatchMulticast(const RtspSessionContext& context, bool sub, const ConnectionIo& io, RtspFramer& framer,
+                    const std::string& session_id, const PlayAnswer& play,
+                    const SecondsClock& now_s = MonotonicSeconds);
+
+// The shared sender's loop: streams `channel` through `media` (to the group)
+// as one viewer until `keep_going` says no (asked once per frame or poll).
+void StreamToGroup(const RtspSessionContext& context, StreamChannel& channel, const UdpMedia& media,
+                   const std::function<bool()>& keep_going);
 
 // Runs one connection to its end: requests until PLAY, then the stream;
 // `session_id` is the connection's own. An empty `nonce_secret` (no random

@@ -465,5 +465,269 @@ TEST(ServeRtspConnection, EndsBeforeStreaming) {
   EXPECT_NE(ReadLog().find("RTSP: no random nonce for the connection, closing it\n"), std::string::npos);
 }
 
+
+// ---- RTP over UDP ----
+
+TEST(HandleRtspRequest, UdpSetupGetsAPortPairAndATimedSession) {
+  SessionView view(false, true);
+  const RtspSessionContext context = view.Context();
+  const std::string url = "rtsp://127.0.0.1:8554/screenlive/trackID=0";
+  struct Case {
+    const char* name;
+    std::string transport;
+    bool pair_available;
+    std::string answer;
+    int opened_rtp;  // client port the media was opened for, 0: none
+  } cases[] = {
+      {"ffmpeg", "RTP/AVP/UDP;unicast;client_port=20000-20001", true,
+       "RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: RTP/AVP;unicast;client_port=20000-20001;server_port=6970-6971\r\n"
+       "Session: 12345678;timeout=60\r\n\r\n",
+       20000},
+      // The media is opened for the ports only: where it goes is the peer's
+      // own address, whatever the client names.
+      {"destination of another host left out", "RTP/AVP;unicast;destination=198.51.100.7;client_port=5000-5001", true,
+       "RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: RTP/AVP;unicast;client_port=5000-5001;server_port=6970-6971\r\n"
+       "Session: 12345678;timeout=60\r\n\r\n",
+       5000},
+      {"TCP offered beside UDP stays first", "RTP/AVP;unicast;client_port=5000-5001,RTP/AVP/TCP;unicast;interleaved=0-1",
+       true, "RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1\r\nSession: 12345678\r\n\r\n",
+       0},
+      {"no port pair free", "RTP/AVP;unicast;client_port=5000-5001", false,
+       "RTSP/1.0 461 Unsupported Transport\r\nCSeq: 3\r\n\r\n", 5000},
+      {"multicast", "RTP/AVP;multicast", true, "RTSP/1.0 461 Unsupported Transport\r\nCSeq: 3\r\n\r\n", 0},
+      {"no client ports", "RTP/AVP;unicast", true, "RTSP/1.0 461 Unsupported Transport\r\nCSeq: 3\r\n\r\n", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RtspConnection conn;
+    conn.context = &context;
+    conn.session_id = "12345678";
+    int opened_rtp = 0;
+    conn.open_udp = [&](const UdpClientPorts& client) -> std::optional<UdpMedia> {
+      opened_rtp = client.rtp;
+      if (!c.pair_available) return std::nullopt;
+      UdpMedia media;
+      media.server_port = 6970;
+      media.client = client;
+      return media;
+    };
+    std::string sent;
+    EXPECT_EQ(HandleRtspRequest(conn, Req("SETUP", url, 3, "Transport: " + c.transport + "\r\n"),
+                                [&](std::string_view b) {
+                                  sent.append(b);
+                                  return true;
+                                }),
+              RequestOutcome::kContinue);
+    EXPECT_EQ(sent, c.answer);
+    EXPECT_EQ(opened_rtp, c.opened_rtp);
+    EXPECT_EQ(conn.udp.has_value(), c.answer.find("server_port") != std::string::npos);
+  }
+}
+
+// A UDP viewer as the session sees it: each pass of the streaming loop reads
+// the next of `reads` on the RTSP connection and of `control` on the RTCP
+// port ("" = nothing that pass); the clock moves `step_s` per look.
+struct UdpPeer {
+  std::vector<std::string> reads, control;
+  size_t next_read = 0, next_control = 0;
+  bool closes_after_reads = false;
+  int64_t now = 1000, step_s = 0;
+  std::string rtsp_sent, udp_sent;
+
+  ConnectionIo Io() {
+    ConnectionIo io;
+    io.send = [this](std::string_view b) {
+      rtsp_sent.append(b);
+      return true;
+    };
+    io.receive = [this](char* buffer, size_t capacity) -> long {
+      const std::string& r = reads[next_read++];
+      const size_t n = std::min(capacity, r.size());
+      std::memcpy(buffer, r.data(), n);
+      return static_cast<long>(n);
+    };
+    io.has_input = [this] { return next_read < reads.size(); };
+    io.peer_closed = [this] { return closes_after_reads && next_read == reads.size(); };
+    io.start_streaming = [] {};
+    return io;
+  }
+  UdpMedia Media() {
+    UdpMedia media;
+    media.server_port = 6970;
+    media.send = [this](std::string_view b) {
+      udp_sent.append(b);
+      return true;
+    };
+    media.receive_control = [this](char* buffer, size_t capacity) -> long {
+      if (next_control >= control.size()) return 0;
+      const std::string& r = control[next_control];
+      // One datagram per pass, so that each pass looks at the clock.
+      if (r.empty()) {
+        ++next_control;
+        return 0;
+      }
+      ++next_control;
+      const size_t n = std::min(capacity, r.size());
+      std::memcpy(buffer, r.data(), n);
+      // The next read of this pass finds nothing.
+      control.insert(control.begin() + static_cast<long>(next_control), "");
+      return static_cast<long>(n);
+    };
+    media.drain_media = [] {};
+    return media;
+  }
+  SecondsClock Clock() {
+    return [this] { return now += step_s; };
+  }
+};
+
+TEST(StreamToClient, UdpViewerEndsAtTeardownByeSilenceOrClose) {
+  const std::string rr("\x80\xC9\x00\x01\x0B\xAD\xCA\xFE", 8);
+  const std::string bye = rr + std::string("\x81\xCB\x00\x01\x0B\xAD\xCA\xFE", 8);
+  const std::string keep_alive_answer = "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 12345678\r\n\r\n";
+  struct Case {
+    const char* name;
+    std::vector<std::string> reads, control;
+    bool closes;
+    int64_t step_s;
+    const char* log;            // the line that tells why it ended ("" none)
+    std::string rtsp_tail;      // what the RTSP connection got last
+    size_t frames_sent = 2;
+  } cases[] = {
+      {"keep-alive answered, then TEARDOWN", {Req("GET_PARAMETER", "rtsp://h/", 4), Req("TEARDOWN", "rtsp://h/", 5)},
+       {}, false, 0, "", kTeardownAnswer},
+      {"receiver reports keep it past the time-out until BYE", {}, {rr, rr, rr, rr, bye}, false, 20,
+       "RTSP: UDP viewer sent RTCP BYE, ending its session\n", ""},
+      {"keep-alives then silence times out", {Req("OPTIONS", "rtsp://h/", 4)}, {}, false, 25,
+       "RTSP: UDP viewer silent for 60 s, ending its session\n", "RTSP/1.0 200 OK\r\nCSeq: 4\r\nPublic:"},
+      {"the RTSP connection closes", {Req("GET_PARAMETER", "rtsp://h/", 4)}, {}, true, 0, "", keep_alive_answer, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionView view(false, true);
+    for (int i = 0; i < 2; ++i) PushFrame(view.main_channel, AccessUnit(i == 0, 100), i == 0, 1000 + 3000 * i, 34);
+    UdpPeer peer;
+    peer.reads = c.reads;
+    peer.control = c.control;
+    peer.closes_after_reads = c.closes;
+    peer.step_s = c.step_s;
+    const UdpMedia media = peer.Media();
+    const RtspSessionContext context = view.Context();
+    RtspFramer framer;
+    const size_t log_before = ReadLog().size();
+    StreamToClient(context, view.main_channel, peer.Io(), framer, "12345678", {3, "rtsp://h/screenlive/trackID=0"},
+                   &media, peer.Clock());
+    const std::string log = ReadLog().substr(log_before);
+    EXPECT_EQ(view.viewer_count.load(), 0);
+    EXPECT_EQ(peer.next_read, c.reads.size());
+    if (*c.log) {
+      EXPECT_NE(log.find(c.log), std::string::npos) << log;
+    }
+    // The RTSP connection carries the answers only; RTP and RTCP go by UDP.
+    EXPECT_EQ(peer.rtsp_sent.rfind("RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: 12345678\r\n", 0), 0u);
+    EXPECT_EQ(peer.rtsp_sent.find('$'), std::string::npos);
+    if (!c.rtsp_tail.empty()) {
+      EXPECT_NE(peer.rtsp_sent.find(c.rtsp_tail), std::string::npos) << peer.rtsp_sent;
+    }
+    bool ok = false;
+    auto packets = rtsp_test::ParseInterleaved(peer.udp_sent, &ok);
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(packets.size(), 1 + 3 * c.frames_sent) << "a sender report, then the frames";
+    EXPECT_EQ(packets[0].channel, 1);
+    EXPECT_EQ(packets.back().channel, 0);
+    EXPECT_TRUE(packets.back().marker);
+  }
+}
+
+
+TEST(HandleRtspRequest, MulticastSetupNamesTheStreamsGroupAndDescribeItsSdp) {
+  SessionView view(false, true);
+  view.settings.multicast_group = "239.255.7.7";
+  view.settings.multicast_port = 6100;
+  view.settings.multicast_ttl = 2;
+  RtspSessionContext context = view.Context();
+  context.join_multicast = [](bool) { return true; };
+  context.leave_multicast = [](bool) {};
+  auto run = [&](RtspConnection& conn, const std::string& request) {
+    std::string sent;
+    HandleRtspRequest(conn, request, [&](std::string_view b) {
+      sent.append(b);
+      return true;
+    });
+    return sent;
+  };
+  RtspConnection conn;
+  conn.context = &context;
+  conn.session_id = "12345678";
+  const std::string mc = "Transport: RTP/AVP;multicast\r\n";
+  EXPECT_EQ(run(conn, Req("SETUP", "rtsp://h/screenlive/trackID=0", 3, mc)),
+            "RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: RTP/AVP;multicast;destination=239.255.7.7;port=6100-6101;ttl=2"
+            "\r\nSession: 12345678;timeout=60\r\n\r\n");
+  EXPECT_TRUE(conn.multicast);
+  const std::string sdp = run(conn, Req("DESCRIBE", "rtsp://h/screensub/multicast", 4));
+  EXPECT_NE(sdp.find("\r\nc=IN IP4 239.255.7.7/2\r\nt=0 0\r\nm=video 6102 RTP/AVP 96\r\n"), std::string::npos) << sdp;
+  EXPECT_NE(run(conn, Req("SETUP", "rtsp://h/screensub/trackID=0", 5, mc)).find("port=6102-6103"), std::string::npos);
+  // The plain URL keeps its unicast description; TCP after multicast is TCP.
+  EXPECT_NE(run(conn, Req("DESCRIBE", "rtsp://h/screenlive", 6)).find("c=IN IP4 0.0.0.0\r\n"), std::string::npos);
+  EXPECT_NE(run(conn, Req("SETUP", "rtsp://h/", 7, "Transport: RTP/AVP/TCP;interleaved=0-1\r\n")).find("interleaved"),
+            std::string::npos);
+  EXPECT_FALSE(conn.multicast);
+  // A group that is no multicast address is refused, as is multicast where
+  // the server offers none.
+  view.settings.multicast_group = "10.0.0.1";
+  EXPECT_EQ(run(conn, Req("SETUP", "rtsp://h/", 8, mc)), "RTSP/1.0 461 Unsupported Transport\r\nCSeq: 8\r\n\r\n");
+  view.settings.multicast_group = "239.255.7.7";
+  context.join_multicast = nullptr;
+  EXPECT_EQ(run(conn, Req("SETUP", "rtsp://h/", 9, mc)), "RTSP/1.0 461 Unsupported Transport\r\nCSeq: 9\r\n\r\n");
+}
+
+TEST(WatchMulticast, JoinsTheSenderAnswersKeepAlivesAndLeavesAtTheEnd) {
+  SessionView view(false, true);
+  RtspSessionContext context = view.Context();
+  std::vector<std::string> events;
+  bool joins = true;
+  context.join_multicast = [&](bool sub) {
+    events.push_back(std::string("join ") + (sub ? "sub" : "main"));
+    return joins;
+  };
+  context.leave_multicast = [&](bool sub) { events.push_back(std::string("leave ") + (sub ? "sub" : "main")); };
+  struct Case {
+    const char* name;
+    std::vector<std::string> reads;
+    bool closes;
+    int64_t step_s;
+    std::vector<std::string> events;
+    std::string tail;
+  } cases[] = {
+      {"keep-alive, then TEARDOWN", {Req("GET_PARAMETER", "rtsp://h/", 4), Req("TEARDOWN", "rtsp://h/", 5)}, false, 0,
+       {"join sub", "leave sub"}, kTeardownAnswer},
+      {"silence", {}, false, 30, {"join sub", "leave sub"}, "Range: npt=0.000-\r\n\r\n"},
+      {"connection closed", {}, true, 0, {"join sub", "leave sub"}, "Range: npt=0.000-\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    events.clear();
+    UdpPeer peer;
+    peer.reads = c.reads;
+    peer.closes_after_reads = c.closes;
+    peer.step_s = c.step_s;
+    RtspFramer framer;
+    WatchMulticast(context, true, peer.Io(), framer, "12345678", {3, "rtsp://h/screensub/trackID=0"}, peer.Clock());
+    EXPECT_EQ(events, c.events);
+    EXPECT_EQ(peer.rtsp_sent.rfind("RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: 12345678\r\nRange: npt=0.000-\r\n\r\n", 0),
+              0u);
+    ASSERT_GE(peer.rtsp_sent.size(), c.tail.size());
+    EXPECT_EQ(peer.rtsp_sent.substr(peer.rtsp_sent.size() - c.tail.size()), c.tail);
+  }
+  // A sender that cannot run refuses the PLAY and is not left.
+  events.clear();
+  joins = false;
+  UdpPeer peer;
+  RtspFramer framer;
+  WatchMulticast(context, false, peer.Io(), framer, "12345678", {3, "rtsp://h/"}, peer.Clock());
+  EXPECT_EQ(events, std::vector<std::string>{"join main"});
+  EXPECT_EQ(peer.rtsp_sent, "RTSP/1.0 461 Unsupported Transport\r\nCSeq: 3\r\n\r\n");
+}
+
 }  // namespace
 }  // namespace lcx

@@ -1,5 +1,5 @@
-// SDP for one H.264 stream; addresses are always 0.0.0.0 because the media
-// travels on the RTSP connection itself.
+// SDP for one H.264 stream; addresses are 0.0.0.0 (the transport is chosen
+// at SETUP) except in the multicast group's description.
 #include "rtsp/sdp.h"
 
 #include <cstdint>
@@ -27,6 +27,17 @@ std::string BuildSdpText(std::string_view sps, std::string_view pps, std::string
   sdp += Base64Encode(pps);
   sdp += "\r\na=control:trackID=0\r\n";
   return sdp;
+}
+
+std::string MulticastSdp(std::string_view sdp, std::string_view group, uint16_t port, int ttl) {
+  std::string out(sdp);
+  const std::string connection = "c=IN IP4 0.0.0.0\r\n", media = "m=video 0 ";
+  size_t at = out.find(connection);
+  if (at != std::string::npos)
+    out.replace(at, connection.size(), "c=IN IP4 " + std::string(group) + "/" + std::to_string(ttl) + "\r\n");
+  at = out.find(media);
+  if (at != std::string::npos) out.replace(at, media.size(), "m=video " + std::to_string(port) + " ");
+  return out;
 }
 
 std::string BuildSdp(StreamChannel& channel) {

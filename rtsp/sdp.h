@@ -2,6 +2,7 @@
 // mode 1 with the stream's parameter sets inline.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,9 @@ struct StreamChannel;
 std::string BuildSdpText(std::string_view sps, std::string_view pps, std::string_view profile_level_id);
 
 // SDP of a stream: copies the channel's parameter sets under its mutex.
+// `sdp` (as BuildSdp makes it) describing the multicast group instead:
+// the connection line names the group and TTL, the media line the port.
+std::string MulticastSdp(std::string_view sdp, std::string_view group, uint16_t port, int ttl);
 std::string BuildSdp(StreamChannel& channel);
 
 }  // namespace lcx

@@ -153,7 +153,7 @@ def replay(cam, want):
     capabilities = cam.call(d, "GetCapabilities", "GetCapabilitiesResponse", Category="All")
     check(capabilities.Events.WSPullPointSupport and capabilities.Events.XAddr.endswith("/onvif/event_service"),
           "GetCapabilities does not offer the pull point")
-    check(capabilities.Media.StreamingCapabilities.RTPMulticast is False, "multicast claimed")
+    check(capabilities.Media.StreamingCapabilities.RTPMulticast is True, "multicast not offered")
     plain = cam.call(d, "GetServices", "GetServicesResponse", IncludeCapability=False)
     check(all(s.Capabilities is None for s in plain), "capabilities without IncludeCapability")
     services = cam.call(d, "GetServices", "GetServicesResponse", IncludeCapability=True)
@@ -211,10 +211,14 @@ def replay(cam, want):
              ProfileToken="prof0")
     cam.call(m, "GetGuaranteedNumberOfVideoEncoderInstances", "GetGuaranteedNumberOfVideoEncoderInstancesResponse",
              ConfigurationToken="vsrccfg0")
-    setup = {"Stream": "RTP-Unicast", "Transport": {"Protocol": "RTSP"}}
-    for token in ("prof0", "prof1"):
-        uri = cam.call(m, "GetStreamUri", "GetStreamUriResponse", StreamSetup=setup, ProfileToken=token)
-        check(uri.Uri.startswith(f"rtsp://{want['ip']}:{want['rtsp_port']}/"), f"stream URI {uri.Uri}")
+    # Every transport the camera serves: RTSP (TCP), UDP, the HTTP tunnel, multicast.
+    for stream, protocol in (("RTP-Unicast", "RTSP"), ("RTP-Unicast", "UDP"), ("RTP-Unicast", "HTTP"),
+                             ("RTP-Multicast", "UDP")):
+        setup = {"Stream": stream, "Transport": {"Protocol": protocol}}
+        for token in ("prof0", "prof1"):
+            uri = cam.call(m, "GetStreamUri", "GetStreamUriResponse", StreamSetup=setup, ProfileToken=token)
+            check(uri.Uri.startswith(f"rtsp://{want['ip']}:{want['rtsp_port']}/"), f"stream URI {uri.Uri}")
+            check(uri.Uri.endswith("/multicast") == (stream == "RTP-Multicast"), f"{stream} stream URI {uri.Uri}")
     cam.call(m, "GetSnapshotUri", "GetSnapshotUriResponse", ProfileToken="prof0")
 
     # What the camera does not offer: a fault, never an answer.
@@ -227,8 +231,6 @@ def replay(cam, want):
     cam.fault(m, "CreateProfile", 500, "MaxNVTProfiles", Name="SynoTestProfile")
     cam.fault(m, "DeleteProfile", 400, "DeletionOfFixedProfile", ProfileToken="prof0")
     cam.fault(d, "SetSystemDateAndTime", 500, "ActionNotSupported", DateTimeType="NTP", DaylightSavings=False)
-    cam.fault(m, "GetStreamUri", 400, "InvalidStreamSetup", ProfileToken="prof0",
-              StreamSetup={"Stream": "RTP-Multicast", "Transport": {"Protocol": "UDP"}})
     events(cam, want)
     # A garbage body, its answer read by zeep's own reply handling.
     response = requests.post(f"http://127.0.0.1:{want['port']}/onvif/device_service", data=b"\x00garbage<<",

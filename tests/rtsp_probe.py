@@ -7,7 +7,11 @@ run and exits non-zero with a reason when a check fails. Every wait is
 bounded by a socket time-out and every loop by a count or a deadline.
 
   rtsp_probe.py framing URL [--frames N]
-  rtsp_probe.py transport URL                 UDP refused with 461, TCP accepted
+  rtsp_probe.py transport URL                 UDP (to our own address only) and TCP accepted
+  rtsp_probe.py describe URL                  prints the SDP DESCRIBE answers
+  rtsp_probe.py udp URL --seconds S [--end teardown|bye|silent]
+                                              RTP over UDP: loss, frames, sender reports,
+                                              and how the session ends
   rtsp_probe.py auth URL USER PASSWORD        OPTIONS open, 401 challenge, Digest
   rtsp_probe.py fanout URL --clients N --seconds S [--stall-seconds T]
   rtsp_probe.py rate URL --seconds S          frame rate and time-stamp steps
@@ -261,14 +265,129 @@ def run_framing(args):
 
 def run_transport(args):
     c = Rtsp(args.url)
+    # A destination of another host must not be where the stream goes.
     status, text, _ = c.request("SETUP", args.url + "/trackID=0",
-                                ["Transport: RTP/AVP;unicast;client_port=5000-5001"])
-    check(status == 461, f"UDP SETUP answered {status}")
+                                ["Transport: RTP/AVP;unicast;destination=198.51.100.7;client_port=5000-5001"])
+    check(status == 200, f"UDP SETUP answered {status}")
+    m = re.search(r"\r\nTransport: RTP/AVP;unicast;client_port=5000-5001;server_port=(\d+)-(\d+)\r\n", text)
+    check(m and int(m.group(1)) % 2 == 0 and int(m.group(2)) == int(m.group(1)) + 1,
+          f"UDP SETUP transport: {text!r}")
+    check("198.51.100.7" not in text, "the answer takes up another host's destination")
+    check(re.search(r"\r\nSession: [0-9a-f]+;timeout=60(\r\n|$)", text), f"UDP SETUP session: {text!r}")
     status, text, _ = c.request("SETUP", args.url + "/trackID=0",
                                 ["Transport: RTP/AVP/TCP;unicast;interleaved=2-3"])
     check(status == 200 and "Transport: RTP/AVP/TCP;unicast;interleaved=0-1" in text, "TCP SETUP refused")
     c.close()
-    return {"udp": 461, "tcp": 200}
+    return {"udp": 200, "tcp": 200}
+
+
+def run_describe(args):
+    c = Rtsp(args.url)
+    status, _, sdp = c.request("DESCRIBE", headers=["Accept: application/sdp"])
+    check(status == 200, f"DESCRIBE answered {status}")
+    c.close()
+    return {"sdp": sdp}
+
+
+def udp_pair():
+    """Two UDP sockets on an even port and the one above it, kernel-default buffers."""
+    for _ in range(50):
+        rtp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        rtp.bind(("127.0.0.1", 0))
+        port = rtp.getsockname()[1]
+        if port % 2 == 0:
+            rtcp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            try:
+                rtcp.bind(("127.0.0.1", port + 1))
+                return rtp, rtcp, port
+            except OSError:
+                rtcp.close()
+        rtp.close()
+    raise Failure("no even UDP port pair")
+
+
+def receiver_report(ssrc=0x0BADCAFE, bye=False):
+    rr = bytes([0x80, 201, 0, 1]) + ssrc.to_bytes(4, "big")
+    return rr + (bytes([0x81, 203, 0, 1]) + ssrc.to_bytes(4, "big") if bye else b"")
+
+
+def play_udp(c):
+    rtp, rtcp, port = udp_pair()
+    status, _, _ = c.request("DESCRIBE", headers=["Accept: application/sdp"])
+    check(status == 200, f"DESCRIBE answered {status}")
+    c.setup_url = c.url + "/trackID=0"
+    status, text, _ = c.request("SETUP", c.setup_url, [f"Transport: RTP/AVP;unicast;client_port={port}-{port + 1}"])
+    check(status == 200, f"UDP SETUP answered {status}")
+    m = re.search(r"server_port=(\d+)-(\d+)", text)
+    check(m, f"no server_port: {text!r}")
+    c.session = re.search(r"\r\nSession: ([^\r;]+)", text).group(1)
+    server = (urlparse(c.url).hostname, int(m.group(1)))
+    status, text, _ = c.request("PLAY", headers=[f"Session: {c.session}", "Range: npt=0.000-"])
+    c.parse_play(status, text)
+    return rtp, rtcp, server
+
+
+def run_udp(args):
+    c = Rtsp(args.url)
+    rtp, rtcp, server = play_udp(c)
+    rtp.settimeout(0.2)
+    rtcp.setblocking(False)
+    expected, packets, lost, frames, keys, reports, octets = None, 0, 0, 0, 0, 0, 0
+    last_rr = 0.0
+    start = time.monotonic()
+    stop = start + args.seconds
+    while time.monotonic() < stop:
+        try:
+            data, sender = rtp.recvfrom(65536)
+        except socket.timeout:
+            continue
+        check(sender == server, f"RTP from {sender}, not the server's port {server}")
+        check(data[0] == 0x80 and data[1] & 0x7F == 96, "not our RTP")
+        seq = (data[2] << 8) | data[3]
+        if expected is not None:
+            lost += (seq - expected) & 0xFFFF
+        expected = (seq + 1) & 0xFFFF
+        packets += 1
+        octets += len(data)
+        keys += (data[12] & 0x1F) == 7  # each key frame carries its SPS
+        if data[1] & 0x80:
+            frames += 1
+        try:
+            while True:
+                report, sender = rtcp.recvfrom(2048)
+                check(sender == (server[0], server[1] + 1), f"RTCP from {sender}")
+                check(report[1] == 200, "RTCP from the server is no sender report")
+                reports += 1
+        except BlockingIOError:
+            pass
+        if time.monotonic() - last_rr >= 1.0:
+            rtcp.sendto(receiver_report(), (server[0], server[1] + 1))
+            last_rr = time.monotonic()
+    elapsed = time.monotonic() - start
+    check(packets > 0 and frames > 0, "no RTP came over UDP")
+    check(reports > 0, "no sender report came to the RTCP port")
+    result = {"packets": packets, "lost": lost, "frames": frames, "fps": round(frames / elapsed, 2),
+              "mbit_s": round(octets * 8 / elapsed / 1e6, 2),
+              "key_frames": keys, "sender_reports": reports}
+    if args.end == "teardown":
+        status, _, _ = c.request("TEARDOWN", headers=[f"Session: {c.session}"])
+        check(status == 200, f"TEARDOWN answered {status}")
+    elif args.end == "bye":
+        rtcp.sendto(receiver_report(bye=True), (server[0], server[1] + 1))
+    # Whatever the end, RTP must stop coming; silent waits out the time-out.
+    quiet_from = time.monotonic()
+    deadline = quiet_from + (90 if args.end == "silent" else 10)
+    last_packet = quiet_from
+    while time.monotonic() < deadline and time.monotonic() - last_packet < 3:
+        try:
+            rtp.recvfrom(65536)
+            last_packet = time.monotonic()
+        except socket.timeout:
+            pass
+    check(time.monotonic() - last_packet >= 3, f"RTP still comes after the {args.end}")
+    result["stopped_after_s"] = round(last_packet - quiet_from, 1)
+    c.close()
+    return result
 
 
 def run_auth(args):
@@ -431,10 +550,16 @@ def run_drain(args):
     def client(i):
         try:
             c = Rtsp(args.url)
-            c.play()
-            received[i] += len(c.buf)
+            if args.udp:
+                rtp, _, _ = play_udp(c)
+                rtp.settimeout(1.0)
+                sock = rtp
+            else:
+                c.play()
+                received[i] += len(c.buf)
+                sock = c.sock
             while time.monotonic() < stop:
-                data = c.sock.recv(262144)
+                data = sock.recv(262144)
                 check(data, "closed")
                 received[i] += len(data)
             c.close()
@@ -503,7 +628,8 @@ def run_timing(args):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("mode", choices=["framing", "transport", "auth", "fanout", "rate", "latency", "drain", "timing"])
+    ap.add_argument("mode", choices=["framing", "transport", "auth", "fanout", "rate", "latency", "drain", "timing",
+                                     "udp", "describe"])
     ap.add_argument("url")
     ap.add_argument("user", nargs="?")
     ap.add_argument("password", nargs="?")
@@ -513,10 +639,12 @@ def main():
     ap.add_argument("--stall-seconds", type=float, default=0)
     ap.add_argument("--runs", type=int, default=9)
     ap.add_argument("--pause", type=float, default=0.0)
+    ap.add_argument("--end", choices=["teardown", "bye", "silent"], default="teardown")
+    ap.add_argument("--udp", action="store_true", help="drain: play over UDP")
     args = ap.parse_args()
     modes = {"framing": run_framing, "transport": run_transport, "auth": run_auth,
              "fanout": run_fanout, "rate": run_rate, "latency": run_latency, "drain": run_drain,
-             "timing": run_timing}
+             "timing": run_timing, "udp": run_udp, "describe": run_describe}
     try:
         print(json.dumps(modes[args.mode](args)))
     except (Failure, OSError) as e:

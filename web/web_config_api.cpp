@@ -77,6 +77,11 @@ std::string BuildConfigJson(const ConfigMap& config, const ConfigJsonState& stat
   AppendMember(json, "uptime", std::to_string(state.uptime_s), false);
   AppendMember(json, "rtsp_main", rtsp_base + SettingText(config, "stream"), true);
   AppendMember(json, "rtsp_sub", rtsp_base + SettingText(config, "sub_stream"), true);
+  // The multicast URL and where its group receives (RTP port made even, as the engine does).
+  AppendMember(json, "rtsp_multicast",
+               rtsp_base + SettingText(config, "stream") + "/multicast (" + SettingText(config, "multicast_group") +
+                   ":" + std::to_string(SettingInt(config, "multicast_port") & ~1) + ")",
+               true);
   for (const char* key : kPanelKeys) {
     const SettingRow& row = SettingFor(key);
     if (std::string_view(key) == "device_name") AppendMember(json, "paused", state.paused ? "1" : "0", false);

@@ -44,7 +44,9 @@ TEST(WebConfigJson, EmptyFileShowsWhatTheEngineUses) {
   EXPECT_EQ(BuildConfigJson({}, st),
             "{\"ip\":\"192.168.1.40\",\"version\":\"1.1\",\"hwid\":\"ab12\",\"resolution\":\"1920x1080\","
             "\"uptime\":0,\"rtsp_main\":\"rtsp://192.168.1.40:8554/screenlive\","
-            "\"rtsp_sub\":\"rtsp://192.168.1.40:8554/screensub\",\"rtsp_port\":8554,\"onvif_port\":8000,"
+            "\"rtsp_sub\":\"rtsp://192.168.1.40:8554/screensub\","
+            "\"rtsp_multicast\":\"rtsp://192.168.1.40:8554/screenlive/multicast (239.255.42.42:5560)\","
+            "\"rtsp_port\":8554,\"onvif_port\":8000,"
             "\"web_port\":8080,\"web_admin\":1,\"web_tls\":0,\"stream_auth\":0,\"fps\":10,\"bitrate\":2000,"
             "\"stream\":\"screenlive\",\"main_width\":0,\"substream\":1,\"sub_stream\":\"screensub\","
             "\"sub_width\":640,\"sub_bitrate\":512,\"admin_user\":\"admin\",\"paused\":0,"
