@@ -110,6 +110,7 @@ void RunEngine(const std::vector<std::string>& args, const Invocation& invocatio
   LogLine("%s", AuthBannerLine(s).c_str());
   ConfigureOnvif(GetOnvifService(), OnvifSettingsFrom(s, ip));
   GetOnvifService().restart = [] { RelaunchSelf(true); };  // SystemReboot, as the web panel restarts
+  GetOnvifService().multicast_streaming = [](bool sub, bool on) { return HoldMulticast(GetRtspServer(), sub, on); };
 
   DesktopContext desktop = DesktopContextFrom(s, ip, ExecutablePath(), ExecutableDir(),
                                               std::string(EulaHtml()), RecoveryPublicKey());

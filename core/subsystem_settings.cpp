@@ -58,6 +58,9 @@ OnvifSettings OnvifSettingsFrom(const EngineSettings& s, const std::string& adve
   o.device_name = s.device_name;
   o.main_bitrate_kbps = s.bitrate_kbps;
   o.sub_bitrate_kbps = s.sub_bitrate_kbps;
+  o.multicast_group = s.multicast_group;
+  o.multicast_port = s.multicast_port & ~1;  // as the RTSP server takes it
+  o.multicast_ttl = s.multicast_ttl;
   return o;
 }
 

@@ -48,6 +48,8 @@ struct OnvifSettings {
   std::string device_name;
   int main_bitrate_kbps = 2000, sub_bitrate_kbps = 512;
   int screen_width = 0, screen_height = 0;  // what the main stream carries unscaled
+  std::string multicast_group;  // the multicast streams' group; its port the main stream's
+  int multicast_port = 0, multicast_ttl = 1;
 };
 
 struct WebSettings {

@@ -43,6 +43,9 @@ void ConfigureOnvifWithId(OnvifService& service, const OnvifSettings& settings, 
   service.sub_height = settings.sub_height;
   service.main_bitrate_kbps = settings.main_bitrate_kbps;
   service.sub_bitrate_kbps = settings.sub_bitrate_kbps;
+  service.multicast_group = settings.multicast_group;
+  service.multicast_port = settings.multicast_port;
+  service.multicast_ttl = settings.multicast_ttl;
   service.user = settings.user;
   service.password = settings.password;
   service.auth_enabled = settings.auth_required;

@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "onvif/onvif_auth.h"
+#include "core/log.h"
 #include "onvif/onvif_service.h"
+#include "onvif/soap_envelope.h"
 
 namespace lcx {
 namespace {
@@ -30,7 +32,8 @@ const ProfileRow* RowWhere(const std::vector<ProfileRow>& rows, const char* Prof
 
 std::string EncoderXml(std::string_view element, const OnvifService& service, const ProfileRow& row) {
   return EncoderConfigurationXml(element, row.encoder_token, std::to_string(row.width), std::to_string(row.height),
-                                 std::to_string(service.fps), std::to_string(row.bitrate_kbps));
+                                 std::to_string(service.fps), std::to_string(row.bitrate_kbps),
+                                 MulticastBlockOf(service, row));
 }
 
 std::string SourceXml(std::string_view element, const ProfileRow& row) {
@@ -108,8 +111,18 @@ std::string SourceConfigurationXml(std::string_view element, std::string_view to
   return out;
 }
 
+MulticastBlock MulticastBlockOf(const OnvifService& service, const ProfileRow& row) {
+  MulticastBlock block;
+  if (service.multicast_group.empty()) return block;
+  block.address = service.multicast_group;
+  block.port = service.multicast_port + (row.sub ? 2 : 0);
+  block.ttl = service.multicast_ttl;
+  return block;
+}
+
 std::string EncoderConfigurationXml(std::string_view element, std::string_view token, std::string_view width,
-                                    std::string_view height, std::string_view fps, std::string_view bitrate) {
+                                    std::string_view height, std::string_view fps, std::string_view bitrate,
+                                    const MulticastBlock& multicast) {
   std::string out;
   out.reserve(900);
   out.append("<").append(element).append(" token=\"").append(token);
@@ -124,8 +137,13 @@ std::string EncoderConfigurationXml(std::string_view element, std::string_view t
       .append(bitrate);
   out.append("</tt:BitrateLimit></tt:RateControl><tt:H264><tt:GovLength>").append(fps);
   out.append("</tt:GovLength><tt:H264Profile>Baseline</tt:H264Profile></tt:H264><tt:Multicast><tt:Address>"
-             "<tt:Type>IPv4</tt:Type><tt:IPv4Address>0.0.0.0</tt:IPv4Address></tt:Address><tt:Port>0</tt:Port>"
-             "<tt:TTL>1</tt:TTL><tt:AutoStart>false</tt:AutoStart></tt:Multicast><tt:SessionTimeout>PT0S"
+             "<tt:Type>IPv4</tt:Type><tt:IPv4Address>")
+      .append(EscapeXmlText(multicast.address))
+      .append("</tt:IPv4Address></tt:Address><tt:Port>")
+      .append(std::to_string(multicast.port))
+      .append("</tt:Port><tt:TTL>")
+      .append(std::to_string(multicast.ttl));
+  out.append("</tt:TTL><tt:AutoStart>false</tt:AutoStart></tt:Multicast><tt:SessionTimeout>PT0S"
              "</tt:SessionTimeout></");
   out.append(element).append(">");
   return out;
@@ -136,13 +154,14 @@ namespace {
 std::string ProfileElement(std::string_view element, std::string_view token, std::string_view name,
                            std::string_view source_config_token, std::string_view encoder_config_token,
                            std::string_view width, std::string_view height, std::string_view fps,
-                           std::string_view bitrate) {
+                           std::string_view bitrate, const MulticastBlock& multicast = MulticastBlock()) {
   std::string out;
   out.reserve(1400);
   out.append("<").append(element).append(" token=\"").append(token).append("\" fixed=\"true\"><tt:Name>");
   out.append(name).append("</tt:Name>");
   out += SourceConfigurationXml("tt:VideoSourceConfiguration", source_config_token, width, height);
-  out += EncoderConfigurationXml("tt:VideoEncoderConfiguration", encoder_config_token, width, height, fps, bitrate);
+  out += EncoderConfigurationXml("tt:VideoEncoderConfiguration", encoder_config_token, width, height, fps, bitrate,
+                                 multicast);
   out.append("</").append(element).append(">");
   return out;
 }
@@ -158,7 +177,8 @@ std::string BuildProfileXml(std::string_view token, std::string_view name, std::
 
 std::string ProfileXml(std::string_view element, const OnvifService& service, const ProfileRow& row) {
   return ProfileElement(element, row.token, row.name, row.source_token, row.encoder_token, std::to_string(row.width),
-                        std::to_string(row.height), std::to_string(service.fps), std::to_string(row.bitrate_kbps));
+                        std::to_string(row.height), std::to_string(service.fps), std::to_string(row.bitrate_kbps),
+                        MulticastBlockOf(service, row));
 }
 
 OperationAnswer AnswerGetProfile(const OnvifService& service, std::string_view body) {
@@ -248,6 +268,20 @@ std::optional<OperationAnswer> AnswerMediaOperation(const OnvifService& service,
   if (name == "DeleteProfile") {
     if (!RowWhere(rows, &ProfileRow::token, profile)) return Fault(kNoProfileFault);
     return Fault(kFixedProfileFault);
+  }
+  // The shared multicast sender of a profile's stream runs from Start until
+  // Stop, watched or not (the RTSP server's hold).
+  if (name == "StartMulticastStreaming" || name == "StopMulticastStreaming") {
+    const ProfileRow* row = RowWhere(rows, &ProfileRow::token, profile);
+    if (!row) return Fault(kNoProfileFault);
+    if (!service.multicast_streaming) return Fault(kActionNotSupportedFault);
+    const bool start = name == "StartMulticastStreaming";
+    if (!service.multicast_streaming(row->sub, start)) {
+      LogLine("ONVIF: %s of %s failed: the group's sockets could not be opened\n", name.data(), row->token);
+      return Fault(kMulticastUnavailableFault);
+    }
+    return OperationAnswer{start ? "<trt:StartMulticastStreamingResponse/>" : "<trt:StopMulticastStreamingResponse/>",
+                           {}};
   }
   if (name == "GetGuaranteedNumberOfVideoEncoderInstances") {
     if (!RowWhere(rows, &ProfileRow::source_token, configuration)) return Fault(kNoConfigFault);

@@ -39,8 +39,18 @@ std::vector<std::pair<int, int>> OfferedResolutions(const OnvifService& service,
 // element name given (as the profile holds it, or as a call answers it).
 std::string SourceConfigurationXml(std::string_view element, std::string_view token, std::string_view width,
                                    std::string_view height);
+// The group an encoder's multicast stream goes to; the default is "none".
+struct MulticastBlock {
+  std::string address = "0.0.0.0";
+  int port = 0;
+  int ttl = 1;
+};
+// The block of a row: the service's group and port (the sub-stream's two
+// above), or the default while no group is configured.
+MulticastBlock MulticastBlockOf(const OnvifService& service, const ProfileRow& row);
 std::string EncoderConfigurationXml(std::string_view element, std::string_view token, std::string_view width,
-                                    std::string_view height, std::string_view fps, std::string_view bitrate);
+                                    std::string_view height, std::string_view fps, std::string_view bitrate,
+                                    const MulticastBlock& multicast = MulticastBlock());
 
 // One trt:Profiles element of GetProfiles from the eight items of a row.
 std::string BuildProfileXml(std::string_view token, std::string_view name,

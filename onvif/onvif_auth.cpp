@@ -109,6 +109,7 @@ bool IsProtectedOperation(std::string_view body) {
       "GetHostname", "GetDNS", "GetNTP", "GetNetworkDefaultGateway", "GetNetworkProtocols", "GetUsers",
       "GetOSD", "CreateProfile", "DeleteProfile", "SetSystemDateAndTime", "SystemReboot", "GetEventProperties",
       "CreatePullPointSubscription", "PullMessages", "Renew", "Unsubscribe", "SetSynchronizationPoint",
+      "MulticastStreaming",
   };
   for (std::string_view name : kProtected) {
     if (Has(body, name)) return true;

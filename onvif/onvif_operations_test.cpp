@@ -394,3 +394,64 @@ TEST(DispatchOnvifOperation, ServicesWithCapabilitiesOnlyWhenAsked) {
 
 }  // namespace
 }  // namespace lcx
+
+namespace lcx {
+namespace {
+
+// A recorder asks the camera to keep a profile's multicast sender running
+// (or to stop it); the profiles name the group it goes to.
+TEST(AnswerOnvifOperation, MulticastStreamingHoldsTheSender) {
+  OnvifService service = Service(true);
+  auto call = [](const char* name, const char* token) {
+    return Media(std::string("<m:") + name + "><m:ProfileToken>" + token + "</m:ProfileToken></m:" + name + ">");
+  };
+  SoapAnswer without = AnswerOnvifOperationAt(service, call("StartMulticastStreaming", "prof0"), At(2026, 1, 1, 0, 0, 0));
+  EXPECT_EQ(Inner(without.envelope), BuildSoapFault(kActionNotSupportedFault, SoapVersion::k12)) << "no sender to hold";
+
+  std::vector<std::pair<bool, bool>> held;
+  bool sockets_open = true;
+  service.multicast_streaming = [&](bool sub, bool on) {
+    held.emplace_back(sub, on);
+    return sockets_open;
+  };
+  service.multicast_group = "239.1.2.3";
+  service.multicast_port = 6000;
+  service.multicast_ttl = 4;
+  struct Case {
+    const char* name;
+    std::string body;
+    std::optional<SoapFault> fault;
+    std::string answer;
+    std::vector<std::pair<bool, bool>> held;
+  } cases[] = {
+      {"start the main profile's", call("StartMulticastStreaming", "prof0"), {}, "<trt:StartMulticastStreamingResponse/>",
+       {{false, true}}},
+      {"stop the sub profile's", call("StopMulticastStreaming", "prof1"), {}, "<trt:StopMulticastStreamingResponse/>",
+       {{true, false}}},
+      {"an unknown profile", call("StartMulticastStreaming", "prof7"), kNoProfileFault, "", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    held.clear();
+    SoapAnswer answer = AnswerOnvifOperationAt(service, c.body, At(2026, 1, 1, 0, 0, 0));
+    if (c.fault) {
+      EXPECT_EQ(Inner(answer.envelope), BuildSoapFault(*c.fault, SoapVersion::k12));
+    } else {
+      EXPECT_EQ(answer.status, "200 OK");
+      EXPECT_EQ(Inner(answer.envelope), c.answer);
+    }
+    EXPECT_EQ(held, c.held);
+  }
+  sockets_open = false;
+  SoapAnswer failed = AnswerOnvifOperationAt(service, call("StartMulticastStreaming", "prof0"), At(2026, 1, 1, 0, 0, 0));
+  EXPECT_EQ(Inner(failed.envelope), BuildSoapFault(kMulticastUnavailableFault, SoapVersion::k12));
+
+  const std::string profiles = AnswerOnvifOperationAt(service, Media("<m:GetProfiles/>"), At(2026, 1, 1, 0, 0, 0)).envelope;
+  EXPECT_NE(profiles.find("<tt:IPv4Address>239.1.2.3</tt:IPv4Address></tt:Address><tt:Port>6000</tt:Port><tt:TTL>4"),
+            std::string::npos);
+  EXPECT_NE(profiles.find("<tt:IPv4Address>239.1.2.3</tt:IPv4Address></tt:Address><tt:Port>6002</tt:Port><tt:TTL>4"),
+            std::string::npos) << "the sub-stream's group port";
+}
+
+}  // namespace
+}  // namespace lcx

@@ -66,6 +66,13 @@ struct OnvifService {
   // is not offered.
   std::function<void()> restart;
   int restart_delay_ms = 1000;  // so the answer leaves first
+  // The group of the multicast streams (empty: none configured) and
+  // Start/StopMulticastStreaming of a stream's sender (false when it
+  // cannot start). Empty hook: the calls are not offered.
+  std::string multicast_group;
+  int32_t multicast_port = 0;  // the main stream's; the sub-stream's two above
+  int32_t multicast_ttl = 1;
+  std::function<bool(bool sub, bool on)> multicast_streaming;
   // The event subscriptions: null for the process-wide GetEventService(),
   // else (tests, fuzzing) one of the caller's.
   EventService* events = nullptr;

@@ -26,8 +26,6 @@ bool InitRtspServer(RtspServer& server, const RtspSettings& settings, const Vide
   return StartEngine(server.video, video);
 }
 
-namespace {
-
 bool JoinMulticast(RtspServer& server, bool sub) {
   MulticastSenders& m = server.multicast;
   const int i = sub ? 1 : 0;
@@ -73,7 +71,17 @@ void LeaveMulticast(RtspServer& server, bool sub) {
   --server.multicast.viewers[sub ? 1 : 0];
 }
 
-}  // namespace
+bool HoldMulticast(RtspServer& server, bool sub, bool on) {
+  MulticastSenders& m = server.multicast;
+  const int i = sub ? 1 : 0;
+  std::lock_guard hold(m.hold_mutex);
+  if (m.held[i] == on) return true;
+  if (on && !JoinMulticast(server, sub)) return false;
+  if (!on) LeaveMulticast(server, sub);
+  m.held[i] = on;
+  LogLine("RTSP: multicast sender of the %s stream %s by ONVIF\n", sub ? "sub" : "main", on ? "held" : "released");
+  return true;
+}
 
 RtspSessionContext SessionContextOf(RtspServer& server) {
   VideoEngine& video = server.video;

@@ -31,6 +31,11 @@ struct MulticastSenders {
   std::mutex mutex;
   int viewers[2] = {0, 0};  // main, sub
   bool running[2] = {false, false};
+  // ONVIF's StartMulticastStreaming holds a stream's sender like one more
+  // viewer until StopMulticastStreaming; hold_mutex keeps Start and Stop of
+  // two recorders from counting twice.
+  std::mutex hold_mutex;
+  bool held[2] = {false, false};
   ThreadGroup threads;  // last: waits for the senders, which use the rest
 };
 
@@ -54,6 +59,15 @@ RtspServer& GetRtspServer();
 // Copies the settings and starts the video engine; false when the engine
 // cannot start.
 bool InitRtspServer(RtspServer& server, const RtspSettings& settings, const VideoSettings& video);
+
+// A multicast viewer of the main or sub-stream comes or goes; the first
+// starts the stream's shared sender, the last one out stops it. Join is
+// false when the group's sockets cannot be opened.
+bool JoinMulticast(RtspServer& server, bool sub);
+void LeaveMulticast(RtspServer& server, bool sub);
+// ONVIF Start/StopMulticastStreaming: the sender runs while held, with or
+// without multicast viewers; repeating either call changes nothing.
+bool HoldMulticast(RtspServer& server, bool sub, bool on);
 
 // The part of `server` a session sees (valid while the server lives).
 RtspSessionContext SessionContextOf(RtspServer& server);

@@ -220,6 +220,10 @@ def replay(cam, want):
             check(uri.Uri.startswith(f"rtsp://{want['ip']}:{want['rtsp_port']}/"), f"stream URI {uri.Uri}")
             check(uri.Uri.endswith("/multicast") == (stream == "RTP-Multicast"), f"{stream} stream URI {uri.Uri}")
     cam.call(m, "GetSnapshotUri", "GetSnapshotUriResponse", ProfileToken="prof0")
+    # A recorder that joins the group keeps its sender running from Start to Stop.
+    for token in ("prof0", "prof1"):
+        cam.call(m, "StartMulticastStreaming", "StartMulticastStreamingResponse", ProfileToken=token)
+        cam.call(m, "StopMulticastStreaming", "StopMulticastStreamingResponse", ProfileToken=token)
 
     # What the camera does not offer: a fault, never an answer.
     cam.fault(m, "GetProfile", 400, "NoProfile", ProfileToken="prof9")
