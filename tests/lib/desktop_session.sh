@@ -25,12 +25,17 @@ lcx_start_desktop_session() {
       lcx_skip "$tool is not installed"
     fi
   done
-  local bus_file
+  local bus_file bus_runtime
   bus_file=$(mktemp)
-  dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 3>"$bus_file.addr" 4>"$bus_file.pid"
+  # The services the bus starts (the accessibility bus among them) put their
+  # sockets in its runtime folder, else in ~/.cache named after the display
+  # number only, where another session on the same number would meet them.
+  bus_runtime=$(mktemp -d)
+  XDG_RUNTIME_DIR=$bus_runtime dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 \
+    3>"$bus_file.addr" 4>"$bus_file.pid"
   DBUS_SESSION_BUS_ADDRESS=$(head -1 "$bus_file.addr")
   export DBUS_SESSION_BUS_ADDRESS
-  lcx_on_exit "kill $(head -1 "$bus_file.pid"); rm -f '$bus_file' '$bus_file.addr' '$bus_file.pid'"
+  lcx_on_exit "kill $(head -1 "$bus_file.pid"); rm -rf '$bus_file' '$bus_file.addr' '$bus_file.pid' '$bus_runtime'"
   # display.sh's moving scene is an override-redirect window over the whole
   # screen, above every managed window: put it away.
   local size id
