@@ -51,7 +51,6 @@ inline constexpr SoapFault kFixedProfileFault{true, "ter:Action", "ter:DeletionO
 // The computer keeps its own time; the program never sets the clock.
 inline constexpr SoapFault kClockNotSetFault{false, "ter:ActionNotSupported", nullptr,
                                              "The device does not set the clock: it keeps the computer's time"};
-use RTP-Unicast"};
 inline constexpr SoapFault kStreamSetupFault{true, "ter:InvalidArgVal", "ter:InvalidStreamSetup",
                                              "Unknown stream type or transport"};
 
