@@ -40,11 +40,12 @@ constexpr std::array<SettingRow, 32> kTable{{
     {"lang", K::kText, 0, 0, 0, "ar", R::kNone, nullptr, kNoEditor},
     {"eula_accepted", K::kText, 0, 0, 0, "0", R::kNone, nullptr, kNoEditor},
     {"capture", K::kText, 0, 0, 0, "auto", R::kNone, nullptr, kNoEditor},
-    {"monitor", K::kText, 0, 0, 0, "", R::kNone, nullptr, kNoEditor},
+    // The X11 output to capture (empty: the primary); a portal lets the user pick.
+    {"monitor", K::kName, 0, 0, 0, "", R::kMonitor, nullptr, kBothEditors},
     // Percent of the picture changed within a second that counts as motion (0:
     // none), and how long motion lasts after the last such second.
-    {"motion_sensitivity", K::kInteger, 0, 100, 2, "", R::kNone, nullptr, kNoEditor},
-    {"motion_hold_s", K::kInteger, 1, 600, 5, "", R::kNone, nullptr, kNoEditor},
+    {"motion_sensitivity", K::kInteger, 0, 100, 2, "", R::kNone, nullptr, kBothEditors},
+    {"motion_hold_s", K::kInteger, 1, 600, 5, "", R::kNone, nullptr, kBothEditors},
     // The shared multicast sender: a group of the administratively scoped
     // range, RTP on an even port (the sub-stream two above), RTCP above each.
     {"multicast_group", K::kText, 0, 0, 0, "239.255.42.42", R::kNone, nullptr, kNoEditor},
@@ -52,11 +53,17 @@ constexpr std::array<SettingRow, 32> kTable{{
     {"multicast_ttl", K::kInteger, 1, 255, 1, "", R::kNone, nullptr, kNoEditor},
     // rtsp://[user:pass@]host[:port]/path of a media server to publish the
     // main stream into; empty: no publishing.
-    {"push_url", K::kText, 0, 0, 0, "", R::kNone, nullptr, kNoEditor},
+    {"push_url", K::kName, 0, 0, 0, "", R::kRtspUrl, nullptr, kBothEditors},
 }};
 
 constexpr size_t kMaxTokenBytes = 32;
 constexpr size_t kMaxDeviceNameBytes = 48;
+constexpr size_t kMaxMonitorBytes = 64;
+constexpr size_t kMaxRtspUrlBytes = 255;
+
+bool AsciiBetween(std::string_view text, char low, char high) {
+  return std::all_of(text.begin(), text.end(), [&](char c) { return c >= low && c <= high; });
+}
 
 bool TokenByte(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
@@ -161,6 +168,12 @@ bool ValidName(NameRule rule, std::string_view value) {
       // The file drops blanks round a value, so they would not read back.
       return !value.empty() && value.size() <= kMaxDeviceNameBytes && value.front() != ' ' &&
              value.back() != ' ' && PrintableUtf8(value);
+    case NameRule::kMonitor:
+      return value.empty() || (value.size() <= kMaxMonitorBytes && value.front() != ' ' && value.back() != ' ' &&
+                               AsciiBetween(value, ' ', '~'));
+    case NameRule::kRtspUrl:
+      return value.empty() ||
+             (value.size() <= kMaxRtspUrlBytes && AsciiBetween(value, '!', '~') && SplitRtspUrl(value).has_value());
   }
   return false;
 }
@@ -179,6 +192,37 @@ bool ValidPassword(std::string_view value) {
   if (value.empty() || value.size() > kMaxPasswordBytes) return false;
   return std::none_of(value.begin(), value.end(),
                       [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
+}
+
+std::optional<RtspUrlParts> SplitRtspUrl(std::string_view text) {
+  constexpr std::string_view kScheme = "rtsp://";
+  if (text.substr(0, kScheme.size()) != kScheme) return std::nullopt;
+  std::string_view rest = text.substr(kScheme.size());
+  const size_t slash = rest.find('/');
+  std::string_view authority = rest.substr(0, slash);
+  const std::string_view path = slash == std::string_view::npos ? "/" : rest.substr(slash);
+  RtspUrlParts parts;
+  // The last "@": a password may hold one.
+  const size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) {
+    std::string_view userinfo = authority.substr(0, at);
+    const size_t colon = userinfo.find(':');
+    parts.user = std::string(userinfo.substr(0, colon));
+    if (colon != std::string_view::npos) parts.password = std::string(userinfo.substr(colon + 1));
+    authority = authority.substr(at + 1);
+  }
+  const size_t colon = authority.rfind(':');
+  parts.host = std::string(authority.substr(0, colon));
+  if (colon != std::string_view::npos) {
+    std::string_view port = authority.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || !AsciiBetween(port, '0', '9')) return std::nullopt;
+    const int value = ParseLeadingInt(port);
+    if (value < 1 || value > 65535) return std::nullopt;
+    parts.port = static_cast<uint16_t>(value);
+  }
+  if (parts.host.empty()) return std::nullopt;
+  parts.url = "rtsp://" + std::string(authority) + std::string(path);
+  return parts;
 }
 
 std::string CaptureSetting(const ConfigMap& config) {

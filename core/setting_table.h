@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -33,6 +34,13 @@ enum class NameRule {
   // not beginning or ending with a blank (Arabic works; ONVIF's scope
   // replaces what a URI cannot carry).
   kDeviceName,
+  // An X11 output (RandR) name: empty for the primary monitor, else 1..64
+  // printable ASCII bytes, no blank at either end (the file drops them).
+  kMonitor,
+  // A publishing target: empty (none), or at most 255 bytes of printable
+  // ASCII without blanks (it goes onto a request line) that SplitRtspUrl
+  // accepts.
+  kRtspUrl,
 };
 
 // Which editor offers a setting as a field of its own.
@@ -92,6 +100,17 @@ inline constexpr char kFactoryPassword[] = "admin";
 inline constexpr size_t kMinNewPasswordBytes = 8;
 enum class NewPasswordProblem { kNone, kMismatch, kInvalid, kFactory, kShort };
 NewPasswordProblem CheckNewPassword(std::string_view password, std::string_view again);
+
+// rtsp://[user[:pass]@]host[:port]/path taken apart; nothing for another
+// scheme, an empty host or a port outside 1..65535. The one parser of
+// push_url: the editors check with it, the publisher connects with it.
+struct RtspUrlParts {
+  std::string user, password;  // empty: none given
+  std::string host;
+  uint16_t port = 554;
+  std::string url;  // without the credentials: what requests and logs name
+};
+std::optional<RtspUrlParts> SplitRtspUrl(std::string_view text);
 
 // The `capture` setting: anything but these reads as "auto".
 std::string CaptureSetting(const ConfigMap& config);

@@ -59,6 +59,10 @@ AdminFields AdminFieldsFromConfig(const ConfigMap& c, const SettingDefaults& def
   f.web_tls = SettingFlag(c, "web_tls");
   f.stream_auth = SettingFlag(c, "stream_auth");
   f.device_name = SettingText(c, "device_name");
+  f.monitor = SettingText(c, "monitor");
+  f.push_url = SettingText(c, "push_url");
+  f.motion_sensitivity = number("motion_sensitivity");
+  f.motion_hold_s = number("motion_hold_s");
   return f;
 }
 
@@ -76,9 +80,20 @@ ConfigMap ApplyUpdates(const AdminFields& f) {
       {"web_admin", Flag(f.web_admin)},
       {"web_tls", Flag(f.web_tls)},
       {"stream_auth", Flag(f.stream_auth)},
+      {"motion_sensitivity", Clamped("motion_sensitivity", f.motion_sensitivity)},
+      {"motion_hold_s", Clamped("motion_hold_s", f.motion_hold_s)},
   };
   if (ValidSettingName("device_name", f.device_name)) u["device_name"] = f.device_name;
+  if (ValidSettingName("monitor", f.monitor)) u["monitor"] = f.monitor;
+  if (ValidSettingName("push_url", f.push_url)) u["push_url"] = f.push_url;
   return u;
+}
+
+const Text* InvalidFieldMessage(const AdminFields& f) {
+  if (!ValidSettingName("device_name", f.device_name)) return &txt::kInvalidDeviceName;
+  if (!ValidSettingName("monitor", f.monitor)) return &txt::kInvalidMonitor;
+  if (!ValidSettingName("push_url", f.push_url)) return &txt::kInvalidPushUrl;
+  return nullptr;
 }
 
 bool CheckDesktopLogin(const ConfigMap& config, const std::string& user, const std::string& password) {

@@ -30,6 +30,10 @@ struct AdminFields {
   bool web_tls = false;
   bool stream_auth = false;
   std::string device_name = "Lumicast";
+  std::string monitor;   // empty: the primary
+  std::string push_url;  // empty: no publishing
+  std::string motion_sensitivity = "2";
+  std::string motion_hold_s = "5";
 };
 
 inline constexpr int32_t kMainWidthChoices[] = {0, 1920, 1280, 854, 640};
@@ -42,6 +46,8 @@ AdminFields AdminFieldsFromConfig(const ConfigMap& config, const SettingDefaults
 // engine and the web panel use), flags "1"/"0", the device name only when
 // the table's rule accepts it.
 ConfigMap ApplyUpdates(const AdminFields& fields);
+// The message for the first text field the table's rules refuse, or nothing.
+const Text* InvalidFieldMessage(const AdminFields& fields);
 
 // The desktop login: the entered pair against `admin_user` and the plain
 // `admin_pass` of the file as it is now; an empty plain password (one that

@@ -66,6 +66,10 @@ TEST_F(DesktopActions, ApplyClampsNumbersAndWritesFlags) {
       {"port above 65535", "onvif_port", "70000", "65535"},
       {"negative port", "web_port", "-5", "1"},
       {"port in range with blanks before it", "web_port", "  8081", "8081"},
+      {"motion sensitivity above 100 %", "motion_sensitivity", "101", "100"},
+      {"motion sensitivity 0 turns it off", "motion_sensitivity", "0", "0"},
+      {"motion hold of 0 s raised to 1", "motion_hold_s", "0", "1"},
+      {"motion hold of 30 s", "motion_hold_s", "30", "30"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -76,6 +80,8 @@ TEST_F(DesktopActions, ApplyClampsNumbersAndWritesFlags) {
     if (std::string(c.key) == "rtsp_port") f.rtsp_port = c.typed;
     if (std::string(c.key) == "onvif_port") f.onvif_port = c.typed;
     if (std::string(c.key) == "web_port") f.web_port = c.typed;
+    if (std::string(c.key) == "motion_sensitivity") f.motion_sensitivity = c.typed;
+    if (std::string(c.key) == "motion_hold_s") f.motion_hold_s = c.typed;
     EXPECT_EQ(ApplyUpdates(f).at(c.key), c.stored);
   }
 
@@ -92,7 +98,9 @@ TEST_F(DesktopActions, ApplyClampsNumbersAndWritesFlags) {
   EXPECT_EQ(u.at("stream_auth"), "1");
   EXPECT_EQ(u.at("main_width"), "1280");
   EXPECT_EQ(u.at("sub_width"), "320");
-  EXPECT_EQ(u.size(), 13u) << "the thirteen keys of Apply & restart";
+  EXPECT_EQ(u.at("monitor"), "");
+  EXPECT_EQ(u.at("push_url"), "");
+  EXPECT_EQ(u.size(), 17u) << "the seventeen keys of Apply & restart";
 
   // Widths the file holds outside the choices get the engine's clamp (the
   // sub width once only had to be 1 or more).
@@ -104,22 +112,45 @@ TEST_F(DesktopActions, ApplyClampsNumbersAndWritesFlags) {
   EXPECT_EQ(ApplyUpdates(f).at("sub_width"), "1280");
 }
 
-TEST_F(DesktopActions, DeviceNameIsSavedOnlyWhenTheSharedRuleAcceptsIt) {
+// The text fields: saved only when the table's rule accepts them, and Apply
+// names the first one refused instead of leaving it out unseen.
+TEST_F(DesktopActions, TextFieldsAreSavedOnlyWhenTheSharedRuleAcceptsThem) {
   struct Case {
-    std::string name;
-    bool saved;
+    const char* key;
+    std::string value;
+    const Text* refusal;  // nullptr: saved
   };
-  const Case cases[] = {{"", false}, {std::string(48, 'n'), true}, {std::string(49, 'n'), false},
-                        {"Office PC 2", true}, {"كاميرا", true}, {"Hall ", false}, {"a\tb", false},
-                        {"bad \xff byte", false}};
+  const Case cases[] = {
+      {"device_name", "", &txt::kInvalidDeviceName},
+      {"device_name", std::string(48, 'n'), nullptr},
+      {"device_name", std::string(49, 'n'), &txt::kInvalidDeviceName},
+      {"device_name", "Office PC 2", nullptr},
+      {"device_name", "كاميرا", nullptr},
+      {"device_name", "Hall ", &txt::kInvalidDeviceName},
+      {"device_name", "a\tb", &txt::kInvalidDeviceName},
+      {"device_name", "bad \xff byte", &txt::kInvalidDeviceName},
+      {"monitor", "", nullptr},
+      {"monitor", "DP-1-2", nullptr},
+      {"monitor", " DP-1", &txt::kInvalidMonitor},
+      {"monitor", "شاشة", &txt::kInvalidMonitor},
+      {"push_url", "", nullptr},
+      {"push_url", "rtsp://pub:pa:ss@10.0.0.9:8554/live/cam", nullptr},
+      {"push_url", "http://10.0.0.9/live", &txt::kInvalidPushUrl},
+      {"push_url", "rtsp://10.0.0.9:0/live", &txt::kInvalidPushUrl},
+      {"push_url", "rtsp://10.0.0.9/a\tb", &txt::kInvalidPushUrl},
+      {"push_url", "rtsp://relay/" + std::string(243, 'p'), &txt::kInvalidPushUrl},  // 256 bytes
+  };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(std::string(c.key) + " = " + c.value);
     AdminFields f;
-    f.device_name = c.name;
+    if (std::string(c.key) == "device_name") f.device_name = c.value;
+    if (std::string(c.key) == "monitor") f.monitor = c.value;
+    if (std::string(c.key) == "push_url") f.push_url = c.value;
     const ConfigMap u = ApplyUpdates(f);
-    EXPECT_EQ(u.count("device_name"), c.saved ? 1u : 0u);
-    if (c.saved) {
-      EXPECT_EQ(u.at("device_name"), c.name);
+    EXPECT_EQ(InvalidFieldMessage(f), c.refusal);
+    EXPECT_EQ(u.count(c.key), c.refusal ? 0u : 1u);
+    if (!c.refusal) {
+      EXPECT_EQ(u.at(c.key), c.value);
     }
   }
 }
@@ -135,6 +166,10 @@ TEST_F(DesktopActions, FieldsShowWhatTheEngineUses) {
   EXPECT_TRUE(empty.web_admin);
   EXPECT_FALSE(empty.stream_auth);
   EXPECT_EQ(empty.device_name, "Lumicast");
+  EXPECT_EQ(empty.monitor, "");
+  EXPECT_EQ(empty.push_url, "");
+  EXPECT_EQ(empty.motion_sensitivity, "2");
+  EXPECT_EQ(empty.motion_hold_s, "5");
 
   const AdminFields f = AdminFieldsFromConfig(
       {{"rtsp_port", "9554"}, {"fps", ""}, {"main_width", "1000"}, {"stream_auth", "2"}, {"device_name", ""}});

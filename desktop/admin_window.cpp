@@ -9,6 +9,7 @@
 #include "desktop/desktop_ui.h"
 #include "desktop/gtk_util.h"
 #include "video/capture_source.h"
+#include "video/motion_detector.h"
 #include "video/stream_producer.h"
 
 namespace lcx {
@@ -38,6 +39,22 @@ GtkWidget* NumberEntry(const std::string& value) {
   gtk_entry_set_max_length(GTK_ENTRY(entry), 10);
   gtk_widget_set_halign(entry, GTK_ALIGN_START);
   return entry;
+}
+
+GtkWidget* TextEntry(const std::string& value, int max_length, int width_chars) {
+  GtkWidget* entry = gtk_entry_new();
+  gtk_entry_set_text(GTK_ENTRY(entry), value.c_str());
+  gtk_entry_set_max_length(GTK_ENTRY(entry), max_length);
+  gtk_entry_set_width_chars(GTK_ENTRY(entry), width_chars);
+  gtk_widget_set_direction(entry, GTK_TEXT_DIR_LTR);  // names and URLs read left to right
+  return entry;
+}
+
+// A hint under a field, across both columns.
+void AddHint(GtkWidget* grid, int row, const char* text) {
+  GtkWidget* hint = NewLabel(text, true);
+  gtk_style_context_add_class(gtk_widget_get_style_context(hint), "dim-label");
+  gtk_grid_attach(GTK_GRID(grid), hint, 0, row, 2, 1);
 }
 
 GtkWidget* Check(const char* label, bool active) {
@@ -183,6 +200,7 @@ void AdminWindow::RefreshStatus() {
                                                     std::to_string(ui_.context().web_port) + "/")
           : std::string(Tr(lang(), txt::kWebPanelOff)),
       Tr(lang(), paused ? txt::kStreamStopped : txt::kStreamRunning),
+      Tr(lang(), CurrentMotion() ? txt::kMotionNow : txt::kMotionNone),
       Tr(lang(), txt::kVersion) + ui_.context().version,
   };
   for (const std::string& line : lines) {
@@ -212,6 +230,15 @@ GtkWidget* AdminWindow::BuildVideoTab() {
   gtk_grid_attach(GTK_GRID(grid), w_.substream, 0, 3, 2, 1);
   AddRow(grid, 4, Tr(lang(), txt::kSubResolution), w_.sub_width);
   AddRow(grid, 5, Tr(lang(), txt::kSubQuality), w_.sub_bitrate);
+  w_.monitor = TextEntry(f.monitor, 64, 16);
+  gtk_widget_set_halign(w_.monitor, GTK_ALIGN_START);
+  AddRow(grid, 6, Tr(lang(), txt::kMonitor), w_.monitor);
+  AddHint(grid, 7, Tr(lang(), txt::kMonitorHint));
+  w_.motion_sensitivity = NumberEntry(f.motion_sensitivity);
+  w_.motion_hold_s = NumberEntry(f.motion_hold_s);
+  AddRow(grid, 8, Tr(lang(), txt::kMotionSensitivity), w_.motion_sensitivity);
+  AddRow(grid, 9, Tr(lang(), txt::kMotionHold), w_.motion_hold_s);
+  AddHint(grid, 10, Tr(lang(), txt::kMotionHint));
   return TabPage(grid);
 }
 
@@ -239,8 +266,11 @@ GtkWidget* AdminWindow::BuildNetworkTab() {
   gtk_grid_attach(GTK_GRID(grid), w_.web_tls, 0, 4, 2, 1);
   gtk_grid_attach(GTK_GRID(grid), w_.stream_auth, 0, 5, 2, 1);
   AddRow(grid, 6, Tr(lang(), txt::kDeviceName), w_.device_name);
-  gtk_grid_attach(GTK_GRID(grid), w_.autostart, 0, 7, 2, 1);
-  gtk_grid_attach(GTK_GRID(grid), w_.show_icon, 0, 8, 2, 1);
+  w_.push_url = TextEntry(f.push_url, 255, 40);
+  AddRow(grid, 7, Tr(lang(), txt::kPushUrl), w_.push_url);
+  AddHint(grid, 8, Tr(lang(), txt::kPushUrlHint));
+  gtk_grid_attach(GTK_GRID(grid), w_.autostart, 0, 9, 2, 1);
+  gtk_grid_attach(GTK_GRID(grid), w_.show_icon, 0, 10, 2, 1);
 
   OnSignal(w_.stream_auth, "toggled", [this] {
     if (!building_ && Active(w_.stream_auth))
@@ -338,9 +368,13 @@ void AdminWindow::OnApply() {
   f.web_tls = Active(w_.web_tls);
   f.stream_auth = Active(w_.stream_auth);
   f.device_name = EntryText(w_.device_name);
+  f.monitor = EntryText(w_.monitor);
+  f.push_url = EntryText(w_.push_url);
+  f.motion_sensitivity = EntryText(w_.motion_sensitivity);
+  f.motion_hold_s = EntryText(w_.motion_hold_s);
   // Said, not dropped: a name left out of the save looked saved.
-  if (!ValidSettingName("device_name", f.device_name)) {
-    ui_.Say(window(), txt::kInvalidDeviceName, BoxKind::kError);
+  if (const Text* problem = InvalidFieldMessage(f)) {
+    ui_.Say(window(), *problem, BoxKind::kError);
     return;
   }
   const ConfigMap updates = ApplyUpdates(f);

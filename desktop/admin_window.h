@@ -38,6 +38,9 @@ class AdminWindow {
     GtkWidget* substream = nullptr;
     GtkWidget* sub_width = nullptr;
     GtkWidget* sub_bitrate = nullptr;
+    GtkWidget* monitor = nullptr;
+    GtkWidget* motion_sensitivity = nullptr;
+    GtkWidget* motion_hold_s = nullptr;
     GtkWidget* rtsp_port = nullptr;
     GtkWidget* onvif_port = nullptr;
     GtkWidget* web_port = nullptr;
@@ -45,6 +48,7 @@ class AdminWindow {
     GtkWidget* web_tls = nullptr;
     GtkWidget* stream_auth = nullptr;
     GtkWidget* device_name = nullptr;
+    GtkWidget* push_url = nullptr;
     GtkWidget* autostart = nullptr;
     GtkWidget* show_icon = nullptr;
     GtkWidget* user = nullptr;

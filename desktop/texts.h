@@ -81,6 +81,8 @@ inline constexpr Text kWebPanel{"لوحة الويب: ", "Web panel: "};
 inline constexpr Text kWebPanelOff{"لوحة الويب: معطّلة", "Web panel: disabled"};
 inline constexpr Text kStreamRunning{"البث: يعمل ✅", "Stream: running ✅"};
 inline constexpr Text kStreamStopped{"البث: متوقّف ⏸", "Stream: stopped ⏸"};
+inline constexpr Text kMotionNow{"الحركة على الشاشة: نعم 🔴", "Motion on screen: yes 🔴"};
+inline constexpr Text kMotionNone{"الحركة على الشاشة: لا", "Motion on screen: no"};
 inline constexpr Text kVersion{"الإصدار: ", "Version: "};
 inline constexpr Text kOpenWebInBrowser{"فتح لوحة الويب في المتصفّح", "Open web panel in browser"};
 inline constexpr Text kRefresh{"تحديث", "Refresh"};
@@ -95,6 +97,15 @@ inline constexpr Text kEnableSub{"تفعيل البث الفرعي (لعرض ا�
                                  "Enable substream (for NVR grid view)"};
 inline constexpr Text kSubResolution{"دقّة البث الفرعي:", "Substream resolution:"};
 inline constexpr Text kSubQuality{"جودة البث الفرعي (كيلوبت/ث):", "Sub quality (kbit/s):"};
+inline constexpr Text kMonitor{"الشاشة (اسم مخرج X11):", "Monitor (X11 output name):"};
+inline constexpr Text kMonitorHint{
+    "اتركه فارغًا للشاشة الرئيسية، أو اكتب اسم المخرج كما يعرضه xrandr (مثل HDMI-1). في جلسة Wayland تختار الشاشة من نافذة المشاركة في سطح المكتب.",
+    "Leave empty for the primary monitor, or type the output's name as xrandr lists it (e.g. HDMI-1). On Wayland the desktop's sharing dialog picks the screen."};
+inline constexpr Text kMotionSensitivity{"حساسية كشف الحركة (٪، 0 = معطّل):", "Motion sensitivity (%, 0 = off):"};
+inline constexpr Text kMotionHold{"مدة بقاء الحركة (ثانية):", "Motion hold (seconds):"};
+inline constexpr Text kMotionHint{
+    "نسبة الصورة التي يجب أن تتغيّر خلال ثانية لتُعدّ حركة (تُرسل إلى أجهزة التسجيل عبر ONVIF).",
+    "The share of the picture that must change within a second to count as motion (sent to recorders over ONVIF)."};
 inline constexpr Text kWidthPixels{" بكسل عرضًا", " px wide"};
 
 inline constexpr Text kRtspPort{"منفذ RTSP:", "RTSP port:"};
@@ -110,6 +121,9 @@ inline constexpr Text kSecureWarning{
     "تنبيه: يجب عندها إدخال اسم المستخدم وكلمة المرور نفسيهما في جهاز التسجيل (NVR)، وإلا فلن يصله البث.",
     "Note: the NVR must then be given the same user name and password, or it will not get the stream."};
 inline constexpr Text kDeviceName{"اسم الجهاز (ONVIF):", "Device name (ONVIF):"};
+inline constexpr Text kPushUrl{"النشر إلى خادم RTSP:", "Publish to RTSP server:"};
+inline constexpr Text kPushUrlHint{"rtsp://[مستخدم:كلمة مرور@]خادم[:منفذ]/مسار — اتركه فارغًا لإيقاف النشر.",
+                                   "rtsp://[user:pass@]host[:port]/path — leave empty to publish nowhere."};
 inline constexpr Text kAutostart{"التشغيل تلقائيًا عند بدء تشغيل النظام", "Run automatically at start-up"};
 inline constexpr Text kShowTrayIcon{"إظهار أيقونة البرنامج في شريط المهام", "Show app icon in the taskbar tray"};
 inline constexpr Text kIconHiddenNotice{
@@ -146,6 +160,10 @@ inline constexpr Text kInvalidUserName{"اسم المستخدم: من 1 إلى 3
 inline constexpr Text kInvalidPassword{"كلمة المرور تحوي محرفًا غير مسموح.", "The password holds a character that is not allowed."};
 inline constexpr Text kInvalidDeviceName{"اسم الجهاز: من 1 إلى 48 بايت، بلا محارف تحكّم ولا فراغ في أوله أو آخره.",
                                          "Device name: 1 to 48 bytes, no control characters, no blank at either end."};
+inline constexpr Text kInvalidMonitor{"اسم الشاشة: حتى 64 محرفًا لاتينيًا مطبوعًا، بلا فراغ في أوله أو آخره.",
+                                      "Monitor: up to 64 printable Latin characters, no blank at either end."};
+inline constexpr Text kInvalidPushUrl{"رابط النشر: rtsp://[مستخدم:كلمة مرور@]خادم[:منفذ]/مسار، حتى 255 محرفًا بلا فراغات.",
+                                      "Publish URL: rtsp://[user:pass@]host[:port]/path, up to 255 characters, no blanks."};
 inline constexpr Text kNothingToChange{"لا يوجد ما يُغيَّر.", "Nothing to change."};
 inline constexpr Text kCredentialsSaved{"تم الحفظ. جارٍ إعادة التشغيل لتطبيق بيانات الدخول الجديدة.",
                                         "Saved. Restarting to apply the new credentials."};

@@ -8,6 +8,7 @@
 
 #include "core/config.h"  // ParseLeadingInt
 #include "core/log.h"
+#include "core/setting_table.h"
 #include "rtsp/rtsp_framer.h"
 #include "rtsp/rtsp_messages.h"
 #include "rtsp/sdp.h"
@@ -61,36 +62,12 @@ int Exchange(const ConnectionIo& io, RtspFramer& framer, const std::string& requ
 }  // namespace
 
 std::optional<PushTarget> ParsePushUrl(std::string_view text) {
-  constexpr std::string_view kScheme = "rtsp://";
-  if (text.substr(0, kScheme.size()) != kScheme) return std::nullopt;
-  std::string_view rest = text.substr(kScheme.size());
-  const size_t slash = rest.find('/');
-  std::string_view authority = rest.substr(0, slash);
-  const std::string_view path = slash == std::string_view::npos ? "/" : rest.substr(slash);
-  PushTarget target;
-  const size_t at = authority.rfind('@');
-  if (at != std::string_view::npos) {
-    std::string_view userinfo = authority.substr(0, at);
-    const size_t colon = userinfo.find(':');
-    target.user = std::string(userinfo.substr(0, colon));
-    if (colon != std::string_view::npos) target.password = std::string(userinfo.substr(colon + 1));
-    authority = authority.substr(at + 1);
-  }
-  const size_t colon = authority.rfind(':');
-  target.host = std::string(authority.substr(0, colon));
-  if (colon != std::string_view::npos) {
-    std::string_view port = authority.substr(colon + 1);
-    if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), [](char c) {
-          return c >= '0' && c <= '9';
-        }))
-      return std::nullopt;
-    const int value = ParseLeadingInt(port);
-    if (value < 1 || value > 65535) return std::nullopt;
-    target.port = static_cast<uint16_t>(value);
-  }
-  if (target.host.empty()) return std::nullopt;
-  target.url = "rtsp://" + std::string(authority) + std::string(path);
-  return target;
+  // The editors' rule, so a URL they refuse is one the publisher refuses too.
+  if (text.empty() || !ValidSettingName("push_url", text)) return std::nullopt;
+  std::optional<RtspUrlParts> parts = SplitRtspUrl(text);
+  if (!parts) return std::nullopt;
+  return PushTarget{std::move(parts->user), std::move(parts->password), std::move(parts->host), parts->port,
+                    std::move(parts->url)};
 }
 
 std::string PushAuthorization(const RequestHead& head, const PushTarget& target, std::string_view method,

@@ -33,6 +33,8 @@ TEST(ParsePushUrl, CredentialsHostPortAndPath) {
       {"rtsp://:8554/cam", false, "", "", "", 0, ""},
       {"rtsp://host:99999/cam", false, "", "", "", 0, ""},
       {"rtsp://host:/cam", false, "", "", "", 0, ""},
+      // The editors' rule: a blank would split the request line.
+      {"rtsp://host/my cam", false, "", "", "", 0, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -8,6 +8,7 @@
 #include "resources/documents.h"
 #include "security/recovery_code.h"
 #include "video/capture_source.h"
+#include "video/motion_detector.h"
 #include "video/stream_producer.h"
 #include "web/web_config_api.h"
 #include "web/web_resources.h"
@@ -108,6 +109,7 @@ WebReply ConfigJson(const WebPanel& panel) {
   state.uptime_s = (panel.hooks.clock() - panel.start_tick) / 1000;
   state.paused = StreamPaused.load();
   state.defaults = panel.defaults;
+  state.motion = CurrentMotion();
   return Reply(ConfigJsonReply(BuildConfigJson(LoadConfig(panel.config_path), state)));
 }
 

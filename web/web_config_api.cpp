@@ -12,9 +12,10 @@ namespace {
 
 // The panel's settings in the order of the settings JSON; the names are
 // checked in this order too. Their rules are core/setting_table's.
-constexpr std::array<const char*, 16> kPanelKeys{
+constexpr std::array<const char*, 20> kPanelKeys{
     "rtsp_port", "onvif_port", "web_port", "web_admin", "web_tls", "stream_auth", "fps", "bitrate", "stream",
     "main_width", "substream", "sub_stream", "sub_width", "sub_bitrate", "admin_user", "device_name",
+    "monitor", "push_url", "motion_sensitivity", "motion_hold_s",
 };
 
 const char kInvalidValue[] = "قيمة غير صالحة: ";
@@ -87,6 +88,7 @@ std::string BuildConfigJson(const ConfigMap& config, const ConfigJsonState& stat
     if (std::string_view(key) == "device_name") AppendMember(json, "paused", state.paused ? "1" : "0", false);
     AppendMember(json, key, shown(row), row.kind == SettingKind::kName);
   }
+  AppendMember(json, "motion", state.motion ? "1" : "0", false);
   return json + "}";
 }
 

@@ -23,6 +23,7 @@ struct ConfigJsonState {
   uint64_t uptime_s = 0;
   bool paused = false;
   SettingDefaults defaults;  // the engine's ports for absent keys
+  bool motion = false;       // the screen moves, as the motion detector last said
 };
 
 // "WxH" of the main stream for a `main_width` setting on a screen.
