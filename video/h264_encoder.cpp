@@ -120,6 +120,29 @@ bool H264Encoder::Encode(const uint8_t* src, int src_stride_px, int /*src_height
   return true;
 }
 
+bool H264Encoder::EncodeSharp(const uint8_t* src, int src_stride_px, int src_height, std::vector<uint8_t>& out) {
+  if (!encoder_) return false;
+  SEncParamExt param;
+  std::memset(&param, 0, sizeof param);
+  if (encoder_->GetOption(ENCODER_OPTION_SVC_ENCODE_PARAM_EXT, &param) != 0) return false;
+  const int min_qp = param.iMinQp, max_qp = param.iMaxQp;
+  // The screen-content defaults (26..35) are lowered together: a maximum
+  // under the minimum is refused.
+  param.iMinQp = kSharpMinQp;
+  param.iMaxQp = kSharpMaxQp;
+  if (encoder_->SetOption(ENCODER_OPTION_SVC_ENCODE_PARAM_EXT, &param) != 0) return false;
+  const bool ok = Encode(src, src_stride_px, src_height, out, true);
+  param.iMaxQp = max_qp;
+  param.iMinQp = min_qp;
+  // Left at the sharp bounds, every later frame would overrun the bit rate.
+  if (encoder_->SetOption(ENCODER_OPTION_SVC_ENCODE_PARAM_EXT, &param) != 0) {
+    LogLine("H.264 encoder: the quantiser range could not be put back after a sharp picture\n");
+    Close();
+    return false;
+  }
+  return ok;
+}
+
 void H264Encoder::Close() {
   if (encoder_ && destroy_) destroy_(encoder_);
   encoder_ = nullptr;

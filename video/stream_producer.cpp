@@ -43,7 +43,8 @@ void StartSequence(FrameSequencer& sequence, int fps, StreamChannel& channel, co
   std::vector<uint8_t> sps, pps;
   std::string profile, why;
   CopyParameterSets(channel, sps, pps, profile);
-  if (!sequence.Start(fps, sps, pps, &why)) {
+  // About a second of rest before the sharp picture.
+  if (!sequence.Start(fps, sps, pps, &why, fps > 0 ? fps : 1)) {
     LogLine("Video: %s encodes every frame, also of a still screen (%s)\n", stream, why.c_str());
   }
 }
