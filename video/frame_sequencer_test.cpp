@@ -41,8 +41,9 @@ struct Stream {
   FrameSequencer sequence;
   SliceSyntax syntax;
   bool open = false;
-  explicit Stream(int key_interval, int refresh_after = 0, int kbps = 500) {
-    if (!encoder.Open(kW, kH, key_interval, kbps)) return;
+  explicit Stream(int key_interval, int refresh_after = 0, int kbps = 500,
+                  EncoderUsage usage = EncoderUsage::kScreen) {
+    if (!encoder.Open(kW, kH, key_interval, kbps, usage)) return;
     std::vector<uint8_t> au, sps, pps;
     std::string profile;
     const auto first = Picture(0);
@@ -101,56 +102,60 @@ TEST(SliceSyntax, ReadsTheEncodersParameterSetsAndRefusesWhatItCannotSkip) {
 // Still periods between changes, decoded: every skipped picture is the
 // previous picture to the bit, and the encoder's frames after a still
 // period (picture order count rewritten) decode close to their source.
+// Both usage types the producer opens.
 TEST(FrameSequencer, SkippedPicturesRepeatThePreviousPictureAndTheStreamDecodes) {
-  Stream s(10);
-  if (!s.open) LCX_SKIP_OR_FAIL("OpenH264 library not installed");
-  testing_h264::TestDecoder decoder;
-  ASSERT_TRUE(decoder.ok());
-  // Per frame period, changed or still: changes, short still periods, then
-  // one across two key-frame slots (10: encoded afresh, as the encoder ran
-  // since the IDR at 0; 20: the IDR of 10 again), then a change.
-  const std::string plan = "CCsssC" + std::string(15, 's') + "Cs";
-  std::vector<uint8_t> last_luma;
-  int picture = 0;
-  for (size_t i = 0; i < plan.size(); ++i) {
-    SCOPED_TRACE("frame " + std::to_string(i) + " " + plan[i]);
-    const bool changed = plan[i] == 'C';
-    if (changed) ++picture;
-    const auto px = Picture(picture);
-    std::vector<uint8_t> au, luma;
-    const uint64_t encoded_before = s.sequence.encoded();
-    ASSERT_TRUE(s.sequence.Next(s.encoder, px.data(), kW, kH, changed, i == 0, au));
-    const bool encoded = s.sequence.encoded() > encoded_before;
-    EXPECT_EQ(encoded, changed || i == 10);
-    ASSERT_FALSE(au.empty());
-    EXPECT_EQ(HasNalType(au.data(), au.size(), 5), i % 10 == 0) << "one IDR per ten frames, as the encoder does";
-    if (!encoded && i % 10 != 0) {
-      EXPECT_LT(au.size(), 32u) << "a skipped picture";
-    }
-    std::optional<SliceNumbers> n;
-    ForEachNalUnit(au.data(), au.size(), [&](NalUnit nal) {
-      if (!n) n = ParseSliceNumbers(nal.data, nal.size, s.syntax);
-    });
-    ASSERT_TRUE(n);
-    EXPECT_EQ(n->poc_lsb, 2 * (i % 10)) << "picture order as if every frame had been encoded";
-    EXPECT_EQ(n->nal_ref_idc != 0, encoded || i % 10 == 0) << "only skipped pictures are not references";
-    ASSERT_TRUE(decoder.Decode(au, luma));
-    ASSERT_EQ(luma.size(), static_cast<size_t>(kW) * kH);
-    if (!encoded) {
-      EXPECT_EQ(luma, last_luma) << "the previous picture, exactly";
-    } else {
-      // Y of the source: close, as lossy coding goes.
-      long error = 0;
-      for (int k = 0; k < kW * kH; ++k) {
-        const uint8_t* p = &px[static_cast<size_t>(k) * 4];
-        const int y = (66 * p[2] + 129 * p[1] + 25 * p[0] + 128) / 256 + 16;
-        error += std::abs(y - luma[static_cast<size_t>(k)]);
+  for (const EncoderUsage usage : {EncoderUsage::kScreen, EncoderUsage::kCamera}) {
+    SCOPED_TRACE(usage == EncoderUsage::kScreen ? "screen usage" : "camera usage");
+    Stream s(10, 0, 500, usage);
+    if (!s.open) LCX_SKIP_OR_FAIL("OpenH264 library not installed");
+    testing_h264::TestDecoder decoder;
+    ASSERT_TRUE(decoder.ok());
+    // Per frame period, changed or still: changes, short still periods, then
+    // one across two key-frame slots (10: encoded afresh, as the encoder ran
+    // since the IDR at 0; 20: the IDR of 10 again), then a change.
+    const std::string plan = "CCsssC" + std::string(15, 's') + "Cs";
+    std::vector<uint8_t> last_luma;
+    int picture = 0;
+    for (size_t i = 0; i < plan.size(); ++i) {
+      SCOPED_TRACE("frame " + std::to_string(i) + " " + plan[i]);
+      const bool changed = plan[i] == 'C';
+      if (changed) ++picture;
+      const auto px = Picture(picture);
+      std::vector<uint8_t> au, luma;
+      const uint64_t encoded_before = s.sequence.encoded();
+      ASSERT_TRUE(s.sequence.Next(s.encoder, px.data(), kW, kH, changed, i == 0, au));
+      const bool encoded = s.sequence.encoded() > encoded_before;
+      EXPECT_EQ(encoded, changed || i == 10);
+      ASSERT_FALSE(au.empty());
+      EXPECT_EQ(HasNalType(au.data(), au.size(), 5), i % 10 == 0) << "one IDR per ten frames, as the encoder does";
+      if (!encoded && i % 10 != 0) {
+        EXPECT_LT(au.size(), 32u) << "a skipped picture";
       }
-      EXPECT_LT(error / (kW * kH), 6) << "mean luma error";
+      std::optional<SliceNumbers> n;
+      ForEachNalUnit(au.data(), au.size(), [&](NalUnit nal) {
+        if (!n) n = ParseSliceNumbers(nal.data, nal.size, s.syntax);
+      });
+      ASSERT_TRUE(n);
+      EXPECT_EQ(n->poc_lsb, 2 * (i % 10)) << "picture order as if every frame had been encoded";
+      EXPECT_EQ(n->nal_ref_idc != 0, encoded || i % 10 == 0) << "only skipped pictures are not references";
+      ASSERT_TRUE(decoder.Decode(au, luma));
+      ASSERT_EQ(luma.size(), static_cast<size_t>(kW) * kH);
+      if (!encoded) {
+        EXPECT_EQ(luma, last_luma) << "the previous picture, exactly";
+      } else {
+        // Y of the source: close, as lossy coding goes.
+        long error = 0;
+        for (int k = 0; k < kW * kH; ++k) {
+          const uint8_t* p = &px[static_cast<size_t>(k) * 4];
+          const int y = (66 * p[2] + 129 * p[1] + 25 * p[0] + 128) / 256 + 16;
+          error += std::abs(y - luma[static_cast<size_t>(k)]);
+        }
+        EXPECT_LT(error / (kW * kH), 6) << "mean luma error";
+      }
+      last_luma = luma;
     }
-    last_luma = luma;
+    EXPECT_EQ(s.sequence.encoded(), 5u);
   }
-  EXPECT_EQ(s.sequence.encoded(), 5u);
 }
 
 // The kept IDR is sent again only while it still shows the picture: after an

@@ -22,7 +22,7 @@ using DestroyFn = void (*)(ISVCEncoder*);
 
 H264Encoder::~H264Encoder() { Close(); }
 
-bool H264Encoder::Open(int width, int height, int fps, int bitrate_kbps) {
+bool H264Encoder::Open(int width, int height, int fps, int bitrate_kbps, EncoderUsage usage) {
   Close();
   width_ = width & ~1;
   height_ = height & ~1;
@@ -58,7 +58,7 @@ bool H264Encoder::Open(int width, int height, int fps, int bitrate_kbps) {
   SEncParamExt param;
   std::memset(&param, 0, sizeof param);
   encoder->GetDefaultParams(&param);
-  param.iUsageType = SCREEN_CONTENT_REAL_TIME;
+  param.iUsageType = usage == EncoderUsage::kCamera ? CAMERA_VIDEO_REAL_TIME : SCREEN_CONTENT_REAL_TIME;
   param.iPicWidth = width_;
   param.iPicHeight = height_;
   param.iTargetBitrate = bitrate_kbps * 1000;
