@@ -1,4 +1,5 @@
 // Program entry: picks the role from the command line and runs it.
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,10 @@
 #include "resources/documents.h"
 
 int main(int argc, char** argv) {
+  // Nothing here draws with OpenGL, yet GDK's X11 start-up probes GLX for its
+  // visuals and so maps Mesa's software rasteriser (libLLVM, swrast) for
+  // good. Set before any thread exists: setenv is not safe beside getenv.
+  setenv("GDK_GL", "disable", 1);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const lcx::Invocation inv = lcx::SelectRole(args);
   switch (inv.role) {

@@ -8,8 +8,11 @@
 namespace lcx {
 
 bool FrameSequencer::Start(int key_interval, const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps,
-                           std::string* why) {
+                           std::string* why, int refresh_after) {
   key_interval_ = key_interval;
+  refresh_after_ = refresh_after;
+  still_ = 0;
+  refreshed_ = false;
   started_ = false;
   key_.clear();
   syntax_ = ParseSliceSyntax(sps, pps, why);
@@ -20,7 +23,20 @@ bool FrameSequencer::Next(H264Encoder& encoder, const uint8_t* pixels, int strid
                           bool key_request, std::vector<uint8_t>& out) {
   const bool key_due = key_request || resync_ ||
                        (key_interval_ > 0 && index_ + 1 >= static_cast<uint32_t>(key_interval_));
+  if (changed) {
+    still_ = 0;
+    refreshed_ = false;
+  } else {
+    ++still_;
+  }
   if (!syntax_ || changed || !started_) return Encode(encoder, pixels, stride_px, height, key_due, out);
+  if (refresh_after_ > 0 && !refreshed_ && still_ >= static_cast<uint32_t>(refresh_after_)) {
+    // Moving pictures were coded for the bit rate; once the screen rests, one
+    // sharp IDR, which the key slots then repeat to late joiners.
+    refreshed_ = true;
+    ++refreshes_;
+    return Encode(encoder, pixels, stride_px, height, true, out, true);
+  }
   if (key_due) {
     // The kept IDR shows this very picture only while the encoder has not
     // run since; two IDRs in a row must differ in idr_pic_id, so never
@@ -40,9 +56,11 @@ bool FrameSequencer::Next(H264Encoder& encoder, const uint8_t* pixels, int strid
 }
 
 bool FrameSequencer::Encode(H264Encoder& encoder, const uint8_t* pixels, int stride_px, int height, bool key,
-                            std::vector<uint8_t>& out) {
+                            std::vector<uint8_t>& out, bool sharp) {
   const size_t at = out.size();
-  if (!encoder.Encode(pixels, stride_px, height, out, key)) return false;
+  const bool ok = sharp ? encoder.EncodeSharp(pixels, stride_px, height, out)
+                        : encoder.Encode(pixels, stride_px, height, out, key);
+  if (!ok) return false;
   ++encoded_;
   if (out.size() == at) return true;  // the library skipped the frame: nothing sent, nothing counted
   key_.clear();

@@ -22,8 +22,10 @@ class FrameSequencer {
  public:
   // key_interval: frames from one IDR to the next, the encoder's intra
   // period. Without usable parameter sets every frame is encoded (the
-  // reason, for the log, in *why).
-  bool Start(int key_interval, const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps, std::string* why);
+  // reason, for the log, in *why). refresh_after: still frames after which
+  // the resting screen is sent once as a sharp IDR (0: never).
+  bool Start(int key_interval, const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps, std::string* why,
+             int refresh_after = 0);
 
   // One frame period: `changed` says whether `pixels` differ from the
   // picture of the previous call. Appends the access unit to `out` (nothing
@@ -32,10 +34,11 @@ class FrameSequencer {
             bool key_request, std::vector<uint8_t>& out);
 
   uint64_t encoded() const { return encoded_; }  // frames that ran the encoder
+  uint64_t refreshes() const { return refreshes_; }  // sharp pictures of a resting screen
 
  private:
   bool Encode(H264Encoder& encoder, const uint8_t* pixels, int stride_px, int height, bool key,
-              std::vector<uint8_t>& out);
+              std::vector<uint8_t>& out, bool sharp = false);
 
   std::optional<SliceSyntax> syntax_;  // empty: encode every frame
   int key_interval_ = 0;
@@ -47,6 +50,10 @@ class FrameSequencer {
   std::vector<uint8_t> key_;     // the last IDR encoded, while the encoder has not run since
   std::vector<uint8_t> scratch_;
   uint64_t encoded_ = 0;
+  int refresh_after_ = 0;
+  uint32_t still_ = 0;     // unchanged frames since the last change
+  bool refreshed_ = false; // this still spell has had its sharp picture
+  uint64_t refreshes_ = 0;
 };
 
 }  // namespace lcx

@@ -22,7 +22,7 @@ using DestroyFn = void (*)(ISVCEncoder*);
 
 H264Encoder::~H264Encoder() { Close(); }
 
-bool H264Encoder::Open(int width, int height, int fps, int bitrate_kbps) {
+bool H264Encoder::Open(int width, int height, int fps, int bitrate_kbps, EncoderUsage usage) {
   Close();
   width_ = width & ~1;
   height_ = height & ~1;
@@ -58,7 +58,7 @@ bool H264Encoder::Open(int width, int height, int fps, int bitrate_kbps) {
   SEncParamExt param;
   std::memset(&param, 0, sizeof param);
   encoder->GetDefaultParams(&param);
-  param.iUsageType = SCREEN_CONTENT_REAL_TIME;
+  param.iUsageType = usage == EncoderUsage::kCamera ? CAMERA_VIDEO_REAL_TIME : SCREEN_CONTENT_REAL_TIME;
   param.iPicWidth = width_;
   param.iPicHeight = height_;
   param.iTargetBitrate = bitrate_kbps * 1000;
@@ -118,6 +118,29 @@ bool H264Encoder::Encode(const uint8_t* src, int src_stride_px, int /*src_height
     out.insert(out.end(), layer.pBsBuf, layer.pBsBuf + length);
   }
   return true;
+}
+
+bool H264Encoder::EncodeSharp(const uint8_t* src, int src_stride_px, int src_height, std::vector<uint8_t>& out) {
+  if (!encoder_) return false;
+  SEncParamExt param;
+  std::memset(&param, 0, sizeof param);
+  if (encoder_->GetOption(ENCODER_OPTION_SVC_ENCODE_PARAM_EXT, &param) != 0) return false;
+  const int min_qp = param.iMinQp, max_qp = param.iMaxQp;
+  // The screen-content defaults (26..35) are lowered together: a maximum
+  // under the minimum is refused.
+  param.iMinQp = kSharpMinQp;
+  param.iMaxQp = kSharpMaxQp;
+  if (encoder_->SetOption(ENCODER_OPTION_SVC_ENCODE_PARAM_EXT, &param) != 0) return false;
+  const bool ok = Encode(src, src_stride_px, src_height, out, true);
+  param.iMaxQp = max_qp;
+  param.iMinQp = min_qp;
+  // Left at the sharp bounds, every later frame would overrun the bit rate.
+  if (encoder_->SetOption(ENCODER_OPTION_SVC_ENCODE_PARAM_EXT, &param) != 0) {
+    LogLine("H.264 encoder: the quantiser range could not be put back after a sharp picture\n");
+    Close();
+    return false;
+  }
+  return ok;
 }
 
 void H264Encoder::Close() {
