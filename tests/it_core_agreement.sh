@@ -10,7 +10,7 @@ source "$here/lib/display.sh"
 source "$here/lib/engine.sh"
 lcx_private_network "$@"
 fail() { echo "FAIL: $*" >&2; exit 1; }
-command -v script >/dev/null || { echo "SKIP: script (util-linux) is not installed"; exit 77; }
+command -v script >/dev/null || lcx_skip "script (util-linux) is not installed"
 
 lcx_start_display 1280x720x24  # a display exists: the window would open on it
 lcx_engine_home

@@ -12,9 +12,9 @@ source "$here/lib/engine.sh"
 lcx_private_network "$@"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-command -v node >/dev/null || { echo "SKIP: node is not installed"; exit 77; }
-[[ -d $here/node_modules/onvif ]] || { echo "SKIP: npm onvif client missing (scripts/deps.sh installs it)"; exit 77; }
-command -v curl >/dev/null || { echo "SKIP: curl is not installed"; exit 77; }
+command -v node >/dev/null || lcx_skip "node is not installed"
+[[ -d $here/node_modules/onvif ]] || lcx_skip "npm onvif client missing (scripts/deps.sh installs it)"
+command -v curl >/dev/null || lcx_skip "curl is not installed"
 
 lcx_start_display 1280x720x24
 scene=$(pgrep -P $$ -x lcx_scene)

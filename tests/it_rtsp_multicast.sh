@@ -11,7 +11,7 @@ source "$here/lib/engine.sh"
 lcx_private_network "$@"
 source "$here/rtsp_common.sh"
 rtsp_need ffmpeg gst-launch-1.0 python3
-[[ ${LCX_PRIVATE_NETWORK:-} == "$$" ]] || { echo "SKIP: multicast needs the private namespace" >&2; exit 77; }
+[[ ${LCX_PRIVATE_NETWORK:-} == "$$" ]] || lcx_skip "multicast needs the private namespace"
 ip link set lo multicast on
 ip route add 224.0.0.0/4 dev lo
 

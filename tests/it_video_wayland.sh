@@ -23,10 +23,10 @@ source "$here/rtsp_common.sh"
 source "$here/wayland_common.sh"
 rtsp_need ffmpeg curl python3 sway grim foot pipewire wireplumber dbus-daemon gcc setpriv
 for f in /usr/libexec/xdg-desktop-portal /usr/libexec/xdg-desktop-portal-wlr; do
-  [[ -x $f ]] || { echo "SKIP: $f is not installed" >&2; exit 77; }
+  [[ -x $f ]] || lcx_skip "$f is not installed"
 done
 # sway refuses root: the session runs as nobody, which only root can become.
-((EUID == 0)) || { echo "SKIP: needs root to run the session as an unprivileged user" >&2; exit 77; }
+((EUID == 0)) || lcx_skip_allowed "needs root to run the session as an unprivileged user"
 user=65534
 
 lcx_engine_home

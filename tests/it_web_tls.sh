@@ -15,10 +15,10 @@ source "$here/lib/engine.sh"
 lcx_private_network "$@"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 for tool in curl openssl node; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  command -v "$tool" >/dev/null || lcx_skip "$tool is not installed"
 done
-[[ -x /usr/bin/chromium ]] || { echo "SKIP: chromium is not installed"; exit 77; }
-[[ -d $here/node_modules/playwright-core ]] || { echo "SKIP: playwright-core is not installed (scripts/deps.sh)"; exit 77; }
+[[ -x /usr/bin/chromium ]] || lcx_skip "chromium is not installed"
+[[ -d $here/node_modules/playwright-core ]] || lcx_skip "playwright-core is not installed (scripts/deps.sh)"
 
 mode() { stat -c %a "$1"; }
 expect_mode() { [[ $(mode "$2") == "$1" ]] || fail "$2 is $(mode "$2"), not $1 ($3)"; }
