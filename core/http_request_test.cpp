@@ -15,19 +15,14 @@
 #include <vector>
 
 #include "platform/net.h"
+#include "platform/socket_pair_testing.h"
 #include "platform/system.h"
 
 namespace lcx {
 namespace {
 
-struct Pair {
-  UniqueFd server, client;
-};
-Pair MakePair() {
-  int fds[2];
-  EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-  return {UniqueFd(fds[0]), UniqueFd(fds[1])};
-}
+using Pair = SocketPair;
+Pair MakePair() { return MakeSocketPair(); }
 
 // The ONVIF port's choices: one bound for everything, a short or long body
 // handled as it came.

@@ -9,19 +9,14 @@
 #include <thread>
 
 #include "platform/system.h"
+#include "platform/socket_pair_testing.h"
 #include "platform/unique_fd.h"
 
 namespace lcx {
 namespace {
 
-struct Pair {
-  UniqueFd server, client;
-};
-Pair MakePair() {
-  int fds[2];
-  EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-  return {UniqueFd(fds[0]), UniqueFd(fds[1])};
-}
+using Pair = SocketPair;
+Pair MakePair() { return MakeSocketPair(); }
 // The server side was shut down for reading: a receive returns 0 at once.
 bool ReadingShut(int fd) {
   char byte;

@@ -84,7 +84,7 @@ TEST(Platform, PrivateReplaceLeavesAFileOnlyItsOwnerReads) {
   const std::string path = dir.Sub("token");
   ASSERT_TRUE(WriteFileSynced(path, "old"));
   ASSERT_TRUE(WriteFileSynced(path + ".tmp", "left over"));
-  ASSERT_EQ(ReplacePrivateFileContents(path, "abc\n"), FileWriteResult::kWritten);
+  ASSERT_EQ(ReplaceFileContents(path, "abc\n"), FileWriteResult::kWritten);
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);

@@ -129,9 +129,6 @@ FileWriteResult ReplaceFileContents(const std::string& path, std::string_view by
   return result;
 }
 
-FileWriteResult ReplacePrivateFileContents(const std::string& path, std::string_view bytes) {
-  return ReplaceFileContents(path, bytes);  // every file is made 0600 now
-}
 
 bool ReplaceFileDurably(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return false;

@@ -41,13 +41,11 @@ bool RemoveFile(const std::string& path);
 bool WriteFileSynced(const std::string& path, std::string_view bytes);
 // The step at which a replacement of a file's contents failed.
 enum class FileWriteResult { kWritten, kOpenFailed, kWriteFailed, kMoveFailed };
-// Writes the bytes to a fresh `path` + ".tmp" (a stale one is removed first,
+// Writes the bytes to a fresh `path` + ".tmp" (mode 0600; a stale one is removed first,
 // so its old mode or owner never carries over), then moves that over `path`, so a
 // reader or a crash sees the old file or the new one, never a mix. On failure
 // `path` is untouched and the .tmp is gone.
 FileWriteResult ReplaceFileContents(const std::string& path, std::string_view bytes);
-// As ReplaceFileContents for a file only its owner may read (mode 0600).
-FileWriteResult ReplacePrivateFileContents(const std::string& path, std::string_view bytes);
 // Moves `from` over `to` (replace-existing, write-through): rename, then
 // fsync of the directory so the new name survives a power cut.
 bool ReplaceFileDurably(const std::string& from, const std::string& to);

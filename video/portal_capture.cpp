@@ -92,7 +92,7 @@ void PortalCapture::Run() {
     bool retry_by_itself = true;
     if (session.Start(token, options_.first_timeout_ms, &grant, &failure, &why)) {
       if (!grant.restore_token.empty() && !options_.token_path.empty() &&
-          ReplacePrivateFileContents(options_.token_path, grant.restore_token + "\n") != FileWriteResult::kWritten) {
+          ReplaceFileContents(options_.token_path, grant.restore_token + "\n") != FileWriteResult::kWritten) {
         LogLine("Screen: cannot keep the portal's restore token in %s\n", options_.token_path.c_str());
       }
       auto stream = std::make_shared<PipeWireStream>();
